@@ -1,0 +1,63 @@
+// The backup file: the original values of changed settings, as "key=value" lines under a
+// two-line header. Written only through a temporary file that then takes the backup's
+// name, so the name always holds either the complete old file or the complete new one.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "common/file_system.h"
+#include "common/path.h"
+
+/// Key to value, both bytes; ordered byte-wise, which is also the order written.
+using BackupMap = std::map<std::string, std::string>;
+
+namespace backupkey {
+constexpr std::string_view kFormat = "format";
+constexpr std::string_view kVendor = "vendor";
+}  // namespace backupkey
+
+/// How loading went. `unreadable` means something stands at the path that could not be
+/// read: it must be treated as holding values we cannot see, never as an empty backup.
+enum class LoadOutcome { loaded, absent, unreadable };
+
+struct LoadedBackup {
+    LoadOutcome outcome = LoadOutcome::absent;
+    BackupMap map;
+};
+
+/// Parses file bytes: empty lines and lines without "=" are skipped, the key runs to the
+/// first "=", a CR before the LF is not part of the line, and the last line of a key wins.
+BackupMap parseBackup(std::string_view bytes);
+
+/// The file text for `map` ("\n" line breaks): the header with `vendorWord`, then every
+/// entry but "format" and "vendor".
+std::string formatBackup(const BackupMap& map, std::string_view vendorWord);
+
+/// The backup operations of one program, bound to its vendor word and a file system.
+class BackupStore {
+public:
+    BackupStore(FileSystem& files, std::string_view vendorWord)
+        : files_(files), vendorWord_(vendorWord) {}
+
+    LoadedBackup loadBackup(const Path& path);
+
+    /// True when the complete file now stands under `path`. On false the file that stood
+    /// there before is still there, unchanged.
+    bool saveBackup(const Path& path, const BackupMap& map);
+
+    /// True when `key` was already in `map` (nothing is written: the first value wins), or
+    /// when it was added and the file saved. The key stays in `map` even when the save
+    /// fails, so the next successful save writes it.
+    bool recordOriginal(const Path& path, BackupMap& map, const std::string& key,
+                        const std::string& value);
+
+    PathState backupExists(const Path& path) { return files_.query(path); }
+
+    void removeBackup(const Path& path) { files_.removeFile(path); }
+
+private:
+    FileSystem& files_;
+    std::string vendorWord_;
+};

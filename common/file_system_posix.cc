@@ -1,0 +1,164 @@
+// POSIX file layer for the native build. Paths are wide text converted to UTF-8.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cwchar>
+
+#include "common/file_system.h"
+
+namespace {
+
+std::string narrow(const Path& path) {
+    std::string out;
+    for (wchar_t w : path) {
+        auto c = static_cast<uint32_t>(w);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool isNotFound(int error) { return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG; }
+
+class PosixFile : public WritableFile {
+public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    bool write(std::string_view text) override {
+        while (!text.empty()) {
+            ssize_t n = ::write(fd_, text.data(), text.size());
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            text.remove_prefix(static_cast<size_t>(n));
+        }
+        return true;
+    }
+    bool flush() override { return ::fsync(fd_) == 0; }
+    bool close() override {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+class PosixFileSystem : public FileSystem {
+public:
+    PathState query(const Path& path) override {
+        struct stat st;
+        if (::lstat(narrow(path).c_str(), &st) == 0) {
+            return PathState::present;
+        }
+        return isNotFound(errno) || path.empty() ? PathState::absent : PathState::unknown;
+    }
+
+    bool makeDirectories(const Path& dir) override {
+        std::string text = narrow(dir);
+        if (text.empty()) {
+            return false;
+        }
+        for (size_t i = 1; i <= text.size(); ++i) {
+            if (i == text.size() || text[i] == '/') {
+                ::mkdir(text.substr(0, i).c_str(), 0777);
+            }
+        }
+        struct stat st;
+        return ::stat(text.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    ReadOutcome readAll(const Path& path, std::string& bytes) override {
+        int fd = ::open(narrow(path).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return isNotFound(errno) || path.empty() ? ReadOutcome::absent : ReadOutcome::failed;
+        }
+        bytes.clear();
+        char buffer[65536];
+        ReadOutcome outcome = ReadOutcome::ok;
+        for (;;) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                outcome = ReadOutcome::failed;
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+            bytes.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(fd);
+        return outcome;
+    }
+
+    std::unique_ptr<WritableFile> openForWrite(const Path& path) override {
+        int fd = ::open(narrow(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return nullptr;
+        }
+        return std::make_unique<PosixFile>(fd);
+    }
+
+    bool replace(const Path& from, const Path& to) override {
+        const std::string target = narrow(to);
+        if (::rename(narrow(from).c_str(), target.c_str()) != 0) {
+            return false;
+        }
+        // The rename itself is durable only once its directory is.
+        std::string dir = narrow(to);
+        size_t slash = dir.rfind('/');
+        dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+        int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+        return true;
+    }
+
+    bool clearReadOnly(const Path& path) override {
+        struct stat st;
+        const std::string text = narrow(path);
+        if (::stat(text.c_str(), &st) != 0 || (st.st_mode & S_IWUSR) != 0) {
+            return false;
+        }
+        return ::chmod(text.c_str(), st.st_mode | S_IWUSR) == 0;
+    }
+
+    bool removeFile(const Path& path) override {
+        return ::unlink(narrow(path).c_str()) == 0 || errno == ENOENT;
+    }
+};
+
+}  // namespace
+
+FileSystem& platformFileSystem() {
+    static PosixFileSystem instance;
+    return instance;
+}

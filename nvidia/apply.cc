@@ -1,0 +1,98 @@
+// Apply: record every original first, save the backup, and only then write the preset.
+#include <array>
+
+#include "common/exit_codes.h"
+#include "nvidia/nvapi_session.h"
+#include "nvidia/nvidia_backend.h"
+#include "nvidia/nvidia_words.h"
+#include "nvidia/preset_table.h"
+
+namespace {
+
+/// Reads the current value of one row into `map`; true when the map now holds its
+/// original (recorded earlier or just now).
+bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap& map) {
+    const std::string key = settingKey(row.settingId);
+    if (map.count(key) != 0) {
+        return true;  // an earlier apply recorded it; that value is the original
+    }
+    NVDRS_SETTING record = freshSettingRecord();
+    const NvAPI_Status status = driver.api().NvAPI_DRS_GetSetting(
+        driver.session(), driver.profile(), row.settingId, &record);
+    if (status == NVAPI_OK && record.settingType == 0) {
+        map[key] = recordedValue(record.u32CurrentValue);
+        return true;
+    }
+    if (status == NVAPI_SETTING_NOT_FOUND) {
+        map[key] = std::string(nvidiavalue::kMissing);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level, const Path& backupPath) {
+    NvapiSession driver(api);
+    if (driver.open() != NVAPI_OK) {
+        host.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
+        return exitcode::kUnavailable;
+    }
+
+    LoadedBackup backup = host.backups.loadBackup(backupPath);
+    if (backup.outcome == LoadOutcome::unreadable) {
+        // Something we cannot read stands there; it may hold originals, so nothing may be
+        // changed and the file must stay as it is.
+        host.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
+        return exitcode::kBackupFailed;
+    }
+
+    std::array<bool, NvidiaPresetTable.size()> hasOriginal{};
+    int32_t recorded = 0;
+    for (size_t i = 0; i < NvidiaPresetTable.size(); ++i) {
+        const NvidiaPresetRow& row = NvidiaPresetTable[i];
+        if (rowInPreset(row, level) && recordRow(driver, row, backup.map)) {
+            hasOriginal[i] = true;
+            ++recorded;
+        }
+    }
+    if (recorded == 0) {
+        host.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
+        return exitcode::kBackupFailed;
+    }
+    if (!host.backups.saveBackup(backupPath, backup.map)) {
+        host.out.printResultLine(resultkind::kError, recorded, 0, nvidiaword::kBackupFailed);
+        return exitcode::kBackupFailed;
+    }
+
+    int32_t changed = 0;
+    int32_t failed = 0;
+    for (size_t i = 0; i < NvidiaPresetTable.size(); ++i) {
+        const NvidiaPresetRow& row = NvidiaPresetTable[i];
+        if (!rowInPreset(row, level)) {
+            continue;
+        }
+        if (!hasOriginal[i]) {
+            // Without its original on disk the setting could never be put back.
+            ++failed;
+            continue;
+        }
+        NVDRS_SETTING record = freshSettingRecord();
+        record.settingId = row.settingId;
+        record.settingType = 0;
+        record.u32CurrentValue = row.value;
+        if (api.NvAPI_DRS_SetSetting(driver.session(), driver.profile(), &record) == NVAPI_OK) {
+            ++changed;
+        } else {
+            ++failed;
+        }
+    }
+
+    const NvAPI_Status committed = api.NvAPI_DRS_SaveSettings(driver.session());
+    if (committed != NVAPI_OK || failed > 0) {
+        host.out.printResultLine(resultkind::kError, recorded, changed, nvidiaword::kAppliedPartly);
+        return exitcode::kApplyPartial;
+    }
+    host.out.printResultLine(resultkind::kOk, recorded, changed, nvidiaword::kApplied);
+    return exitcode::kSuccess;
+}

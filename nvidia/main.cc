@@ -1,0 +1,28 @@
+// preset-nvidia: the entry point only; everything else lives in the libraries.
+#include "common/entry.h"
+#include "common/file_system.h"
+#include "nvidia/loader/process_nvapi.h"
+#include "nvidia/nvidia_backend.h"
+#include "nvidia/nvidia_words.h"
+
+namespace {
+
+int status(Host& host) { return nvidiaStatus(processNvapiTable(), host); }
+
+int apply(Host& host, PresetLevel level, const Path& backupPath) {
+    return nvidiaApply(processNvapiTable(), host, level, backupPath);
+}
+
+int restore(Host& host, const Path& backupPath) {
+    return nvidiaRestore(processNvapiTable(), host, backupPath);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    StdoutSink sink;
+    ResultPrinter out(nvidiaword::kVendorLine, sink);
+    BackupStore backups(platformFileSystem(), nvidiaword::kVendorFile);
+    Host host{out, backups};
+    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host);
+}

@@ -1,0 +1,9 @@
+// The three operations of preset-nvidia, over a driver table.
+#pragma once
+
+#include "common/entry.h"
+#include "nvidia/nvapi_types.h"
+
+int nvidiaStatus(const NvapiTable& api, Host& host);
+int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level, const Path& backupPath);
+int nvidiaRestore(const NvapiTable& api, Host& host, const Path& backupPath);

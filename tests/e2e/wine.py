@@ -1,0 +1,64 @@
+"""Runs the Windows programs under Wine the way a front-end starts them.
+
+Shared by the end-to-end test scripts: one Wine prefix for the whole suite, helpers to put
+a driver library into its system32 or take it out, and a runner that returns the exact
+bytes of standard output and the exit code.
+"""
+import os
+import pathlib
+import shutil
+import subprocess
+
+WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
+REPO = pathlib.Path(__file__).resolve().parents[2]
+BIN = pathlib.Path(os.environ.get("PRESETS_WIN_BIN", REPO / "build" / "windows"))
+PREFIX = pathlib.Path(os.environ.get("E2E_WINEPREFIX", REPO / "build" / "native" / "wineprefix"))
+
+
+def base_env(extra=None):
+    """The environment of a run: the suite's own prefix, no Wine chatter, plus `extra`."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("SIM_NVAPI_", "SIM_ADLX_"))}
+    env["WINEPREFIX"] = str(PREFIX)
+    env["WINEDEBUG"] = "-all"
+    if extra:
+        env.update({k: str(v) for k, v in extra.items()})
+    return env
+
+
+def ensure_prefix():
+    """Creates the prefix once; later calls only start its server if needed."""
+    PREFIX.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run([WINE, "cmd", "/c", "exit"], env=base_env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
+    if not system32().is_dir():
+        raise RuntimeError(f"Wine prefix {PREFIX} has no system32")
+
+
+def system32():
+    return PREFIX / "drive_c" / "windows" / "system32"
+
+
+def install_dll(source, name):
+    """Copies a built library into system32 under `name` (for example "nvapi64.dll")."""
+    shutil.copyfile(source, system32() / name)
+
+
+def remove_dll(name):
+    try:
+        (system32() / name).unlink()
+    except FileNotFoundError:
+        pass
+
+
+def winpath(path):
+    """The Windows form of a Unix path, as Wine maps it (drive Z: is the root)."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def run(exe, args, env=None, cwd=None, timeout=60):
+    """Runs `exe` with `args`; returns (stdout bytes, exit code). Stderr must stay empty
+    of anything but Wine's own noise, so it is returned only on failure to start."""
+    proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=timeout, check=False)
+    return proc.stdout, proc.returncode
