@@ -8,7 +8,8 @@ BackupMap parseBackup(std::string_view bytes) {
     while (start < bytes.size()) {
         size_t end = bytes.find('\n', start);
         size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
-        std::string_view line = bytes.substr(start, (end == std::string_view::npos ? bytes.size() : end) - start);
+        std::string_view line =
+            bytes.substr(start, (end == std::string_view::npos ? bytes.size() : end) - start);
         if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }

@@ -37,7 +37,7 @@ std::string formatBackup(const BackupMap& map, std::string_view vendorWord);
 
 /// The backup operations of one program, bound to its vendor word and a file system.
 class BackupStore {
-public:
+  public:
     BackupStore(FileSystem& files, std::string_view vendorWord)
         : files_(files), vendorWord_(vendorWord) {}
 
@@ -57,7 +57,7 @@ public:
 
     void removeBackup(const Path& path) { files_.removeFile(path); }
 
-private:
+  private:
     FileSystem& files_;
     std::string vendorWord_;
 };

@@ -2,7 +2,9 @@
 
 namespace {
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 /// Length of the root at the start of `path`: "X:" plus one separator, or one leading
 /// separator, or nothing.
@@ -33,4 +35,6 @@ Path parentDirectory(const Path& path) {
     return path.substr(0, end);
 }
 
-Path temporaryPathFor(const Path& path) { return path + L".tmp"; }
+Path temporaryPathFor(const Path& path) {
+    return path + L".tmp";
+}

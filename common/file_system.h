@@ -17,7 +17,7 @@ enum class ReadOutcome { ok, absent, failed };
 
 /// A file being written. Text written here gets the platform's line breaks for "\n".
 class WritableFile {
-public:
+  public:
     virtual ~WritableFile() = default;
     virtual bool write(std::string_view text) = 0;
     /// Forces what was written to stable storage.
@@ -26,7 +26,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     virtual PathState query(const Path& path) = 0;

@@ -33,10 +33,12 @@ std::string narrow(const Path& path) {
     return out;
 }
 
-bool isNotFound(int error) { return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG; }
+bool isNotFound(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+}
 
 class PosixFile : public WritableFile {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override {
         if (fd_ >= 0) {
@@ -63,12 +65,12 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
 class PosixFileSystem : public FileSystem {
-public:
+  public:
     PathState query(const Path& path) override {
         struct stat st;
         if (::lstat(narrow(path).c_str(), &st) == 0) {

@@ -10,13 +10,13 @@ namespace {
 /// share not found, or a text that is no valid path name.
 bool isNotFound(DWORD error) {
     switch (error) {
-        case ERROR_FILE_NOT_FOUND:    // 2
-        case ERROR_PATH_NOT_FOUND:    // 3
-        case ERROR_BAD_NETPATH:       // 53
-        case ERROR_NETNAME_DELETED:   // 64
-        case ERROR_INVALID_NAME:      // 123
-        case ERROR_BAD_PATHNAME:      // 161
-        case ERROR_DIRECTORY:         // 267
+        case ERROR_FILE_NOT_FOUND:   // 2
+        case ERROR_PATH_NOT_FOUND:   // 3
+        case ERROR_BAD_NETPATH:      // 53
+        case ERROR_NETNAME_DELETED:  // 64
+        case ERROR_INVALID_NAME:     // 123
+        case ERROR_BAD_PATHNAME:     // 161
+        case ERROR_DIRECTORY:        // 267
             return true;
         default:
             return false;
@@ -24,7 +24,7 @@ bool isNotFound(DWORD error) {
 }
 
 class HandleOwner {
-public:
+  public:
     explicit HandleOwner(HANDLE h) : h_(h) {}
     ~HandleOwner() { reset(); }
     HandleOwner(const HandleOwner&) = delete;
@@ -40,7 +40,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     HANDLE h_;
 };
 
@@ -58,7 +58,7 @@ bool writeAll(HANDLE h, const char* data, size_t size) {
 }
 
 class Win32File : public WritableFile {
-public:
+  public:
     explicit Win32File(HANDLE h) : handle_(h) {}
     bool write(std::string_view text) override {
         // Text mode, as the file has always been written: each "\n" is CR LF on disk.
@@ -75,12 +75,12 @@ public:
     bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
     bool close() override { return handle_.reset(); }
 
-private:
+  private:
     HandleOwner handle_;
 };
 
 class Win32FileSystem : public FileSystem {
-public:
+  public:
     PathState query(const Path& path) override {
         if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
             return PathState::present;
@@ -137,9 +137,9 @@ public:
     }
 
     bool replace(const Path& from, const Path& to) override {
-        return MoveFileExW(from.c_str(), to.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
-                               MOVEFILE_WRITE_THROUGH) != 0;
+        return MoveFileExW(
+                   from.c_str(), to.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
     }
 
     bool clearReadOnly(const Path& path) override {

@@ -18,7 +18,7 @@ std::string formatResultLine(std::string_view kind, std::string_view vendor, int
 
 /// Receives finished lines. The real one writes to standard output; tests keep them.
 class LineSink {
-public:
+  public:
     virtual ~LineSink() = default;
     /// Writes `line` and a line break, then flushes so a reader on a pipe sees it at once.
     virtual void writeLine(std::string_view line) = 0;
@@ -26,13 +26,13 @@ public:
 
 /// Standard output in text mode (so the line break is CR LF on Windows), flushed per line.
 class StdoutSink : public LineSink {
-public:
+  public:
     void writeLine(std::string_view line) override;
 };
 
 /// Prints result lines with the program's vendor word built in, and remembers whether it did.
 class ResultPrinter {
-public:
+  public:
     ResultPrinter(std::string_view vendor, LineSink& sink) : vendor_(vendor), sink_(sink) {}
 
     void printResultLine(std::string_view kind, int32_t supported, int32_t changed,
@@ -41,7 +41,7 @@ public:
     int linesPrinted() const { return linesPrinted_; }
     std::string_view vendor() const { return vendor_; }
 
-private:
+  private:
     std::string vendor_;
     LineSink& sink_;
     int linesPrinted_ = 0;

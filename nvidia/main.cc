@@ -7,7 +7,9 @@
 
 namespace {
 
-int status(Host& host) { return nvidiaStatus(processNvapiTable(), host); }
+int status(Host& host) {
+    return nvidiaStatus(processNvapiTable(), host);
+}
 
 int apply(Host& host, PresetLevel level, const Path& backupPath) {
     return nvidiaApply(processNvapiTable(), host, level, backupPath);

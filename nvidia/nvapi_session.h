@@ -6,7 +6,7 @@
 #include "nvidia/nvapi_types.h"
 
 class NvapiSession {
-public:
+  public:
     explicit NvapiSession(const NvapiTable& api) : api_(api) {}
     ~NvapiSession();
     NvapiSession(const NvapiSession&) = delete;
@@ -19,7 +19,7 @@ public:
     NvDRSSessionHandle session() const { return session_; }
     NvDRSProfileHandle profile() const { return profile_; }
 
-private:
+  private:
     const NvapiTable& api_;
     bool initialised_ = false;
     NvDRSSessionHandle session_ = nullptr;

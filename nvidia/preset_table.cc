@@ -26,13 +26,19 @@ std::string hex32(NvU32 value) {
     return text;
 }
 
-std::string settingKey(NvU32 settingId) { return "setting." + hex32(settingId); }
+std::string settingKey(NvU32 settingId) {
+    return "setting." + hex32(settingId);
+}
 
-std::string recordedValue(NvU32 value) { return std::string(nvidiavalue::kValuePrefix) + hex32(value); }
+std::string recordedValue(NvU32 value) {
+    return std::string(nvidiavalue::kValuePrefix) + hex32(value);
+}
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 int digitValue(char c) {
     if (c >= '0' && c <= '9') {

@@ -12,8 +12,8 @@
 
 struct NvidiaPresetRow {
     NvU32 settingId;
-    NvU32 value;        // what every preset that includes the row writes
-    int32_t minLevel;   // the lowest preset level that includes the row
+    NvU32 value;       // what every preset that includes the row writes
+    int32_t minLevel;  // the lowest preset level that includes the row
 };
 
 /// Table order is the order of every walk: read pass, write pass and restore.

@@ -1,0 +1,164 @@
+#include "common/backup_file.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_file_system.h"
+
+namespace {
+
+const Path kPath = L"C:\\saves\\backup.txt";
+const Path kTemp = L"C:\\saves\\backup.txt.tmp";
+const char kOld[] = "format=1\r\nvendor=nvidia\r\nsetting.0x1057EB71=value:0x00000001\r\n";
+
+class BackupStoreTest : public ::testing::Test {
+  protected:
+    BackupStoreTest() : store(files, "nvidia") { files.crlf = true; }
+    FakeFileSystem files;
+    BackupStore store;
+};
+
+}  // namespace
+
+TEST(ParseBackup, SkipsEmptyAndUnkeyedLinesAndLastKeyWins) {
+    BackupMap map = parseBackup(
+        "format=1\nvendor=nvidia\n\nno equals sign\nsetting.a=value:1=2\nsetting.a=value:3\n");
+    EXPECT_EQ(map, (BackupMap{{"format", "1"}, {"vendor", "nvidia"}, {"setting.a", "value:3"}}));
+}
+
+TEST(ParseBackup, LineForms) {
+    struct Case {
+        std::string bytes;
+        BackupMap expected;
+    } cases[] = {
+        {"=rest=more\n", {{"", "rest=more"}}},
+        {"k=v\r\nx=y", {{"k", "v"}, {"x", "y"}}},
+        {"k=\r\n", {{"k", ""}}},
+        {"k=v\r\r\n", {{"k", "v\r"}}},
+        {" k = v \n", {{" k ", " v "}}},
+        {"a=1\rb=2\r", {{"a", "1\rb=2\r"}}},
+        {std::string("k=a\0b\n", 6), {{"k", std::string("a\0b", 3)}}},
+        {"\xEF\xBB\xBF"
+         "format=1\n",
+         {{"\xEF\xBB\xBF"
+           "format",
+           "1"}}},
+        {"", {}},
+        {"\n\n\n", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseBackup(c.bytes), c.expected);
+    }
+}
+
+TEST(FormatBackup, HeaderFirstThenByteOrderWithoutHeaderKeys) {
+    BackupMap map{{"vendor", "amd"}, {"format", "7"}, {"b", "2"},
+                  {"ab", "3"},       {"a", "1"},      {"B", "4"}};
+    EXPECT_EQ(formatBackup(map, "nvidia"), "format=1\nvendor=nvidia\nB=4\na=1\nab=3\nb=2\n");
+    EXPECT_EQ(formatBackup({}, "amd"), "format=1\nvendor=amd\n");
+}
+
+TEST_F(BackupStoreTest, LoadTellsAbsentFromUnreadable) {
+    EXPECT_EQ(store.loadBackup(kPath).outcome, LoadOutcome::absent);
+    files.files[kPath].bytes = kOld;
+    LoadedBackup loaded = store.loadBackup(kPath);
+    EXPECT_EQ(loaded.outcome, LoadOutcome::loaded);
+    EXPECT_EQ(loaded.map.at("setting.0x1057EB71"), "value:0x00000001");
+    files.unreadablePaths.insert(kPath);
+    loaded = store.loadBackup(kPath);
+    EXPECT_EQ(loaded.outcome, LoadOutcome::unreadable);
+    EXPECT_TRUE(loaded.map.empty());
+    EXPECT_EQ(files.files.size(), 1u) << "loading creates nothing";
+}
+
+TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesThenReplacesInOneRename) {
+    files.files[kPath].bytes = kOld;
+    ASSERT_TRUE(store.saveBackup(kPath, {{"k", "v"}}));
+    EXPECT_EQ(files.log, (std::vector<std::string>{
+                             "mkdir C:\\saves",
+                             "open C:\\saves\\backup.txt.tmp",
+                             "write C:\\saves\\backup.txt.tmp",
+                             "flush C:\\saves\\backup.txt.tmp",
+                             "close C:\\saves\\backup.txt.tmp",
+                             "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
+                         }));
+    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
+    EXPECT_EQ(files.files.count(kTemp), 0u);
+}
+
+TEST_F(BackupStoreTest, EveryFailedStepLeavesTheOldBackupWhole) {
+    for (const char* step : {"open", "write", "flush", "close", "replace"}) {
+        FakeFileSystem fresh;
+        fresh.crlf = true;
+        fresh.files[kPath].bytes = kOld;
+        fresh.failOn(step);
+        BackupStore s(fresh, "nvidia");
+        EXPECT_FALSE(s.saveBackup(kPath, {{"k", "v"}})) << step;
+        EXPECT_EQ(fresh.files.at(kPath).bytes, kOld) << step;
+        EXPECT_EQ(fresh.files.count(kTemp), 0u) << step << ": no temporary file left behind";
+        for (const std::string& entry : fresh.log) {
+            EXPECT_NE(entry, "remove C:\\saves\\backup.txt") << step;
+        }
+    }
+}
+
+TEST_F(BackupStoreTest, FailedDirectoryCreationShowsAsFailedOpen) {
+    files.failOn("mkdir");
+    files.failOn("open");
+    EXPECT_FALSE(store.saveBackup(L"C:\\new\\deep\\b.txt", {}));
+    EXPECT_TRUE(files.files.empty());
+}
+
+TEST_F(BackupStoreTest, SaveCreatesMissingDirectories) {
+    ASSERT_TRUE(store.saveBackup(L"C:\\new\\deep\\b.txt", {}));
+    EXPECT_EQ(files.directories.count(L"C:\\new\\deep"), 1u);
+    EXPECT_EQ(files.files.at(L"C:\\new\\deep\\b.txt").bytes, "format=1\r\nvendor=nvidia\r\n");
+}
+
+TEST_F(BackupStoreTest, ReadOnlyBackupIsReplacedAfterClearingTheMark) {
+    files.files[kPath] = {kOld, true};
+    ASSERT_TRUE(store.saveBackup(kPath, {{"k", "v"}}));
+    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
+    const std::vector<std::string> tail(files.log.end() - 3, files.log.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
+                        "clear-readonly C:\\saves\\backup.txt",
+                        "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
+                    }));
+}
+
+TEST_F(BackupStoreTest, ReadOnlyBackupThatCannotBeClearedStaysAsItWas) {
+    files.files[kPath] = {kOld, true};
+    files.failOn("clear-readonly");
+    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
+    EXPECT_EQ(files.files.at(kPath).bytes, kOld);
+    EXPECT_EQ(files.files.count(kTemp), 0u);
+}
+
+TEST_F(BackupStoreTest, ResavingKeepsForeignEntriesAndOnlyTheVendorLineChanges) {
+    files.files[kPath].bytes = "format=1\r\nvendor=amd\r\nglobal.rsr=1\r\ngpu.7.chill=0\r\n";
+    LoadedBackup loaded = store.loadBackup(kPath);
+    ASSERT_TRUE(store.saveBackup(kPath, loaded.map));
+    EXPECT_EQ(files.files.at(kPath).bytes,
+              "format=1\r\nvendor=nvidia\r\nglobal.rsr=1\r\ngpu.7.chill=0\r\n");
+}
+
+TEST_F(BackupStoreTest, RecordOriginalFirstValueWins) {
+    BackupMap map{{"k", "first"}};
+    EXPECT_TRUE(store.recordOriginal(kPath, map, "k", "second"));
+    EXPECT_TRUE(files.log.empty());
+    EXPECT_EQ(map.at("k"), "first");
+
+    EXPECT_TRUE(store.recordOriginal(kPath, map, "n", "1"));
+    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=first\r\nn=1\r\n");
+}
+
+TEST_F(BackupStoreTest, RecordOriginalKeepsTheKeyAfterAFailedSave) {
+    BackupMap map;
+    files.failOn("replace", 1);
+    EXPECT_FALSE(store.recordOriginal(kPath, map, "a", "1"));
+    EXPECT_EQ(map.count("a"), 1u);
+    EXPECT_TRUE(store.recordOriginal(kPath, map, "a", "9")) << "already in the map";
+    EXPECT_EQ(files.files.count(kPath), 0u);
+    EXPECT_TRUE(store.recordOriginal(kPath, map, "b", "2"));
+    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\na=1\r\nb=2\r\n");
+}

@@ -1,0 +1,169 @@
+#include "common/entry.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "tests/support/fake_file_system.h"
+#include "tests/support/recording_sink.h"
+
+namespace {
+
+struct Call {
+    std::string op;
+    PresetLevel level = 0;
+    Path path;
+};
+
+std::vector<Call> calls;
+enum class Throw { none, runtime, allocation, afterPrinting } throwMode = Throw::none;
+
+void maybeThrow(Host& host) {
+    switch (throwMode) {
+        case Throw::none:
+            return;
+        case Throw::runtime:
+            throw std::runtime_error("exists");
+        case Throw::allocation:
+            throw std::bad_alloc();
+        case Throw::afterPrinting:
+            host.out.printResultLine("ok", 1, 1, "printed");
+            throw std::runtime_error("late");
+    }
+}
+
+int fakeStatus(Host& host) {
+    calls.push_back({"status", 0, L""});
+    maybeThrow(host);
+    return 40;
+}
+int fakeApply(Host& host, PresetLevel level, const Path& path) {
+    calls.push_back({"apply", level, path});
+    maybeThrow(host);
+    return 41;
+}
+int fakeRestore(Host& host, const Path& path) {
+    calls.push_back({"restore", 0, path});
+    maybeThrow(host);
+    return 42;
+}
+
+struct Outcome {
+    int code;
+    std::vector<std::string> lines;
+};
+
+Outcome run(std::vector<const wchar_t*> args) {
+    FakeFileSystem files;
+    RecordingSink sink;
+    ResultPrinter out("NVIDIA", sink);
+    BackupStore backups(files, "nvidia");
+    Host host{out, backups};
+    Backend backend{&fakeStatus, &fakeApply, &fakeRestore};
+    int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host);
+    EXPECT_TRUE(files.log.empty()) << "the frame itself never touches a file";
+    return {code, sink.lines};
+}
+
+class EntryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        calls.clear();
+        throwMode = Throw::none;
+    }
+};
+
+const char kMissing[] = "result=error;vendor=NVIDIA;supported=0;changed=0;message=Comando ausente";
+const char kBadArgs[] =
+    "result=error;vendor=NVIDIA;supported=0;changed=0;message=Argumentos invalidos";
+const char kBadPreset[] =
+    "result=error;vendor=NVIDIA;supported=0;changed=0;message=Perfil invalido";
+
+}  // namespace
+
+TEST_F(EntryTest, CommandLineErrorsAnswerWithoutTheBackend) {
+    struct Case {
+        std::vector<const wchar_t*> args;
+        int code;
+        const char* line;
+    } cases[] = {
+        {{L"p"}, 2, kMissing},
+        {{L"p", L""}, 2, kBadArgs},
+        {{L"p", L"stat"}, 2, kBadArgs},
+        {{L"p", L"status "}, 2, kBadArgs},
+        {{L"p", L"statuss"}, 2, kBadArgs},
+        {{L"p", L"apply"}, 2, kBadArgs},
+        {{L"p", L"apply", L"gamer"}, 2, kBadArgs},
+        {{L"p", L"apply", L"nonsense"}, 2, kBadArgs},
+        {{L"p", L"restore"}, 2, kBadArgs},
+        {{L"p", L"remove", L"x", L"y"}, 2, kBadArgs},
+        {{L"p", L"apply", L"turbo", L"b.txt"}, 3, kBadPreset},
+        {{L"p", L"apply", L"gamer ", L"b.txt"}, 3, kBadPreset},
+        {{L"p", L"apply", L"", L"b.txt"}, 3, kBadPreset},
+        // Only ASCII letters fold: a Turkish dotted capital I is not "i".
+        {{L"p", L"apply", L"extremo\u0130", L"b.txt"}, 3, kBadPreset},
+        {{L"p", L"st\u0100tus"}, 2, kBadArgs},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.line;
+        ASSERT_EQ(r.lines.size(), 1u);
+        EXPECT_EQ(r.lines[0], c.line);
+        EXPECT_TRUE(calls.empty());
+    }
+}
+
+TEST_F(EntryTest, DispatchesWithLevelAndUnchangedPath) {
+    struct Case {
+        std::vector<const wchar_t*> args;
+        int code;
+        const char* op;
+        PresetLevel level;
+        const wchar_t* path;
+    } cases[] = {
+        {{L"p", L"status"}, 40, "status", 0, L""},
+        {{L"p", L"STATUS", L"extra", L"more"}, 40, "status", 0, L""},
+        {{L"p", L"Status"}, 40, "status", 0, L""},
+        {{L"p", L"apply", L"gamer", L"C:\\b.txt"}, 41, "apply", 1, L"C:\\b.txt"},
+        {{L"p", L"apply", L"competitivo", L"b"}, 41, "apply", 2, L"b"},
+        {{L"p", L"APPLY", L"EXTREMO", L" x "}, 41, "apply", 3, L" x "},
+        {{L"p", L"apply", L"Gamer", L"b.txt", L"ignored"}, 41, "apply", 1, L"b.txt"},
+        {{L"p", L"RESTORE", L"D:\\Backups\\\u00e7\u00e3o.txt"},
+         42,
+         "restore",
+         0,
+         L"D:\\Backups\\\u00e7\u00e3o.txt"},
+        {{L"p", L"restore", L"", L"ignored"}, 42, "restore", 0, L""},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.lines.empty()) << "the backend prints its own line";
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].op, c.op);
+        EXPECT_EQ(calls[0].level, c.level);
+        EXPECT_EQ(calls[0].path, c.path);
+    }
+}
+
+TEST_F(EntryTest, EscapingExceptionBecomesOneUnexpectedFailureLine) {
+    for (Throw mode : {Throw::runtime, Throw::allocation}) {
+        throwMode = mode;
+        Outcome r = run({L"p", L"restore", L"b.txt"});
+        EXPECT_EQ(r.code, 1);
+        ASSERT_EQ(r.lines.size(), 1u);
+        EXPECT_EQ(r.lines[0],
+                  "result=error;vendor=NVIDIA;supported=0;changed=0;message=Falha inesperada");
+    }
+}
+
+TEST_F(EntryTest, ExceptionAfterTheLineDoesNotPrintASecondOne) {
+    throwMode = Throw::afterPrinting;
+    Outcome r = run({L"p", L"status"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.lines.size(), 1u);
+}
