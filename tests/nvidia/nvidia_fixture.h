@@ -1,0 +1,71 @@
+// Runs the NVIDIA operations against the fake driver and an in-memory file system; the
+// printed line is logged among the driver calls so tests see when it came.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "common/backup_file.h"
+#include "common/entry.h"
+#include "nvidia/nvidia_backend.h"
+#include "tests/nvidia/fake_nvapi.h"
+#include "tests/support/fake_file_system.h"
+
+class NvidiaTest : public ::testing::Test {
+  protected:
+    struct LoggingSink : LineSink {
+        explicit LoggingSink(NvidiaTest& t) : test(t) {}
+        void writeLine(std::string_view line) override {
+            test.lines.emplace_back(line);
+            test.driver.calls.push_back("LINE");
+        }
+        NvidiaTest& test;
+    };
+
+    NvidiaTest() : sink(*this), out("NVIDIA", sink), backups(files, "nvidia") {
+        files.crlf = true;
+        driver.committed = FakeNvapi::fullProfile();
+    }
+
+    int status() {
+        Host host{out, backups};
+        return nvidiaStatus(driver.table(), host);
+    }
+    int apply(PresetLevel level) {
+        Host host{out, backups};
+        return nvidiaApply(driver.table(), host, level, kPath);
+    }
+    int restore() {
+        Host host{out, backups};
+        return nvidiaRestore(driver.table(), host, kPath);
+    }
+
+    /// The one line printed since the last call, asserting there was exactly one.
+    std::string line() {
+        EXPECT_EQ(lines.size(), 1u);
+        std::string last = lines.empty() ? "" : lines.back();
+        lines.clear();
+        return last;
+    }
+    std::string backupBytes() const {
+        auto it = files.files.find(kPath);
+        return it == files.files.end() ? "<absent>" : it->second.bytes;
+    }
+    /// Calls logged that start with `prefix`.
+    std::vector<std::string> callsStarting(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const auto& c : driver.calls) {
+            if (c.rfind(prefix, 0) == 0) {
+                out.push_back(c);
+            }
+        }
+        return out;
+    }
+
+    const Path kPath = L"C:\\b\\backup.txt";
+    FakeNvapi driver;
+    FakeFileSystem files;
+    std::vector<std::string> lines;
+    LoggingSink sink;
+    ResultPrinter out;
+    BackupStore backups;
+};
