@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks for building and testing, then configures
+# both build trees. Safe to run again: it installs only missing packages.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 googletest libgtest-dev
+          libgmock-dev python3 clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+[ -f build/windows/build.ninja ] || cmake --preset windows >/dev/null
+[ -f build/native/build.ninja ] || cmake --preset native >/dev/null
