@@ -1,0 +1,219 @@
+#include "nvidia/loader/nvapi_loader.h"
+
+namespace {
+
+/// Holds the loader lock for the length of a scope.
+class LockHolder {
+  public:
+    explicit LockHolder(LoaderLock& lock) : lock_(lock) { lock_.enter(); }
+    ~LockHolder() { lock_.leave(); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+  private:
+    LoaderLock& lock_;
+};
+
+/// Marks an unload in progress; cleared again on every way out of the unload.
+class UnloadingMark {
+  public:
+    explicit UnloadingMark(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
+    ~UnloadingMark() { flag_ = false; }
+    UnloadingMark(const UnloadingMark&) = delete;
+    UnloadingMark& operator=(const UnloadingMark&) = delete;
+
+  private:
+    std::atomic<bool>& flag_;
+};
+
+/// The library's unload entry: the one taking an argument when it has it, else its own
+/// NvAPI_Unload.
+struct UnloadEntry {
+    NvapiUnloadWithArgumentFn withArgument = nullptr;
+    NvAPI_Unload_t plain = nullptr;
+
+    bool exists() const { return withArgument != nullptr || plain != nullptr; }
+    NvAPI_Status operator()() const { return withArgument != nullptr ? withArgument(0) : plain(); }
+};
+
+}  // namespace
+
+LoaderLock& NvapiLoader::lock() {
+    // Created on first use; two threads arriving together must still share one lock.
+    std::call_once(lockCreated_, [this] { lock_ = os_.createLock(); });
+    return *lock_;
+}
+
+bool NvapiLoader::waitWhileUnloading() {
+    for (int waits = 0; unloading_; ++waits) {
+        if (waits == kUnloadWaits) {
+            return false;
+        }
+        os_.sleep(kUnloadWaitMs);
+    }
+    return true;
+}
+
+NvAPI_Status NvapiLoader::ensureLoaded() {
+    if (!waitWhileUnloading()) {
+        return NVAPI_ERROR;
+    }
+    if (bound_) {
+        return NVAPI_OK;
+    }
+    // Binding takes the lock, so two first calls on two threads cannot both load and bind.
+    LockHolder hold(lock());
+    return bindIfUnbound();
+}
+
+NvAPI_Status NvapiLoader::ensureLoadedHoldingLock() {
+    if (!waitWhileUnloading()) {
+        return NVAPI_ERROR;
+    }
+    return bindIfUnbound();
+}
+
+NvAPI_Status NvapiLoader::bindIfUnbound() {
+    if (library_) {
+        return NVAPI_OK;
+    }
+    LoadResult loaded = system_.load(kNvapiLibraryName, loadflag::kSearchSystem32);
+    if (loaded.handle == nullptr) {
+        return NVAPI_LIBRARY_NOT_FOUND;
+    }
+    // Every early return below frees the library through its owner.
+    ModuleOwner library(os_, loaded.handle);
+    auto query = exportAs<NvapiQueryInterfaceFn>(os_.resolve(library.get(), kQueryInterfaceExport));
+    if (query == nullptr) {
+        return NVAPI_ERROR;
+    }
+    auto init = entryAs<NvAPI_Initialize_t>(query(nvapiid::kInitialize));
+    if (init == nullptr) {
+        return NVAPI_ERROR;
+    }
+    const NvAPI_Status status = init();
+    if (status != NVAPI_OK) {
+        return status;
+    }
+    auto before = entryAs<NvapiBeforeCallHookFn>(query(nvapiid::kBeforeCallHook));
+    auto after = entryAs<NvapiAfterCallHookFn>(query(nvapiid::kAfterCallHook));
+    if (before == nullptr || after == nullptr) {
+        before = nullptr;
+        after = nullptr;
+    }
+    clearEntryCache();
+
+    library_ = std::move(library);
+    queryInterface_ = query;
+    initEntry_ = init;
+    beforeCall_ = before;
+    afterCall_ = after;
+    libraryRefs_ = 1;
+    initialised_ = 1;
+    initCount_ = 1;
+    bound_ = true;
+    return NVAPI_OK;
+}
+
+void NvapiLoader::unbind() {
+    bound_ = false;
+    queryInterface_ = nullptr;
+    initEntry_ = nullptr;
+    beforeCall_ = nullptr;
+    afterCall_ = nullptr;
+    clearEntryCache();
+    library_.reset();
+    libraryRefs_ = 0;
+    initCount_ = 0;
+    initialised_ = 0;
+}
+
+void* NvapiLoader::entryFor(NvU32 id) {
+    std::atomic<void*>* slot = nullptr;
+    for (size_t i = 0; i < kCachedEntryIds.size(); ++i) {
+        if (kCachedEntryIds[i] == id) {
+            slot = &entryCache_[i];
+        }
+    }
+    if (slot != nullptr && *slot != nullptr) {
+        return *slot;
+    }
+    if (queryInterface_ == nullptr) {
+        return nullptr;
+    }
+    void* entry = queryInterface_(id);
+    if (slot != nullptr) {
+        *slot = entry;
+    }
+    return entry;
+}
+
+void NvapiLoader::clearEntryCache() {
+    for (auto& slot : entryCache_) {
+        slot = nullptr;
+    }
+}
+
+NvAPI_Status NvapiLoader::initialize() {
+    LockHolder hold(lock());
+    InFlight inFlight(callsInFlight_);
+    const int notedRefs = libraryRefs_;
+    const int notedInitCount = initCount_;
+    NvAPI_Status status = ensureLoadedHoldingLock();
+    if (status != NVAPI_OK) {
+        return status;
+    }
+    if (initialised_ == 0) {
+        status = initEntry_ != nullptr ? initEntry_() : NVAPI_ERROR;
+        if (status != NVAPI_OK) {
+            return status;
+        }
+        initialised_ = 1;
+    }
+    libraryRefs_ = notedRefs + 1;
+    initCount_ = notedInitCount + 1;
+    return NVAPI_OK;
+}
+
+NvAPI_Status NvapiLoader::unload() {
+    LockHolder hold(lock());
+    UnloadingMark mark(unloading_);
+    if (!library_ || queryInterface_ == nullptr || initialised_ == 0) {
+        return NVAPI_API_NOT_INITIALIZED;
+    }
+    UnloadEntry entry;
+    entry.withArgument =
+        entryAs<NvapiUnloadWithArgumentFn>(queryInterface_(nvapiid::kUnloadWithArgument));
+    if (entry.withArgument == nullptr) {
+        entry.plain = entryAs<NvAPI_Unload_t>(queryInterface_(nvapiid::kUnload));
+    }
+    if (!entry.exists()) {
+        return NVAPI_NO_IMPLEMENTATION;
+    }
+    if (initCount_ == 0) {
+        return NVAPI_API_NOT_INITIALIZED;
+    }
+    const int notedRefs = libraryRefs_;
+    const int notedInitCount = initCount_;
+    --libraryRefs_;
+    --initCount_;
+    if (initCount_ > 0) {
+        return NVAPI_OK;
+    }
+    if (callsInFlight_ != 0) {
+        libraryRefs_ = notedRefs;
+        initCount_ = notedInitCount;
+        return NVAPI_UNLOAD_CALLS_IN_PROGRESS;
+    }
+    if (entry() != NVAPI_OK) {
+        libraryRefs_ = notedRefs;
+        initCount_ = notedInitCount;
+        return NVAPI_ERROR;
+    }
+    initialised_ = 0;
+    if (libraryRefs_ > 0) {
+        return NVAPI_OK;
+    }
+    unbind();
+    return NVAPI_OK;
+}
