@@ -1,0 +1,52 @@
+// ADLXHelper: loads the ADLX runtime library at run time, checks that it has every entry
+// the binding counts on, initialises one fixed ADLX version and hands out the system
+// services. The program holds one instance for its whole run (process_adlx.h).
+#pragma once
+
+#include <cstdint>
+
+#include "amd/adlx_interface.h"
+#include "amd/adlx_runtime.h"
+#include "amd/library_loader.h"
+
+class ADLXHelper : public AdlxRuntime {
+  public:
+    explicit ADLXHelper(LibraryLoader& loader) : loader_(loader) {}
+    /// Terminates and unloads, as Terminate does; the result is dropped.
+    ~ADLXHelper() override;
+    ADLXHelper(const ADLXHelper&) = delete;
+    ADLXHelper& operator=(const ADLXHelper&) = delete;
+
+    /// Loads and resolves once (while loaded nothing is loaded or resolved again), then
+    /// initialises. ADLX_FAIL when the library or a required entry is missing; otherwise
+    /// the result of "ADLXInitialize2", or of "ADLXInitialize" where the former is absent.
+    ADLX_RESULT Initialize() override;
+
+    IADLXSystem* GetSystemServices() override { return systemServices_; }
+
+    /// The result of "ADLXTerminate"; 0 when nothing is loaded. Unloads the library.
+    ADLX_RESULT Terminate() override;
+
+  private:
+    void resolveEntries();
+    bool entriesPresent() const;
+
+    LibraryLoader& loader_;
+    ModuleHandle library_ = nullptr;
+    uint64_t fullVersion_ = 0;
+    const char* version_ = nullptr;
+    IADLXSystem* systemServices_ = nullptr;
+    IADLMapping* adlMapping_ = nullptr;
+    ADLXQueryFullVersion_Fn queryFullVersion_ = nullptr;
+    ADLXQueryVersion_Fn queryVersion_ = nullptr;
+    ADLXInitializeWithCallerAdl_Fn initializeWithCallerAdl_ = nullptr;
+    ADLXInitializeWithIncompatibleDriver_Fn initializeWithIncompatibleDriver_ = nullptr;
+    ADLXInitialize_Fn initialize_ = nullptr;
+    ADLXInitializeWithIncompatibleDriver2_Fn initializeWithIncompatibleDriver2_ = nullptr;
+    ADLXInitialize2_Fn initialize2_ = nullptr;
+    ADLXTerminate_Fn terminate_ = nullptr;
+};
+
+/// The search flags for the runtime library: application directory, user directories,
+/// system32 and the default directories.
+constexpr uint32_t kAdlxLoadFlags = 0x1E00;

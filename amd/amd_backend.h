@@ -1,0 +1,15 @@
+// The three operations of preset-amd, over an ADLX binding.
+#pragma once
+
+#include "amd/adlx_runtime.h"
+#include "common/entry.h"
+
+/// "ok" 1/0 exit 0 when ADLX initialises and shows a GPU list that is not empty and the
+/// 3D settings services; "unsupported" 0/0 exit 10 otherwise.
+int amdStatus(AdlxRuntime& adlx, Host& host);
+
+/// Records each supported setting's value just before changing it; exit 0, 10 or 21.
+int amdApply(AdlxRuntime& adlx, Host& host, PresetLevel level, const Path& backupPath);
+
+/// Writes every recorded value back; exit 0 (also "nothing"), 10 or 22.
+int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath);

@@ -1,0 +1,33 @@
+// The walk apply and restore share: the global rows once, then rows 3 to 14 for each GPU
+// in the list, each setting object obtained from its getter, handed to a visitor and
+// released when the visitor is done with it.
+#pragma once
+
+#include <string>
+
+#include "amd/adlx_interface.h"
+#include "amd/catalogue.h"
+
+/// The GPU a per-GPU row belongs to.
+struct GpuPass {
+    uint32_t index;
+    int32_t id;
+    /// True when an earlier GPU of this walk reported the same id, so both share keys.
+    bool repeatsEarlierId;
+};
+
+class RowVisitor {
+  public:
+    virtual ~RowVisitor() = default;
+    /// Whether the row is touched at all; its getter is called only when it is.
+    virtual bool wants(const CatalogueRow& row) const = 0;
+    /// `gpu` is null for the global rows; `setting` is never null.
+    virtual void visitToggle(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
+                             IADLX3DSwitchSetting* setting) = 0;
+    virtual void visitMode(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
+                           IADLX3DModeSetting* setting) = 0;
+};
+
+/// Asks `services` for the two extended services, walks every row and GPU, and releases
+/// everything it obtained before it returns.
+void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVisitor& visitor);

@@ -1,0 +1,13 @@
+#include "amd/process_adlx.h"
+
+namespace {
+
+// A namespace-scope object, so it exists before the entry point and its destructor
+// unloads the runtime at exit even after a failed Initialize.
+ADLXHelper g_adlxHelper(platformLibraryLoader());
+
+}  // namespace
+
+ADLXHelper& processAdlx() {
+    return g_adlxHelper;
+}

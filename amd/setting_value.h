@@ -1,0 +1,34 @@
+// Reading and writing a setting object's value as one signed 32-bit number, so apply and
+// restore treat both shapes alike: a switch's flag byte widens to 0..255, a mode is itself.
+#pragma once
+
+#include "amd/adlx_interface.h"
+
+inline ADLX_RESULT readValue(IADLX3DSwitchSetting* setting, int32_t& value) {
+    adlx_bool enabled = 0;
+    const ADLX_RESULT result = setting->IsEnabled(&enabled);
+    value = enabled;
+    return result;
+}
+
+inline ADLX_RESULT readValue(IADLX3DModeSetting* setting, int32_t& value) {
+    int32_t mode = 0;
+    const ADLX_RESULT result = setting->GetMode(&mode);
+    value = mode;
+    return result;
+}
+
+inline ADLX_RESULT writeValue(IADLX3DSwitchSetting* setting, int32_t value) {
+    return setting->SetEnabled(static_cast<adlx_bool>(value != 0 ? 1 : 0));
+}
+
+inline ADLX_RESULT writeValue(IADLX3DModeSetting* setting, int32_t value) {
+    return setting->SetMode(value);
+}
+
+/// IsSupported succeeded and said yes.
+template <typename Setting>
+bool isSupported(Setting* setting) {
+    adlx_bool supported = 0;
+    return adlxSucceeded(setting->IsSupported(&supported)) && supported != 0;
+}

@@ -1,0 +1,23 @@
+// The status probe: a non-empty GPU list and the 3D settings services are the whole test.
+#include "amd/adlx_session.h"
+#include "amd/amd_backend.h"
+#include "amd/amd_words.h"
+#include "common/exit_codes.h"
+
+namespace {
+
+bool probe(AdlxRuntime& adlx) {
+    AdlxSession session(adlx);
+    return session.open() == SessionOpening::ready;
+}  // released and terminated here, before the line
+
+}  // namespace
+
+int amdStatus(AdlxRuntime& adlx, Host& host) {
+    if (!probe(adlx)) {
+        host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
+        return exitcode::kUnavailable;
+    }
+    host.out.printResultLine(resultkind::kOk, 1, 0, amdword::kDetected);
+    return exitcode::kSuccess;
+}

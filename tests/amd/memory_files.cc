@@ -1,0 +1,71 @@
+#include "tests/amd/memory_files.h"
+
+namespace {
+
+class MemoryFile : public WritableFile {
+  public:
+    MemoryFile(MemoryFiles& owner, Path path) : owner_(owner), path_(std::move(path)) {}
+    bool write(std::string_view text) override {
+        text_.append(text);
+        return true;
+    }
+    bool flush() override { return true; }
+    bool close() override {
+        owner_.files[path_] = text_;
+        return true;
+    }
+
+  private:
+    MemoryFiles& owner_;
+    Path path_;
+    std::string text_;
+};
+
+}  // namespace
+
+PathState MemoryFiles::query(const Path& path) {
+    if (queryUnknown) {
+        return PathState::unknown;
+    }
+    return has(path) ? PathState::present : PathState::absent;
+}
+
+ReadOutcome MemoryFiles::readAll(const Path& path, std::string& bytes) {
+    if (!has(path)) {
+        return ReadOutcome::absent;
+    }
+    if (readFails) {
+        return ReadOutcome::failed;
+    }
+    bytes = files[path];
+    return ReadOutcome::ok;
+}
+
+std::unique_ptr<WritableFile> MemoryFiles::openForWrite(const Path& path) {
+    if (writeFails) {
+        return nullptr;
+    }
+    return std::make_unique<MemoryFile>(*this, path);
+}
+
+bool MemoryFiles::replace(const Path& from, const Path& to) {
+    auto found = files.find(from);
+    if (found == files.end()) {
+        return false;
+    }
+    files[to] = found->second;
+    files.erase(from);
+    ++saves;
+    if (log != nullptr) {
+        log->push_back("save " + files[to]);
+    }
+    return true;
+}
+
+bool MemoryFiles::removeFile(const Path& path) {
+    files.erase(path);
+    if (log != nullptr) {
+        log->push_back("remove");
+    }
+    return true;
+}
