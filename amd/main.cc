@@ -1,0 +1,30 @@
+// preset-amd: the entry point only; everything else lives in the libraries.
+#include "amd/amd_backend.h"
+#include "amd/amd_words.h"
+#include "amd/process_adlx.h"
+#include "common/entry.h"
+#include "common/file_system.h"
+
+namespace {
+
+int status(Host& host) {
+    return amdStatus(processAdlx(), host);
+}
+
+int apply(Host& host, PresetLevel level, const Path& backupPath) {
+    return amdApply(processAdlx(), host, level, backupPath);
+}
+
+int restore(Host& host, const Path& backupPath) {
+    return amdRestore(processAdlx(), host, backupPath);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    StdoutSink sink;
+    ResultPrinter out(amdword::kVendorLine, sink);
+    BackupStore backups(platformFileSystem(), amdword::kVendorFile);
+    Host host{out, backups};
+    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host);
+}

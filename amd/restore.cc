@@ -1,0 +1,157 @@
+// Restore: write every recorded value back and give up the backup only when all of them
+// went back; any failure keeps the file, unchanged, for another attempt.
+#include "amd/adlx_session.h"
+#include "amd/amd_backend.h"
+#include "amd/amd_words.h"
+#include "amd/catalogue_walk.h"
+#include "amd/mode_number.h"
+#include "amd/setting_value.h"
+#include "common/exit_codes.h"
+
+namespace {
+
+struct RestoreCounts {
+    int32_t restored = 0;
+    int32_t failed = 0;
+};
+
+class RestoreVisitor : public RowVisitor {
+  public:
+    explicit RestoreVisitor(const BackupMap& saved) : saved_(saved) {}
+
+    bool wants(const CatalogueRow&) const override { return true; }
+    void visitToggle(const CatalogueRow&, const std::string& key, const GpuPass*,
+                     IADLX3DSwitchSetting* setting) override {
+        const std::string* text = savedText(key);
+        if (text == nullptr || !isSupported(setting)) {
+            return;
+        }
+        // Only the exact text "1" was ever written for "on".
+        count(writeValue(setting, *text == amdkey::kSwitchOn ? 1 : 0));
+    }
+    void visitMode(const CatalogueRow&, const std::string& key, const GpuPass*,
+                   IADLX3DModeSetting* setting) override {
+        const std::string* text = savedText(key);
+        if (text == nullptr || !isSupported(setting)) {
+            return;
+        }
+        const std::optional<int32_t> mode = parseModeNumber(*text);
+        if (!mode) {
+            ++counts_.failed;
+            return;
+        }
+        count(writeValue(setting, *mode));
+    }
+
+    const RestoreCounts& counts() const { return counts_; }
+
+  private:
+    const std::string* savedText(const std::string& key) const {
+        const auto entry = saved_.find(key);
+        return entry == saved_.end() ? nullptr : &entry->second;
+    }
+    void count(ADLX_RESULT result) {
+        if (adlxSucceeded(result)) {
+            ++counts_.restored;
+        } else {
+            ++counts_.failed;
+        }
+    }
+
+    const BackupMap& saved_;
+    RestoreCounts counts_;
+};
+
+enum class RestoreEnd { unavailable, unreadable, counted };
+
+struct RestoreOutcome {
+    RestoreEnd end = RestoreEnd::unavailable;
+    RestoreCounts counts;
+    BackupMap saved;
+};
+
+RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups, const Path& backupPath) {
+    RestoreOutcome outcome;
+    AdlxSession session(adlx);
+    if (session.open() != SessionOpening::ready) {
+        return outcome;
+    }
+    LoadedBackup loaded = backups.loadBackup(backupPath);
+    if (loaded.outcome == LoadOutcome::unreadable) {
+        // Values we cannot see are not restored by deleting the file that holds them.
+        outcome.end = RestoreEnd::unreadable;
+        return outcome;
+    }
+    outcome.saved = std::move(loaded.map);
+    RestoreVisitor visitor(outcome.saved);
+    walkCatalogue(session.gpus(), session.services(), visitor);
+    outcome.end = RestoreEnd::counted;
+    outcome.counts = visitor.counts();
+    return outcome;
+}  // every object released, then ADLX terminated, before the caller prints
+
+/// After a complete restore our entries have done their work; entries of another tool or
+/// unknown ones are not ours to throw away. A file that holds none of ours is left as it
+/// stands, header included. True when no entry of ours is left on disk: one left behind
+/// would make a later apply take it for the original and skip recording the real one.
+bool retireBackup(BackupStore& backups, const Path& backupPath, const BackupMap& saved) {
+    BackupMap others;
+    bool holdsOurs = false;
+    for (const auto& [key, value] : saved) {
+        if (key == backupkey::kFormat || key == backupkey::kVendor) {
+            continue;
+        }
+        if (isAmdKey(key)) {
+            holdsOurs = true;
+        } else {
+            others.emplace(key, value);
+        }
+    }
+    if (others.empty()) {
+        backups.removeBackup(backupPath);
+        return backups.backupExists(backupPath) == PathState::absent;
+    }
+    return !holdsOurs || backups.saveBackup(backupPath, others);
+}
+
+int incomplete(Host& host, const RestoreCounts& counts) {
+    host.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
+                             amdword::kRestoreIncomplete);
+    return exitcode::kRestoreIncomplete;
+}
+
+}  // namespace
+
+int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath) {
+    switch (host.backups.backupExists(backupPath)) {
+        case PathState::absent:
+            host.out.printResultLine(resultkind::kNothing, 0, 0, amdword::kNothingToRestore);
+            return exitcode::kSuccess;
+        case PathState::unknown:
+            // We cannot tell whether a backup stands there; the driver is not touched.
+            return incomplete(host, RestoreCounts{});
+        case PathState::present:
+            break;
+    }
+    const RestoreOutcome outcome = runRestore(adlx, host.backups, backupPath);
+    switch (outcome.end) {
+        case RestoreEnd::unavailable:
+            host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
+            return exitcode::kUnavailable;
+        case RestoreEnd::unreadable:
+            return incomplete(host, RestoreCounts{});
+        case RestoreEnd::counted:
+            break;
+    }
+    if (outcome.counts.failed > 0) {
+        return incomplete(host, outcome.counts);
+    }
+    if (!retireBackup(host.backups, backupPath, outcome.saved)) {
+        // Every value is back, but our entries still stand on disk; another restore
+        // finishes the job.
+        return incomplete(host, outcome.counts);
+    }
+    host.out.printResultLine(resultkind::kOk, outcome.counts.restored, outcome.counts.restored,
+                             amdword::kRestored);
+    return exitcode::kSuccess;
+}

@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/amd/amd_harness.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+std::string okLine(int n) {
+    return "result=ok;vendor=AMD;supported=" + std::to_string(n) + ";changed=" + std::to_string(n) +
+           ";message=Configuracoes AMD originais restauradas";
+}
+
+std::string incompleteLine(int supported, int changed) {
+    return "result=error;vendor=AMD;supported=" + std::to_string(supported) +
+           ";changed=" + std::to_string(changed) +
+           ";message=Restauracao AMD incompleta; backup mantido";
+}
+
+const char* const kNothing =
+    "result=nothing;vendor=AMD;supported=0;changed=0;message=Nenhum backup AMD para restaurar";
+const char* const kUnavailable =
+    "result=unsupported;vendor=AMD;supported=0;changed=0;"
+    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
+
+void expectCleanEnd(const AmdHarness& run) {
+    EXPECT_EQ(run.adlx.liveObjects(), 0);
+    EXPECT_EQ(run.adlx.overReleases(), 0);
+    EXPECT_EQ(run.adlx.log.back(), "print");
+    const bool terminated =
+        std::find(run.adlx.log.begin(), run.adlx.log.end(), "Terminate") != run.adlx.log.end();
+    EXPECT_EQ(run.adlx.liveAtTerminate, terminated ? 0 : -1);
+}
+
+TEST(AmdRestore, RoundTripGivesBackTheStateBeforeTheFirstApply) {
+    AmdHarness run;
+    run.adlx.withGpus({7, -2});
+    run.adlx.setting("g1.aa-mode").value = -1;
+    run.adlx.setting("g0.chill").value = 0;
+    run.adlx.setting("g1.enhanced-sync").value = 0;
+    for (const char* global : {"rsr", "afmf"}) {
+        run.adlx.setting(global);
+    }
+    for (const char* name :
+         {"chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
+          "tessellation-mode", "enhanced-sync", "vsync-mode", "fsr", "frame-generation"}) {
+        run.adlx.setting(std::string("g0.") + name);
+        run.adlx.setting(std::string("g1.") + name);
+    }
+    const std::map<std::string, FakeSetting> before = run.adlx.settings;
+    ASSERT_EQ(before.size(), 26u);
+    auto valuesOf = [](const std::map<std::string, FakeSetting>& s) {
+        std::map<std::string, int32_t> values;
+        for (const auto& [name, setting] : s) {
+            values[name] = setting.value;
+        }
+        return values;
+    };
+    ASSERT_EQ(run.apply(1), 0);
+    ASSERT_EQ(run.apply(3), 0);
+    run.adlx.log.clear();
+    run.sink.lines.clear();
+    EXPECT_EQ(run.restore(), 0);
+    EXPECT_EQ(run.line(), okLine(26));
+    // The mode -1 went back as -1 and the switches that were on went back on.
+    EXPECT_EQ(valuesOf(run.adlx.settings), valuesOf(before));
+    EXPECT_FALSE(run.files.has(run.path));
+    EXPECT_EQ(logFrom(run.adlx.log, "Release services3"),
+              (Log{"Release services3", "Release services1", "Release services", "Release gpus",
+                   "Terminate", "remove", "print"}));
+    expectCleanEnd(run);
+}
+
+TEST(AmdRestore, ExactCallOrder) {
+    AmdHarness run;
+    run.adlx.withGpus({5});
+    run.adlx.services3Result = ADLX_FAIL;
+    run.files.files[run.path] =
+        "format=1\nvendor=amd\nglobal.afmf=1\ngpu.5.aa-mode=2\ngpu.5.chill=1\n";
+    EXPECT_EQ(run.restore(), 0);
+    EXPECT_EQ(run.line(), okLine(3));
+    const Log expected = {"Initialize",
+                          "GetSystemServices",
+                          "GetGPUs",
+                          "Empty",
+                          "Get3DSettingsServices",
+                          "GetRadeonSuperResolution rsr",
+                          "Release rsr",  // no saved value: nothing is asked of it
+                          "QueryInterface 1",
+                          "GetAMDFluidMotionFrames afmf",
+                          "afmf.IsSupported",
+                          "afmf.SetEnabled(1)",
+                          "Release afmf",
+                          "QueryInterface 3",
+                          "Size",
+                          "At 0",
+                          "gpu0.UniqueId",
+                          "GetChill g0.chill",
+                          "g0.chill.IsSupported",
+                          "g0.chill.SetEnabled(1)",
+                          "Release g0.chill",
+                          "GetBoost g0.boost",
+                          "Release g0.boost",
+                          "GetFrameRateTargetControl g0.frtc",
+                          "Release g0.frtc",
+                          "GetImageSharpening g0.sharpening",
+                          "Release g0.sharpening",
+                          "GetMorphologicalAntiAliasing g0.mlaa",
+                          "Release g0.mlaa",
+                          "GetAntiAliasing g0.aa-mode",
+                          "g0.aa-mode.IsSupported",
+                          "g0.aa-mode.SetMode(2)",
+                          "Release g0.aa-mode",
+                          "GetAnisotropicFiltering g0.anisotropic",
+                          "Release g0.anisotropic",
+                          "GetTessellation g0.tessellation-mode",
+                          "Release g0.tessellation-mode",
+                          "GetEnhancedSync g0.enhanced-sync",
+                          "Release g0.enhanced-sync",
+                          "GetWaitForVerticalRefresh g0.vsync-mode",
+                          "Release g0.vsync-mode",
+                          "Release gpu0",
+                          "Size",
+                          "Release services1",
+                          "Release services",
+                          "Release gpus",
+                          "Terminate",
+                          "remove",
+                          "print"};
+    EXPECT_EQ(run.adlx.log, expected);
+}
+
+struct ValueCase {
+    const char* saved;
+    const char* key;
+    const char* setting;
+    int exitCode;
+    std::string line;
+    int32_t after;  // the setting's value afterwards (it starts at 9)
+    bool fileKept;
+};
+
+TEST(AmdRestore, SavedTexts) {
+    const ValueCase cases[] = {
+        {"1", "gpu.1.chill", "g0.chill", 0, okLine(1), 1, false},
+        {"0", "gpu.1.chill", "g0.chill", 0, okLine(1), 0, false},
+        {"true", "gpu.1.chill", "g0.chill", 0, okLine(1), 0, false},
+        {"01", "gpu.1.chill", "g0.chill", 0, okLine(1), 0, false},
+        {" 1", "gpu.1.chill", "g0.chill", 0, okLine(1), 0, false},
+        {"", "gpu.1.chill", "g0.chill", 0, okLine(1), 0, false},
+        {"3", "gpu.1.vsync-mode", "g0.vsync-mode", 0, okLine(1), 3, false},
+        {"-1", "gpu.1.vsync-mode", "g0.vsync-mode", 0, okLine(1), -1, false},
+        {"5abc", "gpu.1.aa-mode", "g0.aa-mode", 0, okLine(1), 5, false},
+        {" \t-7", "gpu.1.aa-mode", "g0.aa-mode", 0, okLine(1), -7, false},
+        {"abc", "gpu.1.aa-mode", "g0.aa-mode", 22, incompleteLine(1, 0), 9, true},
+        {"2147483648", "gpu.1.tessellation-mode", "g0.tessellation-mode", 22, incompleteLine(1, 0),
+         9, true},
+        {"-2147483648", "gpu.1.tessellation-mode", "g0.tessellation-mode", 0, okLine(1), INT32_MIN,
+         false},
+        {"1", "global.rsr", "rsr", 0, okLine(1), 1, false},
+        {"1", "gpu.2.chill", "g0.chill", 0, okLine(0), 9, false},  // another GPU's key
+        {"1", "GPU.1.chill", "g0.chill", 0, okLine(0), 9, true},   // exact keys; not ours: kept
+    };
+    for (const ValueCase& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.saved);
+        AmdHarness run;
+        run.adlx.withGpus({1});
+        run.adlx.setting(c.setting).value = 9;
+        const std::string file =
+            std::string("format=1\nvendor=amd\n") + c.key + "=" + c.saved + "\n";
+        run.files.files[run.path] = file;
+        EXPECT_EQ(run.restore(), c.exitCode);
+        EXPECT_EQ(run.line(), c.line);
+        EXPECT_EQ(fakeValue(run.adlx, c.setting), c.after);
+        EXPECT_EQ(run.files.has(run.path), c.fileKept);
+        if (c.fileKept) {
+            EXPECT_EQ(run.files.files[run.path], file);
+        }
+        expectCleanEnd(run);
+    }
+}
+
+struct PathCase {
+    const char* name;
+    void (*setUp)(AmdHarness&);
+    int exitCode;
+    std::string line;
+    bool fileKept;
+    Log log;  // checked only when not empty
+};
+
+const char* const kTwoKeys = "format=1\nvendor=amd\ngpu.1.boost=1\ngpu.1.chill=1\n";
+
+TEST(AmdRestore, EveryPath) {
+    const PathCase cases[] = {
+        {"no backup: ADLX untouched",
+         [](AmdHarness& r) { r.files.files.clear(); },
+         0,
+         kNothing,
+         false,
+         {"print"}},
+        {"existence unknown: driver untouched",
+         [](AmdHarness& r) { r.files.queryUnknown = true; },
+         22,
+         incompleteLine(0, 0),
+         true,
+         {"print"}},
+        {"initialise refused",
+         [](AmdHarness& r) { r.adlx.initializeResult = 3; },
+         10,
+         kUnavailable,
+         true,
+         {"Initialize", "print"}},
+        {"empty GPU list",
+         [](AmdHarness& r) { r.adlx.gpus.clear(); },
+         10,
+         kUnavailable,
+         true,
+         {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Release gpus", "Terminate",
+          "print"}},
+        {"unreadable backup",
+         [](AmdHarness& r) { r.files.readFails = true; },
+         22,
+         incompleteLine(0, 0),
+         true,
+         {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Get3DSettingsServices",
+          "Release services", "Release gpus", "Terminate", "print"}},
+        {"one refusal: the rest still written",
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").writeResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 1),
+         true,
+         {}},
+        {"unsupported now: skipped",
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").supported = 0; },
+         0,
+         okLine(1),
+         false,
+         {}},
+        {"IsSupported fails: skipped",
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = 3; },
+         0,
+         okLine(1),
+         false,
+         {}},
+        {"getter fails with an object: skipped and released",
+         [](AmdHarness& r) {
+             r.adlx.setting("g0.boost").getterResult = 3;
+             r.adlx.setting("g0.boost").writeObjectOnFailure = true;
+         },
+         0,
+         okLine(1),
+         false,
+         {}},
+        {"GPU gone", [](AmdHarness& r) { r.adlx.gpus[0].id = 2; }, 0, okLine(0), false, {}},
+        {"At fails", [](AmdHarness& r) { r.adlx.gpus[0].atResult = 3; }, 0, okLine(0), false, {}},
+        {"header only is deleted",
+         [](AmdHarness& r) { r.files.files[r.path] = "format=1\nvendor=amd\n"; },
+         0,
+         okLine(0),
+         false,
+         {}},
+        {"empty file is deleted",
+         [](AmdHarness& r) { r.files.files[r.path] = ""; },
+         0,
+         okLine(0),
+         false,
+         {}},
+    };
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AmdHarness run;
+        run.adlx.withGpus({1});
+        run.files.files[run.path] = kTwoKeys;
+        c.setUp(run);
+        const std::string before = run.backup();
+        EXPECT_EQ(run.restore(), c.exitCode);
+        EXPECT_EQ(run.line(), c.line);
+        EXPECT_EQ(run.files.has(run.path), c.fileKept);
+        if (c.fileKept) {
+            EXPECT_EQ(run.backup(), before);
+        }
+        if (!c.log.empty()) {
+            EXPECT_EQ(run.adlx.log, c.log);
+        }
+        expectCleanEnd(run);
+    }
+}
+
+TEST(AmdRestore, FsrKeysIgnoredWithoutServices3) {
+    AmdHarness run;
+    run.adlx.withGpus({1});
+    run.adlx.services3Result = ADLX_FAIL;
+    run.files.files[run.path] = "format=1\nvendor=amd\ngpu.1.frame-generation=1\ngpu.1.fsr=1\n";
+    EXPECT_EQ(run.restore(), 0);
+    EXPECT_EQ(run.line(), okLine(0));
+}
+
+TEST(AmdRestore, SharedIdRestoresBothFromOneKey) {
+    AmdHarness run;
+    run.adlx.withGpus({4, 4});
+    run.adlx.setting("g0.chill").value = 0;
+    run.adlx.setting("g1.chill").value = 0;
+    run.files.files[run.path] = "format=1\nvendor=amd\ngpu.4.chill=1\n";
+    EXPECT_EQ(run.restore(), 0);
+    EXPECT_EQ(run.line(), okLine(2));
+    EXPECT_EQ(fakeValue(run.adlx, "g0.chill"), 1);
+    EXPECT_EQ(fakeValue(run.adlx, "g1.chill"), 1);
+}
+
+TEST(AmdRestore, ForeignEntriesOutliveACompleteRestore) {
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string after;  // "<none>" when the file is gone
+    };
+    const Case cases[] = {
+        {"ours and others: rewritten with the others",
+         "format=1\nvendor=amd\ngpu.1.chill=1\nsetting.0x1=value:0x00000001\nzz=\n",
+         "format=1\nvendor=amd\nsetting.0x1=value:0x00000001\nzz=\n"},
+        {"only others: left exactly as it stands",
+         "format=1\r\nvendor=nvidia\r\nsetting.0x1=missing\r\n",
+         "format=1\r\nvendor=nvidia\r\nsetting.0x1=missing\r\n"},
+        {"only ours: deleted", "format=1\nvendor=amd\ngpu.1.chill=1\nglobal.rsr=0\n", "<none>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AmdHarness run;
+        run.adlx.withGpus({1});
+        run.files.files[run.path] = c.before;
+        EXPECT_EQ(run.restore(), 0);
+        EXPECT_EQ(run.backup(), c.after);
+    }
+}
+
+TEST(AmdRestore, BackupThatCannotBeRetiredIsReportedIncomplete) {
+    AmdHarness run;
+    run.adlx.withGpus({1});
+    run.files.files[run.path] = "format=1\nvendor=amd\ngpu.1.chill=0\nother=1\n";
+    run.files.writeFails = true;
+    EXPECT_EQ(run.restore(), 22);
+    EXPECT_EQ(run.line(), incompleteLine(1, 1));
+    EXPECT_EQ(run.backup(), "format=1\nvendor=amd\ngpu.1.chill=0\nother=1\n");
+}
+
+}  // namespace
