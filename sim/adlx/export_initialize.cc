@@ -1,0 +1,7 @@
+// The export "ADLXInitialize".
+#include "sim/adlx/sim_entries.h"
+
+extern "C" __declspec(dllexport) ADLX_RESULT
+    ADLXInitialize(uint64_t version, IADLXSystem** system) {
+    return simInitialize("ADLXInitialize", version, system, nullptr);
+}

@@ -1,0 +1,6 @@
+// The export "ADLXQueryFullVersion".
+#include "sim/adlx/sim_entries.h"
+
+extern "C" __declspec(dllexport) ADLX_RESULT ADLXQueryFullVersion(uint64_t* fullVersion) {
+    return simQueryFullVersion(fullVersion);
+}

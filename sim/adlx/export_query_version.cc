@@ -1,0 +1,6 @@
+// The export "ADLXQueryVersion".
+#include "sim/adlx/sim_entries.h"
+
+extern "C" __declspec(dllexport) ADLX_RESULT ADLXQueryVersion(const char** version) {
+    return simQueryVersion(version);
+}

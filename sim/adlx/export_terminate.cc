@@ -1,0 +1,6 @@
+// The export "ADLXTerminate".
+#include "sim/adlx/sim_entries.h"
+
+extern "C" __declspec(dllexport) ADLX_RESULT ADLXTerminate() {
+    return simTerminate();
+}

@@ -1,0 +1,64 @@
+// The simulated runtime's configuration, read once from SIM_ADLX_* environment variables
+// (grammar in docs/simulated-adlx.md). Parsing is plain text work; reading the
+// environment is the platform file's.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+/// What a fault does to the call it hits.
+struct FaultAction {
+    bool crash = false;  // the process ends at that call
+    int32_t result = 0;
+    /// Whether the call still writes its out value or object; by default only on success.
+    std::optional<bool> writesOut;
+};
+
+struct FaultSpec {
+    std::string call;    // "GetMode", "At", "Initialize", ...
+    std::string target;  // empty: any; else a subject or the tail after a "."
+    uint32_t nth = 0;    // 0: every matching call; else only the Nth (1-based)
+    FaultAction action;
+    uint32_t seen = 0;  // matching calls so far
+};
+
+struct SimConfig {
+    uint32_t gpuCount = 1;
+    /// One per GPU; nothing means UniqueId writes nothing. GPUs beyond the list use their
+    /// index.
+    std::vector<std::optional<int32_t>> ids;
+    std::set<std::string> absent;       // setting refs whose getter fails
+    std::set<std::string> unsupported;  // setting refs whose IsSupported says no
+    bool services1 = true;
+    bool services3 = true;
+    std::map<std::string, int32_t> initial;  // ref -> starting value
+    std::vector<FaultSpec> faults;
+    std::wstring statePath;
+    std::wstring logPath;
+    std::wstring watchPath;
+    /// Writes a marker line to standard output at ADLXTerminate, so a test sees whether
+    /// the tool printed its line before or after terminating.
+    bool markStdout = false;
+    /// Lines about variables that could not be parsed; logged at the first call.
+    std::vector<std::string> problems;
+};
+
+/// Builds the configuration from the variables' texts; a missing variable is "".
+SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables);
+
+/// The variable names parseSimConfig reads.
+extern const char* const kSimVariables[];
+extern const size_t kSimVariableCount;
+
+/// True when `ref` (for example "chill" or "gpu1.chill") covers the setting `subject`
+/// ("gpu1.chill", "rsr"): equal, or `subject` ends with "." + `ref`.
+bool refCovers(const std::string& ref, const std::string& subject);
+
+/// Matches `call` on `subject` against the faults, counting the call in every spec it
+/// matches; the first spec that fires gives the action.
+std::optional<FaultAction> takeFault(std::vector<FaultSpec>& faults, const std::string& call,
+                                     const std::string& subject);

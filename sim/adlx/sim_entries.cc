@@ -1,0 +1,61 @@
+#include "sim/adlx/sim_entries.h"
+
+#include <string>
+
+#include "sim/adlx/sim_objects.h"
+#include "sim/adlx/sim_platform.h"
+#include "sim/adlx/sim_runtime.h"
+
+namespace {
+
+constexpr const char* kVersionText = "1.5.0.124-sim";
+constexpr const char* kStdoutMarker = "[ADLXTerminate]\n";
+
+}  // namespace
+
+ADLX_RESULT simQueryFullVersion(uint64_t* fullVersion) {
+    SimRuntime& rt = SimRuntime::get();
+    const CallOutcome o = rt.outcome("QueryFullVersion", "");
+    if (o.writesOut && fullVersion != nullptr) {
+        *fullVersion = kAdlxFullVersion;
+    }
+    rt.log("ADLXQueryFullVersion -> " + std::to_string(o.result));
+    return o.result;
+}
+
+ADLX_RESULT simQueryVersion(const char** version) {
+    SimRuntime& rt = SimRuntime::get();
+    const CallOutcome o = rt.outcome("QueryVersion", "");
+    if (o.writesOut && version != nullptr) {
+        *version = kVersionText;
+    }
+    rt.log("ADLXQueryVersion -> " + std::to_string(o.result));
+    return o.result;
+}
+
+ADLX_RESULT simInitialize(const char* entry, uint64_t version, IADLXSystem** system,
+                          IADLMapping** mapping) {
+    SimRuntime& rt = SimRuntime::get();
+    const CallOutcome o = rt.outcome("Initialize", entry);
+    if (o.writesOut) {
+        if (system != nullptr) {
+            *system = simSystem();
+        }
+        if (mapping != nullptr) {
+            *mapping = simMapping();
+        }
+    }
+    rt.log(std::string(entry) + " " + hex64(version) + " -> " + std::to_string(o.result));
+    return o.result;
+}
+
+ADLX_RESULT simTerminate() {
+    SimRuntime& rt = SimRuntime::get();
+    const uint32_t live = rt.reportLiveObjects();
+    const CallOutcome o = rt.outcome("Terminate", "");
+    if (rt.config().markStdout) {
+        writeStdout(kStdoutMarker);
+    }
+    rt.log("ADLXTerminate live=" + std::to_string(live) + " -> " + std::to_string(o.result));
+    return o.result;
+}

@@ -1,0 +1,28 @@
+// The few Win32 services the simulated runtime needs, kept out of its logic.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+/// Every SIM_ADLX_* variable that is set, by name.
+std::map<std::string, std::wstring> readSimEnvironment();
+
+/// The whole file, or nothing when it cannot be read.
+std::optional<std::string> readWholeFile(const std::wstring& path);
+
+/// Writes `bytes` to "<path>.tmp", flushes, and renames it over `path` in one step.
+bool replaceFileAtomically(const std::wstring& path, const std::string& bytes);
+
+/// Appends one line (a line feed is added) and hands it to the system at once, so a
+/// reader sees it even if the process ends right after.
+void appendLine(const std::wstring& path, const std::string& line);
+
+/// Writes `text` straight to the standard output handle, past any buffering.
+void writeStdout(const std::string& text);
+
+/// Ends the process at once, as a crash would: no clean-up, no DLL detach.
+[[noreturn]] void crashProcess();
+
+/// The exit code crashProcess ends with.
+constexpr unsigned kCrashExitCode = 99;
