@@ -1,0 +1,29 @@
+// Logs the library's loading and unloading, so tests can tell whether the tool loaded
+// the runtime at all and whether it let it go. Only the log path is read here: the rest
+// of the runtime starts at the first call, outside the loader lock.
+#include <windows.h>
+
+#include <string>
+
+#include "sim/adlx/sim_platform.h"
+
+namespace {
+
+void logAttachment(const char* what) {
+    wchar_t path[1024];
+    const DWORD size = GetEnvironmentVariableW(L"SIM_ADLX_LOG", path, 1024);
+    if (size > 0 && size < 1024) {
+        appendLine(path, what);
+    }
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        logAttachment("DLL attached");
+    } else if (reason == DLL_PROCESS_DETACH) {
+        logAttachment("DLL detached");
+    }
+    return TRUE;
+}

@@ -1,0 +1,218 @@
+"""preset-amd under Wine with faults injected into the simulated ADLX runtime: every
+result line and exit code, what the backup and the runtime hold afterwards, and that no
+object outlives ADLXTerminate on any of these paths. Also the runtime's export variants."""
+import re
+import unittest
+
+import test_amd_common as amd
+from test_amd_common import (DETECTED, NO_SETTING, UNAVAILABLE, AmdCase, applied,
+                             applied_partly, restore_incomplete, restored)
+
+
+class StatusFaults(AmdCase):
+    def setUp(self):
+        super().setUp()
+        self.place("app")
+
+    def test_every_way_to_find_no_gpu(self):
+        cases = [
+            ({"SIM_ADLX_FAULTS": "Initialize=3"}, 2, UNAVAILABLE, 10),
+            ({"SIM_ADLX_FAULTS": "Initialize:ADLXInitialize2=-1"}, 2, UNAVAILABLE, 10),
+            ({"SIM_ADLX_FAULTS": "Initialize=2"}, 2, DETECTED, 0),
+            ({"SIM_ADLX_FAULTS": "GetGPUs=3"}, 2, UNAVAILABLE, 10),
+            ({"SIM_ADLX_FAULTS": "GetGPUs=3+out"}, 2, UNAVAILABLE, 10),
+            ({"SIM_ADLX_FAULTS": "GetGPUs=0-out"}, 2, UNAVAILABLE, 10),
+            ({"SIM_ADLX_FAULTS": "Get3DSettingsServices=4+out"}, 2, UNAVAILABLE, 10),
+            ({"SIM_ADLX_FAULTS": "Get3DSettingsServices=1"}, 2, DETECTED, 0),
+            ({}, 0, UNAVAILABLE, 10),
+        ]
+        for env, gpus, expected, code in cases:
+            with self.subTest(env=env, gpus=gpus):
+                self.log.unlink(missing_ok=True)
+                self.assertResult(self.run_tool("status", gpus=gpus, env=env), expected, code)
+                self.assertNothingLeaked()
+                # A refused initialise is left to the binding's clean-up at exit.
+                self.assertEqual(len(self.calls("ADLXTerminate")), 1)
+                self.assertEqual(self.log_lines()[-1], "DLL detached")
+
+
+class ApplyFaults(AmdCase):
+    def setUp(self):
+        super().setUp()
+        self.place("app")
+
+    def test_counts_under_faults(self):
+        # Two GPUs (7, -2), everything on: "gamer" finds 24 settings.
+        cases = [
+            ("Get:chill=3", None, applied(22, 22), 0),
+            ("Get:gpu1.aa-mode=3+out", None, applied(23, 23), 0),
+            ("IsSupported:gpu1.aa-mode=3", None, applied(23, 23), 0),
+            ("IsEnabled:gpu0.chill=3", None, applied_partly(23, 23), 21),
+            ("GetMode:vsync-mode=5", None, applied_partly(22, 22), 21),
+            ("SetEnabled:gpu0.boost=3", None, applied_partly(24, 23), 21),
+            ("SetMode@2=3", None, applied_partly(24, 23), 21),
+            ("SetEnabled:rsr=1", None, applied(24, 24), 0),
+            ("At:0=3+out", None, applied(13, 13), 0),
+            ("At=3", None, applied(2, 2), 0),
+            ("QueryInterface:1=3+out", None, applied(23, 23), 0),
+            ("QueryInterface:3=3", None, applied(20, 20), 0),
+            ("IsEnabled=3;GetMode=3", None, NO_SETTING, 10),
+            ("GetGPUs=3", None, UNAVAILABLE, 10),
+            ("", {"SIM_ADLX_MISSING_SERVICES": "1,3"}, applied(19, 19), 0),
+            ("", {"SIM_ADLX_ABSENT": "gpu1.chill,rsr"}, applied(22, 22), 0),
+            ("", {"SIM_ADLX_UNSUPPORTED": "vsync-mode"}, applied(22, 22), 0),
+            ("", {"SIM_ADLX_INITIAL": "chill=0,gpu1.aa-mode=0"}, applied(24, 21), 0),
+        ]
+        for faults, extra, expected, code in cases:
+            with self.subTest(faults=faults, extra=extra):
+                self.backup.unlink(missing_ok=True)
+                self.state_file.unlink(missing_ok=True)
+                self.log.unlink(missing_ok=True)
+                env = dict(extra or {})
+                env["SIM_ADLX_FAULTS"] = faults
+                self.assertResult(self.run_tool("apply", "gamer", self.backup_arg(), env=env),
+                                  expected, code)
+                self.assertNothingLeaked()
+                self.assertEqual(self.backup.exists(), code != 10)
+
+    def test_ids_that_are_missing_negative_or_shared(self):
+        cases = [
+            ("none,none", ["gpu.0.", "gpu.1."], {}, applied(24, 24), 0),
+            ("-2147483648,2147483647", ["gpu.-2147483648.", "gpu.2147483647."], {},
+             applied(24, 24), 0),
+            # The second GPU's own aa-mode (2) differs from the shared recorded 3: it stays.
+            ("5,5", ["gpu.5."], {"SIM_ADLX_INITIAL": "gpu1.aa-mode=2"},
+             applied_partly(24, 23), 21),
+        ]
+        for ids, prefixes, env, expected, code in cases:
+            with self.subTest(ids=ids):
+                self.backup.unlink(missing_ok=True)
+                self.state_file.unlink(missing_ok=True)
+                self.assertResult(self.run_tool("apply", "gamer", self.backup_arg(), ids=ids,
+                                                env=env), expected, code)
+                keys = [k for k in amd.parse_backup(self.backup.read_bytes())
+                        if k.startswith("gpu.")]
+                self.assertEqual(sorted({k[:k.index(".", 4) + 1] for k in keys}), sorted(prefixes))
+                self.assertNothingLeaked()
+        self.assertEqual(self.state()["gpu1.aa-mode"], 2)
+
+    def test_backup_that_cannot_be_read_is_left_alone(self):
+        self.backup.mkdir()  # something stands there that cannot be read as a file
+        before = self.state()
+        self.assertResult(self.run_tool("apply", "gamer", self.backup_arg()),
+                          applied_partly(24, 0), 21)
+        self.assertTrue(self.backup.is_dir())
+        self.assertEqual(self.state(), before)
+        self.assertEqual(self.calls("SetEnabled") + self.calls("SetMode"), [])
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restore_incomplete(0, 0),
+                          22)
+        self.assertNothingLeaked()
+
+    def test_backup_directory_that_cannot_be_created(self):
+        self.backup.write_bytes(b"")
+        target = amd.wine.winpath(self.backup) + "\\inside.txt"  # a file used as a directory
+        self.assertResult(self.run_tool("apply", "gamer", target), applied_partly(24, 0), 21)
+        self.assertEqual(self.calls("SetEnabled") + self.calls("SetMode"), [])
+        self.assertNothingLeaked()
+
+    def test_crash_in_the_middle_leaves_a_backup_that_restores(self):
+        self.assertResult(
+            self.run_tool("apply", "gamer", self.backup_arg(),
+                          env={"SIM_ADLX_FAULTS": "SetEnabled:gpu0.boost=crash"}),
+            b"", amd.SIM_CRASH_EXIT)
+        entries = amd.parse_backup(self.backup.read_bytes())
+        # Everything up to the crash is recorded, boost included: its save came first.
+        self.assertEqual(sorted(entries), sorted(["format", "vendor", "global.rsr",
+                                                  "global.afmf", "gpu.7.chill", "gpu.7.boost"]))
+        self.assertEqual(self.state()["gpu0.chill"], 0)
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(4), 0)
+        self.assertEqual(self.state(), amd.default_state())
+
+
+class RestoreFaults(AmdCase):
+    def setUp(self):
+        super().setUp()
+        self.place("app")
+        self.run_tool("apply", "extremo", self.backup_arg())
+        self.applied_backup = self.backup.read_bytes()
+        self.log.unlink()
+
+    def test_a_refusal_keeps_the_file_and_a_second_restore_finishes(self):
+        self.assertResult(
+            self.run_tool("restore", self.backup_arg(),
+                          env={"SIM_ADLX_FAULTS": "SetEnabled:gpu1.chill=3"}),
+            restore_incomplete(26, 25), 22)
+        self.assertEqual(self.backup.read_bytes(), self.applied_backup)
+        self.assertEqual(self.state()["gpu1.chill"], 0)
+        self.assertEqual(self.state()["gpu0.chill"], 1)
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
+        self.assertEqual(self.state(), amd.default_state())
+        self.assertFalse(self.backup.exists())
+        self.assertNothingLeaked()
+
+    def test_faults_that_keep_the_file(self):
+        cases = [
+            ("Initialize=3", UNAVAILABLE, 10),
+            ("GetGPUs=3+out", UNAVAILABLE, 10),
+            ("Get3DSettingsServices=3", UNAVAILABLE, 10),
+            ("SetMode:gpu0.aa-mode=4", restore_incomplete(26, 25), 22),
+        ]
+        for faults, expected, code in cases:
+            with self.subTest(faults=faults):
+                self.assertResult(self.run_tool("restore", self.backup_arg(),
+                                                env={"SIM_ADLX_FAULTS": faults}), expected, code)
+                self.assertEqual(self.backup.read_bytes(), self.applied_backup)
+                self.assertNothingLeaked()
+
+    def test_skipped_settings_do_not_block_the_deletion(self):
+        env = {"SIM_ADLX_UNSUPPORTED": "gpu0.chill", "SIM_ADLX_FAULTS": "Get:rsr=3;At:1=3"}
+        self.assertResult(self.run_tool("restore", self.backup_arg(), env=env), restored(12), 0)
+        self.assertFalse(self.backup.exists())
+        self.assertNothingLeaked()
+
+    def test_saved_texts_that_are_not_numbers(self):
+        self.backup.write_bytes(b"format=1\r\nvendor=amd\r\ngpu.7.aa-mode=abc\r\n"
+                                b"gpu.7.vsync-mode=5abc\r\ngpu.7.chill=true\r\n")
+        self.assertResult(self.run_tool("restore", self.backup_arg()),
+                          restore_incomplete(3, 2), 22)
+        self.assertEqual(self.state()["gpu0.vsync-mode"], 5)
+        self.assertEqual(self.state()["gpu0.chill"], 0)
+        self.assertEqual(self.calls("SetMode"), ["SetMode gpu0.vsync-mode#%s 5 -> 0"
+                                                 % self.calls("SetMode")[0].split("#")[1]
+                                                 .split(" ")[0]])
+
+
+class ExportVariants(AmdCase):
+    def test_which_initialise_entry_is_taken(self):
+        cases = [
+            ("", DETECTED, 0, "ADLXInitialize2"),
+            ("no-incompatible2", DETECTED, 0, "ADLXInitialize2"),
+            ("legacy", DETECTED, 0, "ADLXInitialize"),
+            ("no-initialize2", UNAVAILABLE, 10, None),
+            ("no-caller-adl", UNAVAILABLE, 10, None),
+            ("no-terminate", UNAVAILABLE, 10, None),
+        ]
+        for where in ("app", "system32"):
+            for variant, expected, code, entry in cases:
+                with self.subTest(where=where, variant=variant):
+                    self.log.unlink(missing_ok=True)
+                    (self.app / amd.DLL_NAME).unlink(missing_ok=True)
+                    amd.wine.remove_dll(amd.DLL_NAME)
+                    self.place(where, variant)
+                    self.assertResult(self.run_tool("status"), expected, code)
+                    initialised = [e for e in self.log_lines() if re.match(r"ADLXInitialize", e)]
+                    if entry is None:
+                        # Refused by the presence check: nothing was initialised; only the
+                        # binding's clean-up at exit calls ADLXTerminate, where there is one.
+                        terminate = [] if variant == "no-terminate" else [
+                            "ADLXTerminate live=0 -> 0"]
+                        self.assertEqual(self.log_lines(),
+                                         ["DLL attached"] + terminate + ["DLL detached"])
+                    else:
+                        self.assertEqual(initialised,
+                                         ["%s 0x000100050000007C -> 0" % entry])
+                    self.assertNothingLeaked()
+
+
+if __name__ == "__main__":
+    unittest.main()
