@@ -54,8 +54,12 @@ std::optional<int64_t> number(const std::string& text) {
     if (text.empty()) {
         return std::nullopt;
     }
+    // Decimal, or hexadecimal after "0x"; a leading zero does not mean octal.
+    const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    const bool hex = text.size() > digits + 1 && text[digits] == '0' &&
+                     (text[digits + 1] == 'x' || text[digits + 1] == 'X');
     char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 0);
+    const long long value = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
     if (end == nullptr || *end != '\0') {
         return std::nullopt;
     }
