@@ -91,3 +91,23 @@ bool BackupStore::recordOriginal(const Path& path, BackupMap& map, const std::st
     map.emplace(key, value);
     return saveBackup(path, map);
 }
+
+bool BackupStore::retireBackup(const Path& path, const BackupMap& map,
+                               bool (*ownsKey)(const std::string&)) {
+    BackupMap others;
+    bool holdsOurs = false;
+    for (const auto& [key, value] : map) {
+        if (key == backupkey::kFormat || key == backupkey::kVendor) {
+            continue;
+        }
+        if (ownsKey(key)) {
+            holdsOurs = true;
+        } else {
+            others.emplace(key, value);
+        }
+    }
+    if (others.empty()) {
+        return removeBackup(path);
+    }
+    return !holdsOurs || saveBackup(path, others);
+}

@@ -55,7 +55,15 @@ class BackupStore {
 
     PathState backupExists(const Path& path) { return files_.query(path); }
 
-    void removeBackup(const Path& path) { files_.removeFile(path); }
+    /// True when no file stands at `path` any more.
+    bool removeBackup(const Path& path) { return files_.removeFile(path); }
+
+    /// After a complete restore: the entries `ownsKey` accepts have done their work, the
+    /// others (another tool's, unknown ones) are not ours to throw away. Deletes the file
+    /// when nothing else is in it, rewrites it with the others alone when it held entries of
+    /// ours too, and leaves it as it stands otherwise. True when no entry of ours is left on
+    /// disk; on false a later apply would take the stale entries for originals.
+    bool retireBackup(const Path& path, const BackupMap& map, bool (*ownsKey)(const std::string&));
 
   private:
     FileSystem& files_;

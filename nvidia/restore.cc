@@ -45,22 +45,6 @@ bool isOwnKey(const std::string& key) {
     return false;
 }
 
-/// After a complete restore the backup has done its work, but entries this tool never
-/// restores (another tool's, or unknown ones) are not ours to throw away: keep them.
-void retireBackup(Host& host, const Path& backupPath, const BackupMap& map) {
-    BackupMap others;
-    for (const auto& [key, value] : map) {
-        if (key != backupkey::kFormat && key != backupkey::kVendor && !isOwnKey(key)) {
-            others.emplace(key, value);
-        }
-    }
-    if (others.empty()) {
-        host.backups.removeBackup(backupPath);
-    } else {
-        host.backups.saveBackup(backupPath, others);
-    }
-}
-
 int incomplete(Host& host, const Counts& counts) {
     host.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
                              nvidiaword::kRestoreIncomplete);
@@ -109,7 +93,11 @@ int nvidiaRestore(const NvapiTable& api, Host& host, const Path& backupPath) {
     if (api.NvAPI_DRS_SaveSettings(driver.session()) != NVAPI_OK || counts.failed > 0) {
         return incomplete(host, counts);
     }
-    retireBackup(host, backupPath, backup.map);
+    if (!host.backups.retireBackup(backupPath, backup.map, &isOwnKey)) {
+        // Every setting is back, but our entries still stand on disk; reporting success
+        // would let a later apply take them for originals. Another restore finishes it.
+        return incomplete(host, counts);
+    }
     host.out.printResultLine(resultkind::kOk, counts.restored, counts.restored,
                              nvidiaword::kRestored);
     return exitcode::kSuccess;

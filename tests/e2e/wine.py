@@ -8,8 +8,10 @@ import os
 import pathlib
 import shutil
 import subprocess
+import tempfile
 
 WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
+WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
 REPO = pathlib.Path(__file__).resolve().parents[2]
 BIN = pathlib.Path(os.environ.get("PRESETS_WIN_BIN", REPO / "build" / "windows"))
 PREFIX = pathlib.Path(os.environ.get("E2E_WINEPREFIX", REPO / "build" / "native" / "wineprefix"))
@@ -26,12 +28,20 @@ def base_env(extra=None):
 
 
 def ensure_prefix():
-    """Creates the prefix once; later calls only start its server if needed."""
+    """Creates the prefix once; later calls return at once."""
+    ready = PREFIX / ".presets-ready"
+    if ready.exists():
+        return
     PREFIX.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run([WINE, "cmd", "/c", "exit"], env=base_env(), stdin=subprocess.DEVNULL,
+    subprocess.run([WINE, "wineboot", "-i"], env=base_env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
+    # A new prefix goes on setting itself up in the background; a program started meanwhile
+    # can fail to start at all. Wait until the server has nothing left to run.
+    subprocess.run([WINESERVER, "-w"], env=base_env(), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
     if not system32().is_dir():
         raise RuntimeError(f"Wine prefix {PREFIX} has no system32")
+    ready.touch()
 
 
 def system32():
@@ -56,9 +66,14 @@ def winpath(path):
 
 
 def run(exe, args, env=None, cwd=None, timeout=60):
-    """Runs `exe` with `args`; returns (stdout bytes, exit code). Stderr must stay empty
-    of anything but Wine's own noise, so it is returned only on failure to start."""
-    proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=timeout, check=False)
-    return proc.stdout, proc.returncode
+    """Runs `exe` with `args`; returns (stdout bytes, exit code).
+
+    Standard output goes to a file, not a pipe: a run that has to start Wine's server and
+    services hands its descriptors on to them, and a pipe would then stay open (and the
+    caller waiting) until they exit, seconds after the program itself has ended."""
+    with tempfile.TemporaryFile() as out:
+        proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
+                              stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+        out.seek(0)
+        return out.read(), proc.returncode

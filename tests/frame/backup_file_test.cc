@@ -162,3 +162,34 @@ TEST_F(BackupStoreTest, RecordOriginalKeepsTheKeyAfterAFailedSave) {
     EXPECT_TRUE(store.recordOriginal(kPath, map, "b", "2"));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\na=1\r\nb=2\r\n");
 }
+
+namespace {
+bool ownsSetting(const std::string& key) {
+    return key.rfind("setting.", 0) == 0;
+}
+}  // namespace
+
+TEST_F(BackupStoreTest, RetireDeletesRewritesOrLeavesAlone) {
+    struct Case {
+        const char* what;
+        std::string before;
+        const char* after;  // null: deleted
+    } cases[] = {
+        {"only ours", "format=1\r\nvendor=nvidia\r\nsetting.a=1\r\n", nullptr},
+        {"only the header", "format=1\r\nvendor=nvidia\r\n", nullptr},
+        {"ours and others", "format=1\r\nvendor=amd\r\ngpu.1.x=0\r\nsetting.a=1\r\nzz=\r\n",
+         "format=1\r\nvendor=nvidia\r\ngpu.1.x=0\r\nzz=\r\n"},
+        {"others alone stay byte for byte", "format=1\nvendor=amd\ngpu.1.x=0\n",
+         "format=1\nvendor=amd\ngpu.1.x=0\n"},
+    };
+    for (const Case& c : cases) {
+        files.files.clear();
+        files.files[kPath].bytes = c.before;
+        EXPECT_TRUE(store.retireBackup(kPath, parseBackup(c.before), &ownsSetting)) << c.what;
+        if (c.after == nullptr) {
+            EXPECT_EQ(files.files.count(kPath), 0u) << c.what;
+        } else {
+            EXPECT_EQ(files.files.at(kPath).bytes, c.after) << c.what;
+        }
+    }
+}

@@ -161,3 +161,28 @@ TEST_F(NvidiaTest, ForeignEntriesSurviveACompleteRestore) {
         backupBytes(),
         "format=1\r\nvendor=nvidia\r\nglobal.rsr=1\r\nsetting.0xDEADBEEF=value:0x00000001\r\n");
 }
+
+TEST_F(NvidiaTest, BackupThatCannotBeRetiredIsReportedIncomplete) {
+    struct Case {
+        const char* what;
+        std::string entries;
+        const char* failing;
+    } cases[] = {
+        {"removal fails", "setting.0x0084CD70=value:0x00000007\r\n", "remove"},
+        {"rewrite with the foreign entries fails",
+         "global.rsr=1\r\nsetting.0x0084CD70=value:0x00000007\r\n", "replace"},
+    };
+    for (const Case& c : cases) {
+        FakeFileSystem fresh;
+        fresh.crlf = true;
+        fresh.files[kPath].bytes = backupWith(c.entries);
+        fresh.failOn(c.failing);
+        BackupStore store(fresh, "nvidia");
+        Host host{out, store};
+        driver.reset();
+        EXPECT_EQ(nvidiaRestore(driver.table(), host, kPath), 22) << c.what;
+        EXPECT_EQ(line(), fmt(kIncomplete, 1, 1)) << c.what;
+        EXPECT_EQ(driver.committed.at(0x0084CD70).value, 7u) << c.what;
+        EXPECT_EQ(fresh.files.at(kPath).bytes, backupWith(c.entries)) << c.what;
+    }
+}

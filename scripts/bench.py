@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Start-up benchmark under Wine: median wall time of each command next to an empty,
+statically linked Windows program, all measured in this one invocation.
+
+Usage: scripts/bench.py [--runs N]   (builds nothing: run scripts/test.sh or
+cmake --build --preset windows first)
+"""
+import argparse
+import os
+import pathlib
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = pathlib.Path(__file__).resolve().parents[1]
+BIN = REPO / "build" / "windows"
+WORK = REPO / "build" / "bench"
+PREFIX = REPO / "build" / "bench-prefix"
+WINE = "/usr/lib/wine/wine64"
+
+
+def env(extra):
+    e = {k: v for k, v in os.environ.items() if not k.startswith(("SIM_NVAPI_", "SIM_ADLX_"))}
+    e.update({"WINEPREFIX": str(PREFIX), "WINEDEBUG": "-all"}, **extra)
+    return e
+
+
+def winpath(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def timed(exe, args, extra):
+    # Output to a file, not a pipe: Wine's services may inherit the descriptor and hold a
+    # pipe open after the program has ended, which would be timed too.
+    with tempfile.TemporaryFile() as out:
+        start = time.perf_counter()
+        proc = subprocess.run([WINE, str(exe), *args], env=env(extra), stdout=out,
+                              stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, check=False)
+        elapsed = time.perf_counter() - start
+        out.seek(0)
+        return elapsed, out.read().decode(errors="replace").strip(), proc.returncode
+
+
+class Series:
+    def __init__(self):
+        self.times = {}
+
+    def add(self, name, seconds):
+        self.times.setdefault(name, []).append(seconds)
+
+    def median_ms(self, name):
+        return statistics.median(self.times[name]) * 1000.0
+
+
+def nvidia_state(path):
+    path.write_text("".join(f"0x{i:08X}=0x00000000\n" for i in (
+        0x1057EB71, 0x0064B541, 0x00CE2691, 0x00198FFF, 0x00AC8497, 0x10835002, 0x107EFC5B,
+        0x10D2BB16, 0x00A879CF, 0x20FDD1F9, 0x00E73211, 0x0084CD70, 0x002ECAF2)))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=21)
+    opts = parser.parse_args()
+
+    shutil.rmtree(WORK, ignore_errors=True)
+    WORK.mkdir(parents=True)
+    subprocess.run([WINE, "cmd", "/c", "exit"], env=env({}), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    system32 = PREFIX / "drive_c" / "windows" / "system32"
+    shutil.copyfile(BIN / "sim" / "nvapi" / "nvapi64.dll", system32 / "nvapi64.dll")
+    amd_dll = BIN / "sim" / "adlx" / "amdadlx64.dll"
+    amd_exe = BIN / "amd" / "preset-amd.exe"
+    have_amd = amd_dll.exists() and amd_exe.exists()
+    if have_amd:
+        shutil.copyfile(amd_dll, system32 / "amdadlx64.dll")
+
+    nv = {"SIM_NVAPI_STATE": winpath(WORK / "nvapi-state.txt")}
+    nvidia_state(WORK / "nvapi-state.txt")
+    amd = {"SIM_ADLX_STATE": winpath(WORK / "adlx-state.txt"), "SIM_ADLX_GPUS": "2"}
+    empty = BIN / "bench" / "empty-program.exe"
+    nv_exe = BIN / "nvidia" / "preset-nvidia.exe"
+    nv_backup = winpath(WORK / "nvidia-backup.txt")
+    amd_backup = winpath(WORK / "amd-backup.txt")
+
+    series = Series()
+    for run in range(opts.runs + 2):  # the first two runs warm Wine's caches and are dropped
+        samples = [("empty program", *timed(empty, [], {}))]
+        samples.append(("preset-nvidia status", *timed(nv_exe, ["status"], nv)))
+        samples.append(("preset-nvidia apply gamer", *timed(nv_exe, ["apply", "gamer", nv_backup], nv)))
+        samples.append(("preset-nvidia restore", *timed(nv_exe, ["restore", nv_backup], nv)))
+        if have_amd:
+            samples.append(("preset-amd status", *timed(amd_exe, ["status"], amd)))
+            samples.append(("preset-amd apply gamer", *timed(amd_exe, ["apply", "gamer", amd_backup], amd)))
+            samples.append(("preset-amd restore", *timed(amd_exe, ["restore", amd_backup], amd)))
+        for name, seconds, line, code in samples:
+            if name != "empty program" and not line.startswith("result=ok"):
+                sys.exit(f"{name} failed: exit {code}: {line}")
+            if run >= 2:
+                series.add(name, seconds)
+
+    base = series.median_ms("empty program")
+    print(f"median wall time under Wine over {opts.runs} runs")
+    print(f"{'command':<28} {'median ms':>10} {'ratio to empty':>15}")
+    for name in series.times:
+        ms = series.median_ms(name)
+        print(f"{name:<28} {ms:>10.1f} {ms / base:>15.2f}")
+
+
+if __name__ == "__main__":
+    main()
