@@ -20,3 +20,4 @@ fi
 
 [ -f build/windows/build.ninja ] || cmake --preset windows >/dev/null
 [ -f build/native/build.ninja ] || cmake --preset native >/dev/null
+[ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null

@@ -7,3 +7,8 @@ scripts/setup.sh
 cmake --build --preset windows
 cmake --build --preset native
 ctest --preset all -j2 "$@"
+# The fuzz targets of the backup and number readers, a bounded minute each.
+if [ $# -eq 0 ]; then
+  cmake --build --preset fuzz
+  ctest --preset fuzz
+fi

@@ -193,3 +193,28 @@ TEST_F(BackupStoreTest, RetireDeletesRewritesOrLeavesAlone) {
         }
     }
 }
+
+TEST(ParseBackup, HostileFiles) {
+    const std::string longValue(16u << 20, 'v');
+    BackupMap map = parseBackup("format=1\nbig=" + longValue + "\n");
+    EXPECT_EQ(map.at("big").size(), longValue.size());
+
+    std::string repeated;
+    for (int i = 0; i < 100000; ++i) {
+        repeated += "setting.0x1057EB71=value:" + std::to_string(i) + "\r\n";
+    }
+    map = parseBackup(repeated);
+    ASSERT_EQ(map.size(), 1u);
+    EXPECT_EQ(map.at("setting.0x1057EB71"), "value:99999") << "the last line wins";
+
+    std::string garbage;
+    uint32_t x = 12345;
+    for (int i = 0; i < 1 << 16; ++i) {
+        x = x * 1103515245u + 12345u;
+        garbage += static_cast<char>(x >> 24);
+    }
+    for (const auto& [key, value] : parseBackup(garbage)) {
+        EXPECT_EQ(key.find('\n'), std::string::npos);
+        EXPECT_EQ(value.find('\n'), std::string::npos);
+    }
+}
