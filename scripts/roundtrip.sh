@@ -75,5 +75,6 @@ unset SIM_NVAPI_STATE SIM_NVAPI_LOG
 rm -f "$system32/nvapi64.dll"
 
 if [ -f scripts/roundtrip-amd.sh ]; then
+  # shellcheck source=roundtrip-amd.sh
   source scripts/roundtrip-amd.sh
 fi
