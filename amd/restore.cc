@@ -90,30 +90,6 @@ RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups, const Path& b
     return outcome;
 }  // every object released, then ADLX terminated, before the caller prints
 
-/// After a complete restore our entries have done their work; entries of another tool or
-/// unknown ones are not ours to throw away. A file that holds none of ours is left as it
-/// stands, header included. True when no entry of ours is left on disk: one left behind
-/// would make a later apply take it for the original and skip recording the real one.
-bool retireBackup(BackupStore& backups, const Path& backupPath, const BackupMap& saved) {
-    BackupMap others;
-    bool holdsOurs = false;
-    for (const auto& [key, value] : saved) {
-        if (key == backupkey::kFormat || key == backupkey::kVendor) {
-            continue;
-        }
-        if (isAmdKey(key)) {
-            holdsOurs = true;
-        } else {
-            others.emplace(key, value);
-        }
-    }
-    if (others.empty()) {
-        backups.removeBackup(backupPath);
-        return backups.backupExists(backupPath) == PathState::absent;
-    }
-    return !holdsOurs || backups.saveBackup(backupPath, others);
-}
-
 int incomplete(Host& host, const RestoreCounts& counts) {
     host.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
                              amdword::kRestoreIncomplete);
@@ -146,7 +122,7 @@ int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath) {
     if (outcome.counts.failed > 0) {
         return incomplete(host, outcome.counts);
     }
-    if (!retireBackup(host.backups, backupPath, outcome.saved)) {
+    if (!host.backups.retireBackup(backupPath, outcome.saved, &isAmdKey)) {
         // Every value is back, but our entries still stand on disk; another restore
         // finishes the job.
         return incomplete(host, outcome.counts);

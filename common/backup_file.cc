@@ -93,7 +93,7 @@ bool BackupStore::recordOriginal(const Path& path, BackupMap& map, const std::st
 }
 
 bool BackupStore::retireBackup(const Path& path, const BackupMap& map,
-                               bool (*ownsKey)(const std::string&)) {
+                               bool (*ownsKey)(std::string_view key)) {
     BackupMap others;
     bool holdsOurs = false;
     for (const auto& [key, value] : map) {

@@ -63,7 +63,8 @@ class BackupStore {
     /// when nothing else is in it, rewrites it with the others alone when it held entries of
     /// ours too, and leaves it as it stands otherwise. True when no entry of ours is left on
     /// disk; on false a later apply would take the stale entries for originals.
-    bool retireBackup(const Path& path, const BackupMap& map, bool (*ownsKey)(const std::string&));
+    bool retireBackup(const Path& path, const BackupMap& map,
+                      bool (*ownsKey)(std::string_view key));
 
   private:
     FileSystem& files_;

@@ -36,7 +36,7 @@ bool restoreRow(const NvapiSession& driver, NvU32 settingId, const std::string& 
     return api.NvAPI_DRS_SetSetting(driver.session(), driver.profile(), &record) == NVAPI_OK;
 }
 
-bool isOwnKey(const std::string& key) {
+bool isOwnKey(std::string_view key) {
     for (const NvidiaPresetRow& row : NvidiaPresetTable) {
         if (key == settingKey(row.settingId)) {
             return true;

@@ -164,7 +164,7 @@ TEST_F(BackupStoreTest, RecordOriginalKeepsTheKeyAfterAFailedSave) {
 }
 
 namespace {
-bool ownsSetting(const std::string& key) {
+bool ownsSetting(std::string_view key) {
     return key.rfind("setting.", 0) == 0;
 }
 }  // namespace
