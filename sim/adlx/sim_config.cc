@@ -95,7 +95,7 @@ std::optional<FaultSpec> parseFault(const std::string& text) {
     if (eq == std::string::npos) {
         return std::nullopt;
     }
-    FaultSpec spec;
+    FaultSpec rule;
     std::string head = text.substr(0, eq);
     const size_t at = head.find('@');
     if (at != std::string::npos) {
@@ -103,20 +103,20 @@ std::optional<FaultSpec> parseFault(const std::string& text) {
         if (!n || *n < 1) {
             return std::nullopt;
         }
-        spec.nth = static_cast<uint32_t>(*n);
+        rule.nth = static_cast<uint32_t>(*n);
         head = head.substr(0, at);
     }
     const size_t colon = head.find(':');
-    spec.call = head.substr(0, colon);
+    rule.call = head.substr(0, colon);
     if (colon != std::string::npos) {
-        spec.target = head.substr(colon + 1);
+        rule.target = head.substr(colon + 1);
     }
     const std::optional<FaultAction> action = parseAction(text.substr(eq + 1));
-    if (spec.call.empty() || !action) {
+    if (rule.call.empty() || !action) {
         return std::nullopt;
     }
-    spec.action = *action;
-    return spec;
+    rule.action = *action;
+    return rule;
 }
 
 }  // namespace
@@ -133,13 +133,13 @@ bool refCovers(const std::string& ref, const std::string& subject) {
 std::optional<FaultAction> takeFault(std::vector<FaultSpec>& faults, const std::string& call,
                                      const std::string& subject) {
     std::optional<FaultAction> fired;
-    for (FaultSpec& spec : faults) {
-        if (spec.call != call || (!spec.target.empty() && !refCovers(spec.target, subject))) {
+    for (FaultSpec& rule : faults) {
+        if (rule.call != call || (!rule.target.empty() && !refCovers(rule.target, subject))) {
             continue;
         }
-        ++spec.seen;
-        if (!fired && (spec.nth == 0 || spec.nth == spec.seen)) {
-            fired = spec.action;
+        ++rule.seen;
+        if (!fired && (rule.nth == 0 || rule.nth == rule.seen)) {
+            fired = rule.action;
         }
     }
     return fired;
@@ -198,8 +198,8 @@ SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables) {
         }
     }
     for (const std::string& entry : split(text("SIM_ADLX_FAULTS"), ';')) {
-        if (std::optional<FaultSpec> spec = parseFault(entry)) {
-            config.faults.push_back(*spec);
+        if (std::optional<FaultSpec> rule = parseFault(entry)) {
+            config.faults.push_back(*rule);
         } else {
             config.problems.push_back("SIM_ADLX_FAULTS " + entry);
         }

@@ -58,7 +58,7 @@ extern const size_t kSimVariableCount;
 /// ("gpu1.chill", "rsr"): equal, or `subject` ends with "." + `ref`.
 bool refCovers(const std::string& ref, const std::string& subject);
 
-/// Matches `call` on `subject` against the faults, counting the call in every spec it
-/// matches; the first spec that fires gives the action.
+/// Matches `call` on `subject` against the faults, counting the call in every rule it
+/// matches; the first rule that fires gives the action.
 std::optional<FaultAction> takeFault(std::vector<FaultSpec>& faults, const std::string& call,
                                      const std::string& subject);
