@@ -14,6 +14,7 @@ any case broke, 0 otherwise. See docs/campaign.md.
 Python 3 standard library only.
 """
 import argparse
+import fcntl
 import os
 import pathlib
 import random
@@ -44,6 +45,28 @@ KILLED = 99  # the simulated libraries' "exit"/"crash" fault
 
 class Broken(Exception):
     """An invariant did not hold; the message says which and how."""
+
+
+class NotStarted(Exception):
+    """Runs keep ending with no output and no driver call: Wine (or the program's start-up)
+    fails before anything the campaign checks. Counting that as broken cases would bury
+    the table, so the campaign stops and says so."""
+
+
+def run_program(exe, args, env, log):
+    """wine.run, repeated when the program never reached the driver and said nothing.
+
+    That happens now and then on a loaded machine, when Wine itself fails to start the
+    program; nothing can have changed, so the run is repeated (a fault of the program shows
+    again every time, and then stops the campaign)."""
+    for attempt in range(4):
+        out, code = wine.run(exe, args, env=env)
+        if out != b"" or code in (0, KILLED) or log.exists():
+            return out, code
+        RETRIES[0] += 1
+        time.sleep(attempt + 1)
+    raise NotStarted("%s %s: no output, no driver call, exit %d, four times" % (
+        exe.name, " ".join(args), code))
 
 
 def check(condition, message):
@@ -192,13 +215,7 @@ class NvWorld(WorldBase):
         if faults:
             env["SIM_NVAPI_FAULTS"] = faults
         args = [a if a not in ("BACKUP",) else wine.winpath(self.backup) for a in args]
-        out, code = wine.run(NV_EXE, args, env=env)
-        if out == b"" and code not in (0, KILLED) and not self.log.exists():
-            # The program never reached the driver and said nothing: Wine itself failed to
-            # start it (seen now and then on a loaded machine). Nothing can have changed,
-            # so run it again; a fault of the program would show again.
-            RETRIES[0] += 1
-            out, code = wine.run(NV_EXE, args, env=env)
+        out, code = run_program(NV_EXE, args, env, self.log)
         self.history.append("%s%s -> exit %d %s" % (
             " ".join(a if not a.startswith("Z:") else "<backup>" for a in args),
             " [%s]" % faults if faults else "", code, out.decode("latin-1").strip()))
@@ -380,10 +397,7 @@ class AmdWorld(WorldBase):
             env["SIM_ADLX_FAULTS"] = faults
         self.last_fault = faults
         args = [wine.winpath(self.backup) if a == "BACKUP" else a for a in args]
-        out, code = wine.run(AMD_EXE, args, env=env)
-        if out == b"" and code not in (0, KILLED) and not self.log.exists():
-            RETRIES[0] += 1  # Wine failed to start the program at all; see NvWorld.run
-            out, code = wine.run(AMD_EXE, args, env=env)
+        out, code = run_program(AMD_EXE, args, env, self.log)
         return out, code
 
     def log_lines(self):
@@ -432,7 +446,7 @@ class AmdWorld(WorldBase):
 class Amd:
     name = "amd"
     failing_status = AMD_FAILING
-    short_points = 10  # of about 120 calls per command; the full campaign takes them all
+    short_points = 6  # of about 120 calls per command; the full campaign takes them all
     machines = staticmethod(amd_machines)
     World = AmdWorld
     commands = ["apply gamer", "apply competitivo", "apply extremo", "restore after an apply"]
@@ -525,9 +539,9 @@ def run_fault_campaigns(vendor, short, table, breaks):
             rows[outcome] = table.row("%s: %s: %s" % (vendor.name, title, command))
         for machine in vendor.machines(full=not short):
             directory = root / "case"
-            baseline = prepare(vendor, directory, machine, command)
-            out, code = baseline.run(command_args(command))
             try:
+                baseline = prepare(vendor, directory, machine, command)
+                out, code = baseline.run(command_args(command))
                 parse_result(out, code, killed_allowed=False)
             except Broken as error:
                 breaks.append("%s / %s / no fault: %s" % (machine.name, command, error))
@@ -545,6 +559,8 @@ def run_fault_campaigns(vendor, short, table, breaks):
                     except Broken as error:
                         row.broken += 1
                         breaks.append(label + ": " + str(error))
+                    except NotStarted:
+                        raise
                     except Exception as error:  # a harness failure still counts, loudly
                         row.broken += 1
                         breaks.append(label + ": campaign error " + repr(error))
@@ -806,7 +822,7 @@ def main():
     parser.add_argument("--base-seed", type=int, default=1, help="first seed of the random "
                         "round trips (default 1)")
     parser.add_argument("--sequences", type=int, help="number of random round trips "
-                        "(default 300, --short 40)")
+                        "(default 300, --short 20)")
     parser.add_argument("--only", choices=["faults", "random"], help="run one campaign only")
     parser.add_argument("--vendor", choices=["nvidia", "amd"], help="run one vendor only")
     options = parser.parse_args()
@@ -819,9 +835,32 @@ def main():
               file=sys.stderr)
         return 2
     started = time.monotonic()
+    # Two campaigns at once would empty each other's work directory mid-case and swap
+    # libraries in the shared prefix; the second one waits for nothing and stops.
+    WORK.parent.mkdir(parents=True, exist_ok=True)
+    lock = open(str(WORK) + ".lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        print("another campaign is running (%s.lock)" % WORK, file=sys.stderr)
+        return 2
     wine.ensure_prefix()
     shutil.rmtree(WORK, ignore_errors=True)
     table, breaks = Table(), []
+    try:
+        run_campaigns(vendors, options, table, breaks)
+    except NotStarted as error:
+        print("campaign stopped: %s" % error, file=sys.stderr)
+        table.print()
+        return 2
+    report(table, breaks)
+    print("(%s, %.0f s%s)" % ("short" if options.short else "full", time.monotonic() - started,
+                              ", %d runs repeated after Wine failed to start them" % RETRIES[0]
+                              if RETRIES[0] else ""))
+    return 1 if any(r.broken for r in table.rows) else 0
+
+
+def run_campaigns(vendors, options, table, breaks):
     for vendor in vendors:
         vendor.install()
         if options.seed is not None:
@@ -833,8 +872,11 @@ def main():
             run_fault_campaigns(vendor, options.short, table, breaks)
         if options.only in (None, "random") and vendor is Nvidia:
             count = options.sequences if options.sequences is not None else (
-                40 if options.short else 300)
+                20 if options.short else 300)
             run_random(options.short, options.base_seed, count, table, breaks)
+
+
+def report(table, breaks):
     shown = {}
     for line in breaks:
         # A fault usually breaks many neighbouring cases the same way; the first few of each
@@ -849,10 +891,6 @@ def main():
     if breaks:
         print()
     table.print()
-    print("(%s, %.0f s%s)" % ("short" if options.short else "full", time.monotonic() - started,
-                              ", %d runs repeated after Wine failed to start them" % RETRIES[0]
-                              if RETRIES[0] else ""))
-    return 1 if any(r.broken for r in table.rows) else 0
 
 
 if __name__ == "__main__":
