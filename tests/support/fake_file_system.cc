@@ -1,5 +1,7 @@
 #include "tests/support/fake_file_system.h"
 
+#include "common/backup_path.h"
+
 std::string narrowForTest(const Path& path) {
     std::string out;
     for (wchar_t c : path) {
@@ -16,6 +18,7 @@ bool FakeFileSystem::shouldFail(const std::string& op) {
 
 PathState FakeFileSystem::query(const Path& path) {
     log.push_back("query " + narrowForTest(path));
+    Notify notify(*this);
     if (unknownPaths.count(path) != 0 || shouldFail("query")) {
         return PathState::unknown;
     }
@@ -25,6 +28,7 @@ PathState FakeFileSystem::query(const Path& path) {
 
 bool FakeFileSystem::makeDirectories(const Path& dir) {
     log.push_back("mkdir " + narrowForTest(dir));
+    Notify notify(*this);
     if (dir.empty() || shouldFail("mkdir")) {
         return false;
     }
@@ -34,6 +38,7 @@ bool FakeFileSystem::makeDirectories(const Path& dir) {
 
 ReadOutcome FakeFileSystem::readAll(const Path& path, std::string& bytes) {
     log.push_back("read " + narrowForTest(path));
+    Notify notify(*this);
     if (unreadablePaths.count(path) != 0 || directories.count(path) != 0 || shouldFail("read")) {
         return ReadOutcome::failed;
     }
@@ -50,9 +55,11 @@ class FakeWritableFile : public WritableFile {
     FakeWritableFile(FakeFileSystem& fs, Path path) : fs_(fs), path_(std::move(path)) {}
     bool write(std::string_view text) override {
         fs_.log.push_back("write " + narrowForTest(path_));
+        FakeFileSystem::Notify notify(fs_);
         if (fs_.shouldFail("write")) {
-            // A short write: half of it reached the file.
-            append(text.substr(0, text.size() / 2));
+            if (fs_.writeFailure == FakeFileSystem::WriteFailure::cutShort) {
+                append(text.substr(0, text.size() / 2));
+            }
             return false;
         }
         append(text);
@@ -60,10 +67,12 @@ class FakeWritableFile : public WritableFile {
     }
     bool flush() override {
         fs_.log.push_back("flush " + narrowForTest(path_));
+        FakeFileSystem::Notify notify(fs_);
         return !fs_.shouldFail("flush");
     }
     bool close() override {
         fs_.log.push_back("close " + narrowForTest(path_));
+        FakeFileSystem::Notify notify(fs_);
         return !fs_.shouldFail("close");
     }
 
@@ -83,7 +92,11 @@ class FakeWritableFile : public WritableFile {
 
 std::unique_ptr<WritableFile> FakeFileSystem::openForWrite(const Path& path) {
     log.push_back("open " + narrowForTest(path));
+    Notify notify(*this);
     if (shouldFail("open") || directories.count(path) != 0) {
+        return nullptr;
+    }
+    if (openNeedsDirectory && directories.count(parentDirectory(path)) == 0) {
         return nullptr;
     }
     auto it = files.find(path);
@@ -96,6 +109,7 @@ std::unique_ptr<WritableFile> FakeFileSystem::openForWrite(const Path& path) {
 
 bool FakeFileSystem::replace(const Path& from, const Path& to) {
     log.push_back("replace " + narrowForTest(from) + " " + narrowForTest(to));
+    Notify notify(*this);
     if (shouldFail("replace") || files.count(from) == 0 || directories.count(to) != 0) {
         return false;
     }
@@ -111,6 +125,7 @@ bool FakeFileSystem::replace(const Path& from, const Path& to) {
 
 bool FakeFileSystem::clearReadOnly(const Path& path) {
     log.push_back("clear-readonly " + narrowForTest(path));
+    Notify notify(*this);
     auto it = files.find(path);
     if (shouldFail("clear-readonly") || it == files.end() || !it->second.readOnly) {
         return false;
@@ -121,6 +136,7 @@ bool FakeFileSystem::clearReadOnly(const Path& path) {
 
 bool FakeFileSystem::removeFile(const Path& path) {
     log.push_back("remove " + narrowForTest(path));
+    Notify notify(*this);
     if (shouldFail("remove")) {
         return false;
     }

@@ -1,6 +1,7 @@
 // An in-memory file system that records every operation and can fail any one of them.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -29,6 +30,17 @@ class FakeFileSystem : public FileSystem {
     bool crlf = false;
     /// Emulates Windows refusing to replace a read-only file.
     bool replaceRefusesReadOnly = true;
+    /// Whether opening a file fails when its directory was never made, as on a real disk.
+    bool openNeedsDirectory = false;
+
+    /// What reaches the file when a write fails: half of the text (a short write, as when
+    /// the disk fills up mid-way) or none of it.
+    enum class WriteFailure { cutShort, nothingWritten };
+    WriteFailure writeFailure = WriteFailure::cutShort;
+
+    /// Called after every operation has taken effect, with its entry in `log`, so a test
+    /// can look at the files between any two steps.
+    std::function<void(const std::string& entry)> observer;
 
     /// Makes the `nth` (1-based) call of operation `op` fail; 0 makes every call fail.
     void failOn(const std::string& op, int nth = 0) { failures_[op] = nth; }
@@ -46,6 +58,22 @@ class FakeFileSystem : public FileSystem {
 
   private:
     friend class FakeWritableFile;
+    /// Tells the observer, on leaving the operation, about the entry it logged.
+    class Notify {
+      public:
+        explicit Notify(FakeFileSystem& fs) : fs_(fs) {}
+        ~Notify() {
+            if (fs_.observer) {
+                fs_.observer(fs_.log.back());
+            }
+        }
+        Notify(const Notify&) = delete;
+        Notify& operator=(const Notify&) = delete;
+
+      private:
+        FakeFileSystem& fs_;
+    };
+
     std::map<std::string, int> failures_;
     std::map<std::string, int> calls_;
 };

@@ -1,0 +1,65 @@
+// What the file-fault campaign needs of one program: its fake driver at a known starting
+// point, the product's apply and restore over it, its words and the keys it owns.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/entry.h"
+#include "tests/campaign/backup_text.h"
+
+/// A setting the product wrote during a run, and the backup bytes on disk at that moment.
+struct DriverWrite {
+    std::string key;
+    std::optional<std::string> backupOnDisk;
+};
+
+/// One case's driver. Every instance starts from the same state.
+class FakeDriver {
+  public:
+    virtual ~FakeDriver() = default;
+    virtual int apply(Host& host, PresetLevel level, const Path& backupPath) = 0;
+    virtual int restore(Host& host, const Path& backupPath) = 0;
+    /// Empty when every setting holds the value it had when the driver was made; else
+    /// what differs.
+    virtual std::string differenceFromStart() = 0;
+    /// The backup text of every setting's starting value, by its backup key.
+    virtual Entries originals() = 0;
+    /// From now on notes every setting written, with `backupNow()` taken just before;
+    /// null stops noting.
+    virtual void noteWrites(std::function<std::optional<std::string>()> backupNow) = 0;
+    virtual std::vector<DriverWrite> writes() = 0;
+};
+
+/// One result line as a front-end reads it, with the exit code that goes with it.
+struct ResultLine {
+    std::string kind;
+    int supported;
+    int changed;
+    std::string message;
+    int exit;
+};
+
+struct CampaignVendor {
+    std::string name;      // first word of the row names
+    std::string lineWord;  // vendor in the result line
+    std::string fileWord;  // vendor in the backup header
+    std::string applied;   // messages
+    std::string restored;
+    std::string restoreIncomplete;
+    std::string nothingToRestore;
+    /// The apply lines a failing file operation may bring, given what the run without
+    /// faults printed.
+    std::function<std::vector<ResultLine>(int supported, int changed)> applyFailures;
+    bool (*ownsKey)(std::string_view key);
+    /// Entries of another program, carried along untouched.
+    Entries foreign;
+    std::function<std::unique_ptr<FakeDriver>()> makeDriver;
+};
+
+CampaignVendor nvidiaVendor();
+CampaignVendor amdVendor();

@@ -1,0 +1,294 @@
+#include "tests/campaign/file_fault_case.h"
+
+#include <cstdio>
+#include <map>
+
+#include "common/backup_path.h"
+#include "tests/campaign/backup_watch.h"
+#include "tests/support/recording_sink.h"
+
+namespace {
+
+const Path kBackup = L"C:\\b\\backup.txt";
+
+constexpr int kOkExit = 0;
+constexpr int kBackupFailedExit = 20;
+constexpr int kIncompleteExit = 22;
+
+/// A file system in the state `from` left: files, directories, read-only marks.
+void copyFiles(const FakeFileSystem& from, FakeFileSystem& to) {
+    to.files = from.files;
+    to.directories = from.directories;
+    to.crlf = true;
+    to.openNeedsDirectory = true;
+}
+
+struct Run {
+    int exit;
+    std::vector<std::string> lines;
+};
+
+Run runCommand(const CampaignVendor& vendor, FakeDriver& driver, FakeFileSystem& files,
+               bool restoring, PresetLevel level) {
+    RecordingSink sink;
+    ResultPrinter printer(vendor.lineWord, sink);
+    BackupStore backups(files, vendor.fileWord);
+    Host host{printer, backups};
+    const int exit = restoring ? driver.restore(host, kBackup) : driver.apply(host, level, kBackup);
+    return Run{exit, sink.lines};
+}
+
+int ownEntries(const std::optional<std::string>& bytes, bool (*ownsKey)(std::string_view)) {
+    int count = 0;
+    if (bytes) {
+        for (const auto& [key, value] : readBackupText(*bytes).entries) {
+            count += ownsKey(key) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+std::string show(const std::optional<std::string>& bytes) {
+    if (!bytes) {
+        return "<absent>";
+    }
+    std::string out;
+    for (char c : *bytes) {
+        out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    }
+    return out;
+}
+
+/// The lines the command under test may print, given the run without faults.
+std::vector<ResultLine> allowedLines(const CampaignVendor& vendor, const Scenario& scenario,
+                                     const ResultLine& clean) {
+    std::vector<ResultLine> allowed{clean};
+    if (!scenario.restoring) {
+        for (const ResultLine& line : vendor.applyFailures(clean.supported, clean.changed)) {
+            allowed.push_back(line);
+        }
+        return allowed;
+    }
+    // Nothing touched because the backup could not be looked at, or everything put back
+    // but the file could not be given up.
+    allowed.push_back({"error", 0, 0, vendor.restoreIncomplete, kIncompleteExit});
+    allowed.push_back(
+        {"error", clean.supported, clean.changed, vendor.restoreIncomplete, kIncompleteExit});
+    return allowed;
+}
+
+/// Splits a line into its fields, or nothing when it is not one.
+std::optional<ResultLine> readLine(const std::string& text, const std::string& vendorWord,
+                                   int exit) {
+    const std::string head = "result=";
+    const std::string message = ";message=";
+    const size_t messageAt = text.find(message);
+    if (text.compare(0, head.size(), head) != 0 || messageAt == std::string::npos) {
+        return std::nullopt;
+    }
+    ResultLine line{"", 0, 0, text.substr(messageAt + message.size()), exit};
+    char kind[32] = {};
+    char vendor[32] = {};
+    if (std::sscanf(text.c_str(), "result=%31[a-z];vendor=%31[A-Z];supported=%d;changed=%d;", kind,
+                    vendor, &line.supported, &line.changed) != 4 ||
+        vendor != vendorWord) {
+        return std::nullopt;
+    }
+    line.kind = kind;
+    if (lineText(line, vendorWord) != text) {
+        return std::nullopt;
+    }
+    return line;
+}
+
+void checkWrites(const CampaignVendor& vendor, const std::vector<DriverWrite>& writes,
+                 const Entries& originals, const Entries& foreign,
+                 std::vector<std::string>& problems) {
+    for (const DriverWrite& write : writes) {
+        const std::string problem = write.backupOnDisk
+                                        ? contentProblem(*write.backupOnDisk, vendor.fileWord,
+                                                         vendor.ownsKey, originals, foreign)
+                                        : "there was no backup";
+        const bool recorded =
+            write.backupOnDisk && readBackupText(*write.backupOnDisk).entries.count(write.key) != 0;
+        if (!problem.empty() || !recorded) {
+            problems.push_back("the driver's " + write.key +
+                               " was written while the backup on disk did not hold its "
+                               "original: " +
+                               (problem.empty() ? show(write.backupOnDisk) : problem));
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+std::string lineText(const ResultLine& line, const std::string& vendorWord) {
+    return "result=" + line.kind + ";vendor=" + vendorWord +
+           ";supported=" + std::to_string(line.supported) +
+           ";changed=" + std::to_string(line.changed) + ";message=" + line.message;
+}
+
+std::vector<FileFault> faultsFor(const std::vector<std::string>& log) {
+    std::vector<FileFault> faults;
+    std::map<std::string, int> calls;
+    for (size_t i = 0; i < log.size(); ++i) {
+        const std::string op = log[i].substr(0, log[i].find(' '));
+        const int nth = ++calls[op];
+        faults.push_back({i, log[i], op, nth, false});
+        if (op == "write") {
+            faults.push_back({i, log[i], op, nth, true});
+        }
+    }
+    return faults;
+}
+
+std::string describeFault(const FileFault& fault, size_t operations) {
+    return "operation " + std::to_string(fault.index + 1) + " of " + std::to_string(operations) +
+           ", '" + fault.entry + "' (" + fault.op + " #" + std::to_string(fault.nth) + "), " +
+           (fault.cutShort ? "cut short" : "fails");
+}
+
+CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, const FileFault* fault,
+                    const CaseOutcome* baseline) {
+    CaseOutcome outcome;
+    std::vector<std::string>& problems = outcome.problems;
+    std::unique_ptr<FakeDriver> driver = vendor.makeDriver();
+    const Entries originals = driver->originals();
+    const Entries foreign = scenario.foreignEntry ? vendor.foreign : Entries{};
+
+    FakeFileSystem earlier;
+    earlier.crlf = true;
+    earlier.openNeedsDirectory = true;
+    for (PresetLevel level : scenario.earlierApplies) {
+        const Run run = runCommand(vendor, *driver, earlier, false, level);
+        if (run.exit != kOkExit) {
+            problems.push_back("an earlier apply without faults exited " +
+                               std::to_string(run.exit));
+            return outcome;
+        }
+    }
+    if (scenario.foreignEntry) {
+        BackupText text = readBackupText(earlier.files[kBackup].bytes);
+        text.entries.insert(foreign.begin(), foreign.end());
+        earlier.files[kBackup].bytes = writeBackupText(vendor.fileWord, text.entries);
+    }
+    if (scenario.readOnly) {
+        earlier.files[kBackup].readOnly = true;
+    }
+
+    FakeFileSystem files;
+    copyFiles(earlier, files);
+    const std::optional<std::string> before = bytesAt(files, kBackup);
+    BackupWatch watch(
+        files,
+        BackupWatch::Setup{kBackup, vendor.fileWord, vendor.ownsKey, originals, foreign,
+                           scenario.restoring, [&driver] { return driver->differenceFromStart(); },
+                           fault ? std::optional<size_t>(fault->index) : std::nullopt});
+    files.observer = [&watch](const std::string& entry) { watch.onOperation(entry); };
+    driver->noteWrites([&files] { return bytesAt(files, kBackup); });
+    if (fault) {
+        files.failOn(fault->op, fault->nth);
+        files.writeFailure = fault->cutShort ? FakeFileSystem::WriteFailure::cutShort
+                                             : FakeFileSystem::WriteFailure::nothingWritten;
+    }
+
+    const Run run = runCommand(vendor, *driver, files, scenario.restoring, scenario.level);
+    files.observer = nullptr;
+    const std::vector<DriverWrite> writes = driver->writes();
+    driver->noteWrites(nullptr);
+    outcome.fileLog = files.log;
+    outcome.lines = run.lines;
+    outcome.exit = run.exit;
+    outcome.backupAfter = bytesAt(files, kBackup);
+    problems.insert(problems.end(), watch.problems().begin(), watch.problems().end());
+
+    // The one line, and whether it is one this command may print after this failure.
+    std::optional<ResultLine> line;
+    if (run.lines.size() != 1) {
+        problems.push_back(std::to_string(run.lines.size()) + " result lines");
+    } else {
+        line = readLine(run.lines[0], vendor.lineWord, run.exit);
+        if (!line) {
+            problems.push_back("not a result line: " + run.lines[0]);
+        }
+    }
+    if (line && baseline == nullptr) {
+        const std::string& message = scenario.restoring ? vendor.restored : vendor.applied;
+        if (line->kind != "ok" || line->message != message || run.exit != kOkExit) {
+            problems.push_back("without faults: " + run.lines[0] + ", exit " +
+                               std::to_string(run.exit));
+        }
+    }
+    if (line && baseline != nullptr && !baseline->lines.empty()) {
+        const std::optional<ResultLine> clean =
+            readLine(baseline->lines[0], vendor.lineWord, baseline->exit);
+        bool known = false;
+        for (const ResultLine& allowed : allowedLines(vendor, scenario, *clean)) {
+            known = known || (lineText(allowed, vendor.lineWord) == run.lines[0] &&
+                              allowed.exit == run.exit);
+        }
+        if (!known) {
+            problems.push_back("unexpected result: " + run.lines[0] + ", exit " +
+                               std::to_string(run.exit));
+        }
+        if (line->kind == "ok" && outcome.backupAfter != baseline->backupAfter) {
+            problems.push_back("reported ok but left the backup " + show(outcome.backupAfter) +
+                               " instead of " + show(baseline->backupAfter));
+        }
+    }
+    if (line && !scenario.restoring) {
+        checkWrites(vendor, writes, originals, foreign, problems);
+        if (static_cast<size_t>(line->changed) != writes.size()) {
+            problems.push_back("says changed=" + std::to_string(line->changed) + " but wrote " +
+                               std::to_string(writes.size()) + " settings");
+        }
+    }
+    if (line && !scenario.restoring && line->exit == kBackupFailedExit &&
+        outcome.backupAfter != before) {
+        problems.push_back("could not save, yet left the backup " + show(outcome.backupAfter) +
+                           " instead of " + show(before));
+    }
+    if (line && scenario.restoring && line->exit == kIncompleteExit) {
+        if (outcome.backupAfter != before) {
+            problems.push_back("an incomplete restore changed the backup to " +
+                               show(outcome.backupAfter));
+        }
+        if (line->supported == 0 && !writes.empty()) {
+            problems.push_back("restore reported nothing touched but wrote " + writes[0].key);
+        }
+    }
+
+    // A restore without faults must now finish the job.
+    FakeFileSystem clean;
+    copyFiles(files, clean);
+    const std::optional<std::string> left = bytesAt(clean, kBackup);
+    const int own = ownEntries(left, vendor.ownsKey);
+    const ResultLine expected = left
+                                    ? ResultLine{"ok", own, own, vendor.restored, kOkExit}
+                                    : ResultLine{"nothing", 0, 0, vendor.nothingToRestore, kOkExit};
+    const Run restore = runCommand(vendor, *driver, clean, true, 0);
+    const std::string expectedText = lineText(expected, vendor.lineWord);
+    if (restore.lines != std::vector<std::string>{expectedText} || restore.exit != kOkExit) {
+        problems.push_back("the restore after it printed " +
+                           (restore.lines.empty() ? std::string("nothing") : restore.lines[0]) +
+                           ", exit " + std::to_string(restore.exit) + ", not " + expectedText);
+    }
+    const std::string difference = driver->differenceFromStart();
+    if (!difference.empty()) {
+        problems.push_back("after the restore the driver is not back: " + difference);
+    }
+    const std::optional<std::string> remaining = bytesAt(clean, kBackup);
+    const std::optional<std::string> wanted =
+        scenario.foreignEntry
+            ? std::optional<std::string>(writeBackupText(vendor.fileWord, foreign))
+            : std::nullopt;
+    if (remaining != wanted) {
+        problems.push_back("after the restore the backup is " + show(remaining) + ", not " +
+                           show(wanted));
+    }
+    if (clean.files.count(temporaryPathFor(kBackup)) != 0) {
+        problems.push_back("a temporary backup file is left behind");
+    }
+    return outcome;
+}

@@ -1,0 +1,53 @@
+// One case of the file-fault campaign: a command of one program run against its fake
+// driver and the fault-injecting file system, with at most one file operation failing,
+// then checked, then followed by a restore without faults that must finish the job.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/campaign/campaign_vendor.h"
+
+struct Scenario {
+    std::string title;
+    bool restoring;
+    PresetLevel level;  // of the apply under test
+    /// Applies run, without faults, before the command under test.
+    std::vector<PresetLevel> earlierApplies;
+    bool foreignEntry;
+    bool readOnly;
+};
+
+/// The operation at `index` (0-based) in the file log of the run without faults fails;
+/// it is the `nth` call of `op`. A failing write may also cut the text short.
+struct FileFault {
+    size_t index;
+    std::string entry;
+    std::string op;
+    int nth;
+    bool cutShort;
+};
+
+/// Every fault for a run whose file log is `log`: each operation failing, and each write
+/// also cut short.
+std::vector<FileFault> faultsFor(const std::vector<std::string>& log);
+
+/// "operation 5 of 13, 'write C:\b\x.tmp' (write #1), cut short".
+std::string describeFault(const FileFault& fault, size_t operations);
+
+struct CaseOutcome {
+    std::vector<std::string> problems;
+    std::vector<std::string> fileLog;
+    std::vector<std::string> lines;
+    int exit = -1;
+    std::optional<std::string> backupAfter;  // right after the command under test
+};
+
+/// Runs one case. `baseline` is the outcome of the same scenario without faults, or null
+/// for that run itself.
+CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, const FileFault* fault,
+                    const CaseOutcome* baseline);
+
+/// "result=...;vendor=...;supported=...;changed=...;message=..." as the front-end reads it.
+std::string lineText(const ResultLine& line, const std::string& vendorWord);
