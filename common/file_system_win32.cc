@@ -1,7 +1,10 @@
 // Win32 file layer. Wine's stat-based queries report every failure as absence, so
-// existence is asked of GetFileAttributesW and its error code read here.
+// existence is asked of GetFileAttributesW and its error code read here. Plain Win32 file
+// calls stop at MAX_PATH; every path goes through callPath, which hands a long one to the
+// system in its absolute extended-length form and leaves the caller's text as it is.
 #include <windows.h>
 
+#include "common/backup_path.h"
 #include "common/file_system.h"
 
 namespace {
@@ -21,6 +24,30 @@ bool isNotFound(DWORD error) {
         default:
             return false;
     }
+}
+
+/// The absolute form of `path` (relative to the working directory, "." and ".." resolved);
+/// empty when the system cannot make one.
+Path fullPathOf(const Path& path) {
+    if (path.empty()) {
+        return Path();
+    }
+    DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return Path();
+    }
+    Path full(needed, L'\0');
+    DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (written == 0 || written >= needed) {
+        return Path();
+    }
+    full.resize(written);
+    return full;
+}
+
+/// What the Win32 calls are given for `path`.
+Path callPath(const Path& path) {
+    return win32CallPath(path, fullPathOf(path));
 }
 
 class HandleOwner {
@@ -82,31 +109,29 @@ class Win32File : public WritableFile {
 class Win32FileSystem : public FileSystem {
   public:
     PathState query(const Path& path) override {
-        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW(callPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
             return PathState::present;
         }
         return isNotFound(GetLastError()) ? PathState::absent : PathState::unknown;
     }
 
     bool makeDirectories(const Path& dir) override {
-        if (dir.empty()) {
+        // Made from the absolute form, so a relative path and ".." on the way make the
+        // directories the system will look in, and each step can be long.
+        const Path full = fullPathOf(dir);
+        for (const Path& step : directoryChain(full)) {
+            CreateDirectoryW(win32CallPath(step, step).c_str(), nullptr);
+        }
+        if (full.empty()) {
             return false;
         }
-        for (size_t i = 1; i <= dir.size(); ++i) {
-            if (i == dir.size() || dir[i] == L'\\' || dir[i] == L'/') {
-                if (i == 2 && dir[1] == L':') {
-                    continue;  // "C:" alone is a drive, not a directory to make
-                }
-                CreateDirectoryW(dir.substr(0, i).c_str(), nullptr);
-            }
-        }
-        DWORD attributes = GetFileAttributesW(dir.c_str());
+        DWORD attributes = GetFileAttributesW(win32CallPath(dir, full).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES &&
                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
 
     ReadOutcome readAll(const Path& path, std::string& bytes) override {
-        HandleOwner file(CreateFileW(path.c_str(), GENERIC_READ,
+        HandleOwner file(CreateFileW(callPath(path).c_str(), GENERIC_READ,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) {
@@ -127,7 +152,7 @@ class Win32FileSystem : public FileSystem {
     }
 
     std::unique_ptr<WritableFile> openForWrite(const Path& path) override {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE,
+        HANDLE h = CreateFileW(callPath(path).c_str(), GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
@@ -138,20 +163,23 @@ class Win32FileSystem : public FileSystem {
 
     bool replace(const Path& from, const Path& to) override {
         return MoveFileExW(
-                   from.c_str(), to.c_str(),
+                   callPath(from).c_str(), callPath(to).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
     }
 
     bool clearReadOnly(const Path& path) override {
-        DWORD attributes = GetFileAttributesW(path.c_str());
+        const Path target = callPath(path);
+        DWORD attributes = GetFileAttributesW(target.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
             return false;
         }
-        return SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != 0;
+        return SetFileAttributesW(target.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) !=
+               0;
     }
 
     bool removeFile(const Path& path) override {
-        if (DeleteFileW(path.c_str())) {
+        const Path target = callPath(path);
+        if (DeleteFileW(target.c_str())) {
             return true;
         }
         DWORD error = GetLastError();
@@ -159,7 +187,7 @@ class Win32FileSystem : public FileSystem {
             return true;
         }
         if (error == ERROR_ACCESS_DENIED && clearReadOnly(path)) {
-            return DeleteFileW(path.c_str()) != 0;
+            return DeleteFileW(target.c_str()) != 0;
         }
         return false;
     }
