@@ -2,6 +2,7 @@
 #include "amd/amd_backend.h"
 #include "amd/amd_words.h"
 #include "amd/process_adlx.h"
+#include "common/backup_lock.h"
 #include "common/entry.h"
 #include "common/file_system.h"
 
@@ -26,5 +27,5 @@ int wmain(int argc, wchar_t** argv) {
     ResultPrinter out(amdword::kVendorLine, sink);
     BackupStore backups(platformFileSystem(), amdword::kVendorFile);
     Host host{out, backups};
-    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host);
+    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host, platformBackupLock());
 }

@@ -37,6 +37,10 @@ std::string formatBackup(const BackupMap& map, std::string_view vendorWord) {
 
 LoadedBackup BackupStore::loadBackup(const Path& path) {
     LoadedBackup result;
+    if (refusing_) {
+        result.outcome = LoadOutcome::unreadable;
+        return result;
+    }
     std::string bytes;
     switch (files_.readAll(path, bytes)) {
         case ReadOutcome::ok:
@@ -54,6 +58,9 @@ LoadedBackup BackupStore::loadBackup(const Path& path) {
 }
 
 bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
+    if (refusing_) {
+        return false;
+    }
     // A failed directory creation shows up when the temporary file cannot be opened.
     files_.makeDirectories(parentDirectory(path));
     const Path temporary = temporaryPathFor(path);
@@ -81,6 +88,14 @@ bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
     }
     files_.removeFile(temporary);
     return false;
+}
+
+PathState BackupStore::backupExists(const Path& path) {
+    return refusing_ ? PathState::unknown : files_.query(path);
+}
+
+bool BackupStore::removeBackup(const Path& path) {
+    return !refusing_ && files_.removeFile(path);
 }
 
 bool BackupStore::recordOriginal(const Path& path, BackupMap& map, const std::string& key,

@@ -53,10 +53,10 @@ class BackupStore {
     bool recordOriginal(const Path& path, BackupMap& map, const std::string& key,
                         const std::string& value);
 
-    PathState backupExists(const Path& path) { return files_.query(path); }
+    PathState backupExists(const Path& path);
 
     /// True when no file stands at `path` any more.
-    bool removeBackup(const Path& path) { return files_.removeFile(path); }
+    bool removeBackup(const Path& path);
 
     /// After a complete restore: the entries `ownsKey` accepts have done their work, the
     /// others (another tool's, unknown ones) are not ours to throw away. Deletes the file
@@ -66,7 +66,15 @@ class BackupStore {
     bool retireBackup(const Path& path, const BackupMap& map,
                       bool (*ownsKey)(std::string_view key));
 
+    /// From now on the store touches no file and answers as a backup that can be neither
+    /// seen nor written: loading finds it unreadable, its existence is unknown, saving and
+    /// removing fail. For a run that could not have the backup path to itself: every
+    /// backend then changes nothing and reports that the backup could not be used.
+    void refuseAll() { refusing_ = true; }
+    bool refusing() const { return refusing_; }
+
   private:
     FileSystem& files_;
     std::string vendorWord_;
+    bool refusing_ = false;
 };

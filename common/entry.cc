@@ -1,6 +1,7 @@
 #include "common/entry.h"
 
 #include <exception>
+#include <memory>
 
 #include "common/exit_codes.h"
 
@@ -11,7 +12,20 @@ int commandLineError(Host& host, std::string_view message, int code) {
     return code;
 }
 
-int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host& host) {
+/// Runs `command` holding the backup path's lock, or, when another run keeps it, with a
+/// store that refuses everything. The lock is let go only after the backend returned, its
+/// line printed and its driver closed.
+template <typename Command>
+int withBackupLock(BackupLock& lock, Host& host, const Path& backupPath, Command command) {
+    const std::unique_ptr<HeldBackupLock> held = lock.acquire(backupPath, kBackupLockWait);
+    if (!held) {
+        host.backups.refuseAll();
+    }
+    return command();
+}
+
+int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
+             BackupLock& lock) {
     if (argc < 2) {
         return commandLineError(host, framemessage::kMissingCommand, exitcode::kCommandLine);
     }
@@ -24,19 +38,24 @@ int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host&
         if (level == kNoPreset) {
             return commandLineError(host, framemessage::kBadPreset, exitcode::kUnknownPreset);
         }
-        return backend.apply(host, level, Path(argv[3]));
+        const Path backupPath(argv[3]);
+        return withBackupLock(lock, host, backupPath,
+                              [&] { return backend.apply(host, level, backupPath); });
     }
     if (equalsIgnoringAsciiCase(command, "restore") && argc >= 3) {
-        return backend.restore(host, Path(argv[2]));
+        const Path backupPath(argv[2]);
+        return withBackupLock(lock, host, backupPath,
+                              [&] { return backend.restore(host, backupPath); });
     }
     return commandLineError(host, framemessage::kBadArguments, exitcode::kCommandLine);
 }
 
 }  // namespace
 
-int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host) {
+int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
+             BackupLock& lock) {
     try {
-        return dispatch(argc, argv, backend, host);
+        return dispatch(argc, argv, backend, host, lock);
     } catch (...) {
         // The backend's owners have closed the driver on the way out; the front-end still
         // gets its one line, unless the backend printed it before failing.

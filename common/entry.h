@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/backup_file.h"
+#include "common/backup_lock.h"
 #include "common/path.h"
 #include "common/preset_level.h"
 #include "common/result_line.h"
@@ -30,4 +31,8 @@ constexpr std::string_view kUnexpected = "Falha inesperada";
 
 /// Parses the wide argument vector (argument 0 is the program) and runs one command.
 /// Nothing escapes: an exception out of a backend becomes one "error" line and exit 1.
-int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host);
+/// `apply` and `restore` run holding `lock` for their backup path; when another run keeps
+/// it past `kBackupLockWait`, the backend runs with a store that refuses every operation,
+/// so it changes nothing and reports its backup failure. `status` takes no lock.
+int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
+             BackupLock& lock);

@@ -1,4 +1,5 @@
 // preset-nvidia: the entry point only; everything else lives in the libraries.
+#include "common/backup_lock.h"
 #include "common/entry.h"
 #include "common/file_system.h"
 #include "nvidia/loader/process_nvapi.h"
@@ -26,5 +27,5 @@ int wmain(int argc, wchar_t** argv) {
     ResultPrinter out(nvidiaword::kVendorLine, sink);
     BackupStore backups(platformFileSystem(), nvidiaword::kVendorFile);
     Host host{out, backups};
-    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host);
+    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host, platformBackupLock());
 }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/fake_backup_lock.h"
 #include "tests/support/fake_file_system.h"
 #include "tests/support/recording_sink.h"
 
@@ -62,7 +63,8 @@ Outcome run(std::vector<const wchar_t*> args) {
     BackupStore backups(files, "nvidia");
     Host host{out, backups};
     Backend backend{&fakeStatus, &fakeApply, &fakeRestore};
-    int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host);
+    FakeBackupLock lock;
+    int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host, lock);
     EXPECT_TRUE(files.log.empty()) << "the frame itself never touches a file";
     return {code, sink.lines};
 }

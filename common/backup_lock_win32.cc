@@ -1,0 +1,82 @@
+// Win32 backup lock: a named mutex per backup path. The system abandons a mutex whose
+// holder ended without letting go and hands it to the next waiter, so a crashed run never
+// leaves a stale lock; and a mutex lives in the object namespace, not on disk, so nothing
+// appears beside the backup.
+#include <windows.h>
+
+#include <string>
+
+#include "common/backup_lock.h"
+#include "common/backup_lock_key.h"
+#include "common/win32_handle.h"
+
+namespace {
+
+/// The session's own namespace: the runs a front-end starts share its session, and no
+/// privilege is needed to create an object there.
+constexpr wchar_t kMutexPrefix[] = L"Local\\preset-backup-";
+
+/// The full path, so that a relative and an absolute spelling meet; upper-cased, since
+/// Windows file names do not depend on letter case.
+Path canonicalPath(const Path& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    Path full = path;
+    if (size > 0) {
+        std::wstring buffer(size, L'\0');
+        const DWORD written = GetFullPathNameW(path.c_str(), size, buffer.data(), nullptr);
+        if (written > 0 && written < size) {
+            buffer.resize(written);
+            full = std::move(buffer);
+        }
+    }
+    if (full.empty()) {
+        return full;
+    }
+    std::wstring upper(full.size(), L'\0');
+    const int mapped =
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, full.c_str(), static_cast<int>(full.size()),
+                     upper.data(), static_cast<int>(upper.size()));
+    return mapped == static_cast<int>(full.size()) ? upper : full;
+}
+
+class HeldMutex : public HeldBackupLock {
+  public:
+    explicit HeldMutex(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+    ~HeldMutex() override { ReleaseMutex(mutex_.get()); }
+    HeldMutex(const HeldMutex&) = delete;
+    HeldMutex& operator=(const HeldMutex&) = delete;
+
+  private:
+    UniqueHandle mutex_;
+};
+
+class Win32BackupLock : public BackupLock {
+  public:
+    std::unique_ptr<HeldBackupLock> acquire(const Path& backupPath,
+                                            std::chrono::milliseconds wait) override {
+        const std::wstring name = kMutexPrefix + widen(backupLockKey(canonicalPath(backupPath)));
+        UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+        if (!mutex.valid()) {
+            return nullptr;
+        }
+        switch (WaitForSingleObject(mutex.get(), static_cast<DWORD>(wait.count()))) {
+            case WAIT_OBJECT_0:
+            case WAIT_ABANDONED:  // the holder died; what it left on disk is whole
+                return std::make_unique<HeldMutex>(std::move(mutex));
+            default:
+                return nullptr;
+        }
+    }
+
+  private:
+    static std::wstring widen(const std::string& ascii) {
+        return std::wstring(ascii.begin(), ascii.end());
+    }
+};
+
+}  // namespace
+
+BackupLock& platformBackupLock() {
+    static Win32BackupLock instance;
+    return instance;
+}

@@ -1,0 +1,68 @@
+// A store told to refuse (another run holds the backup path) answers as a backup that can
+// be neither seen nor written, and touches no file at all.
+#include <gtest/gtest.h>
+
+#include "common/backup_file.h"
+#include "tests/support/fake_file_system.h"
+
+namespace {
+
+const Path kPath = L"C:\\b\\backup.txt";
+const std::string kBytes = "format=1\nvendor=amd\nglobal.rsr=1\ngpu.7.chill=0\n";
+
+bool ownsEverything(std::string_view) {
+    return true;
+}
+bool ownsNothing(std::string_view) {
+    return false;
+}
+
+class RefusingStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        files.files[kPath].bytes = kBytes;
+        files.directories.insert(L"C:\\b");
+        store.refuseAll();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(files.log.empty()) << "a refusing store touches no file";
+        ASSERT_EQ(files.files.size(), 1u);
+        EXPECT_EQ(files.files[kPath].bytes, kBytes);
+    }
+
+    FakeFileSystem files;
+    BackupStore store{files, "amd"};
+};
+
+}  // namespace
+
+TEST_F(RefusingStoreTest, StartsOutNormalUntilToldToRefuse) {
+    FakeFileSystem other;
+    BackupStore fresh(other, "amd");
+    EXPECT_FALSE(fresh.refusing());
+    EXPECT_TRUE(store.refusing());
+}
+
+TEST_F(RefusingStoreTest, LoadFindsTheBackupUnreadableAndEmpty) {
+    const LoadedBackup loaded = store.loadBackup(kPath);
+    EXPECT_EQ(loaded.outcome, LoadOutcome::unreadable);
+    EXPECT_TRUE(loaded.map.empty());
+    EXPECT_EQ(store.loadBackup(L"C:\\b\\missing.txt").outcome, LoadOutcome::unreadable);
+}
+
+TEST_F(RefusingStoreTest, ExistenceIsUnknownWhateverStandsThere) {
+    EXPECT_EQ(store.backupExists(kPath), PathState::unknown);
+    EXPECT_EQ(store.backupExists(L"C:\\b\\missing.txt"), PathState::unknown);
+}
+
+TEST_F(RefusingStoreTest, SaveRecordRemoveAndRetireAllFail) {
+    const BackupMap map{{"global.rsr", "0"}};
+    EXPECT_FALSE(store.saveBackup(kPath, map));
+    EXPECT_FALSE(store.saveBackup(L"C:\\new\\backup.txt", map));
+    BackupMap grown;
+    EXPECT_FALSE(store.recordOriginal(kPath, grown, "global.afmf", "1"));
+    EXPECT_EQ(grown.count("global.afmf"), 1u) << "kept for a later save, as after any failure";
+    EXPECT_FALSE(store.removeBackup(kPath));
+    EXPECT_FALSE(store.retireBackup(kPath, map, &ownsEverything));
+    EXPECT_FALSE(store.retireBackup(kPath, BackupMap{}, &ownsNothing));
+}

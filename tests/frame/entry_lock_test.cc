@@ -1,0 +1,174 @@
+// The entry holds the backup path's lock around apply and restore, and hands a backend a
+// store that refuses everything when another run keeps the lock.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/entry.h"
+#include "tests/support/fake_backup_lock.h"
+#include "tests/support/fake_file_system.h"
+#include "tests/support/recording_sink.h"
+
+namespace {
+
+const Path kBackup = L"C:\\b\\backup.txt";
+const std::string kBytes = "format=1\nvendor=nvidia\nsetting.0x1057EB71=value:0x00000000\n";
+
+/// What the backend saw while it ran: the lock's state and every store answer.
+struct Seen {
+    bool called = false;
+    int heldDuringRun = -1;
+    std::vector<std::string> lockLogDuringRun;
+    LoadOutcome load = LoadOutcome::absent;
+    size_t entries = 0;
+    PathState exists = PathState::absent;
+    bool saved = false;
+    bool recorded = false;
+    bool removed = false;
+};
+
+FakeBackupLock* gLock = nullptr;
+Seen gSeen;
+bool gThrow = false;
+
+int useStore(Host& host, const Path& path) {
+    gSeen.called = true;
+    gSeen.heldDuringRun = gLock->held;
+    gSeen.lockLogDuringRun = gLock->log;
+    LoadedBackup loaded = host.backups.loadBackup(path);
+    gSeen.load = loaded.outcome;
+    gSeen.entries = loaded.map.size();
+    gSeen.exists = host.backups.backupExists(path);
+    gSeen.saved = host.backups.saveBackup(path, loaded.map);
+    gSeen.recorded = host.backups.recordOriginal(path, loaded.map, "k", "v");
+    gSeen.removed = host.backups.removeBackup(path);
+    if (gThrow) {
+        throw std::runtime_error("backend failed");
+    }
+    return 33;
+}
+
+int fakeStatus(Host&) {
+    gSeen.called = true;
+    gSeen.heldDuringRun = gLock->held;
+    return 40;
+}
+int fakeApply(Host& host, PresetLevel, const Path& path) {
+    return useStore(host, path);
+}
+int fakeRestore(Host& host, const Path& path) {
+    return useStore(host, path);
+}
+
+struct EntryRun {
+    int code;
+    std::vector<std::string> lines;
+    std::vector<std::string> fileLog;
+    std::string bytesAfter;
+    std::vector<std::string> lockLog;
+    int heldAfter;
+};
+
+EntryRun run(std::vector<const wchar_t*> args, bool busy) {
+    FakeFileSystem files;
+    files.files[kBackup].bytes = kBytes;
+    files.directories.insert(L"C:\\b");
+    FakeBackupLock lock;
+    lock.busy = busy;
+    gLock = &lock;
+    gSeen = Seen{};
+    RecordingSink sink;
+    ResultPrinter out("NVIDIA", sink);
+    BackupStore backups(files, "nvidia");
+    Host host{out, backups};
+    const Backend backend{&fakeStatus, &fakeApply, &fakeRestore};
+    const int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host, lock);
+    gLock = nullptr;
+    return {code, sink.lines, files.log, files.files[kBackup].bytes, lock.log, lock.held};
+}
+
+class EntryLockTest : public ::testing::Test {
+  protected:
+    void SetUp() override { gThrow = false; }
+};
+
+const std::vector<const wchar_t*> kApply = {L"p", L"apply", L"gamer", kBackup.c_str()};
+const std::vector<const wchar_t*> kRestore = {L"p", L"restore", kBackup.c_str()};
+
+}  // namespace
+
+TEST_F(EntryLockTest, FreeLockIsHeldForTheWholeCommandAndLetGoAfter) {
+    for (const auto& args : {kApply, kRestore}) {
+        const EntryRun r = run(args, false);
+        EXPECT_EQ(r.code, 33);
+        ASSERT_TRUE(gSeen.called);
+        EXPECT_EQ(gSeen.heldDuringRun, 1);
+        EXPECT_EQ(gSeen.lockLogDuringRun,
+                  (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000"}));
+        EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000",
+                                                       "release C:\\b\\backup.txt"}));
+        EXPECT_EQ(r.heldAfter, 0);
+        // The store works as always.
+        EXPECT_EQ(gSeen.load, LoadOutcome::loaded);
+        EXPECT_EQ(gSeen.entries, 3u);
+        EXPECT_EQ(gSeen.exists, PathState::present);
+        EXPECT_TRUE(gSeen.saved);
+        EXPECT_TRUE(gSeen.recorded);
+        EXPECT_TRUE(gSeen.removed);
+        EXPECT_FALSE(r.fileLog.empty());
+    }
+}
+
+TEST_F(EntryLockTest, BusyLockGivesTheBackendARefusingStoreThatTouchesNoFile) {
+    for (const auto& args : {kApply, kRestore}) {
+        const EntryRun r = run(args, true);
+        EXPECT_EQ(r.code, 33) << "the backend's own failure line and code stand";
+        EXPECT_TRUE(r.lines.empty());
+        ASSERT_TRUE(gSeen.called);
+        EXPECT_EQ(gSeen.heldDuringRun, 0);
+        EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000"}));
+        EXPECT_EQ(gSeen.load, LoadOutcome::unreadable);
+        EXPECT_EQ(gSeen.entries, 0u);
+        EXPECT_EQ(gSeen.exists, PathState::unknown);
+        EXPECT_FALSE(gSeen.saved);
+        EXPECT_FALSE(gSeen.recorded);
+        EXPECT_FALSE(gSeen.removed);
+        EXPECT_TRUE(r.fileLog.empty());
+        EXPECT_EQ(r.bytesAfter, kBytes);
+    }
+}
+
+TEST_F(EntryLockTest, LockIsLetGoWhenTheBackendThrows) {
+    gThrow = true;
+    const EntryRun r = run(kApply, false);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"result=error;vendor=NVIDIA;supported=0;changed=0;"
+                                                 "message=Falha inesperada"}));
+    EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000",
+                                                   "release C:\\b\\backup.txt"}));
+    EXPECT_EQ(r.heldAfter, 0);
+}
+
+TEST_F(EntryLockTest, StatusAndCommandLineErrorsTakeNoLock) {
+    const std::vector<std::vector<const wchar_t*>> cases = {
+        {L"p", L"status"},
+        {L"p", L"status", kBackup.c_str()},
+        {L"p"},
+        {L"p", L"apply", kBackup.c_str()},
+        {L"p", L"apply", L"turbo", kBackup.c_str()},
+        {L"p", L"restore"},
+        {L"p", L"remove", kBackup.c_str()},
+    };
+    for (const auto& args : cases) {
+        for (bool busy : {false, true}) {
+            const EntryRun r = run(args, busy);
+            EXPECT_TRUE(r.lockLog.empty());
+            if (gSeen.called) {
+                EXPECT_EQ(r.code, 40);
+                EXPECT_EQ(gSeen.heldDuringRun, 0);
+            }
+        }
+    }
+}
