@@ -27,6 +27,13 @@ constexpr bool adlxSucceeded(ADLX_RESULT result) {
            result == ADLX_ALREADY_INITIALIZED;
 }
 
+/// The one failure code that means "not there" (an interface this driver lacks, a setting
+/// this GPU does not have). Any other failure means the object exists but could not be
+/// reached this time.
+constexpr bool adlxAbsent(ADLX_RESULT result) {
+    return result == ADLX_NOT_SUPPORTED;
+}
+
 /// The version this tool initialises: the 16-bit fields 1, 5, 0, 124, most significant first.
 constexpr uint64_t kAdlxFullVersion = 0x000100050000007CULL;
 

@@ -33,20 +33,21 @@ class ApplyVisitor : public RowVisitor {
     bool wants(const CatalogueRow& row) const override {
         return presetValue(row, level_).has_value();
     }
-    void visitToggle(const CatalogueRow& row, const std::string& key, const GpuPass*,
+    void visitToggle(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
                      IADLX3DSwitchSetting* setting) override {
-        applyRow(row, key, setting);
+        applyRow(row, key, gpu, setting);
     }
-    void visitMode(const CatalogueRow& row, const std::string& key, const GpuPass*,
+    void visitMode(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
                    IADLX3DModeSetting* setting) override {
-        applyRow(row, key, setting);
+        applyRow(row, key, gpu, setting);
     }
 
     const ApplyCounts& counts() const { return counts_; }
 
   private:
     template <typename Setting>
-    void applyRow(const CatalogueRow& row, const std::string& key, Setting* setting) {
+    void applyRow(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
+                  Setting* setting) {
         if (!isSupported(setting)) {
             return;
         }
@@ -56,7 +57,9 @@ class ApplyVisitor : public RowVisitor {
             return;
         }
         ++counts_.supported;
-        if (!backupUsable_) {
+        // A GPU whose id could not be read has no key a later restore is sure to find:
+        // its original would be recorded where nobody looks for it.
+        if (!backupUsable_ || (gpu != nullptr && !gpu->identified)) {
             ++counts_.failed;
             return;
         }

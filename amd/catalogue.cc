@@ -119,6 +119,15 @@ std::string valueText(SettingShape shape, int32_t value) {
     return std::to_string(value);
 }
 
+bool isPerGpuRowName(std::string_view name) {
+    for (const CatalogueRow& row : kAmdCatalogue) {
+        if (row.perGpu && row.name == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isAmdKey(std::string_view key) {
     return key == kGlobalRsr || key == kGlobalAfmf ||
            key.substr(0, amdkey::kGpuPrefix.size()) == amdkey::kGpuPrefix;

@@ -59,5 +59,8 @@ std::string gpuKeyPrefix(int32_t gpuId);
 /// and "0" otherwise; a mode is signed decimal.
 std::string valueText(SettingShape shape, int32_t value);
 
+/// True when `name` is the part after the GPU prefix of one of the per-GPU rows.
+bool isPerGpuRowName(std::string_view name);
+
 /// True for the keys this tool restores: "global.rsr", "global.afmf" and every "gpu." key.
 bool isAmdKey(std::string_view key);

@@ -6,63 +6,109 @@
 
 namespace {
 
-void visitRow(const CatalogueRow& row, const std::string& key, const SettingSources& sources,
+/// The extended services, and which of them failed to come although the driver may have
+/// them: the settings they hold are then unreachable, not absent.
+struct WalkSources {
+    SettingSources objects;
+    bool services1Failed = false;
+    bool services3Failed = false;
+
+    bool failed(SourceKind source) const {
+        return (source == SourceKind::services1 && services1Failed) ||
+               (source == SourceKind::services3 && services3Failed);
+    }
+};
+
+/// What a getter's result and object say: a usable object, nothing there, or a setting
+/// that exists but did not come.
+enum class Obtained { object, absent, unreachable };
+
+Obtained obtained(ADLX_RESULT result, bool hasObject) {
+    if (adlxSucceeded(result)) {
+        return hasObject ? Obtained::object : Obtained::unreachable;
+    }
+    return adlxAbsent(result) ? Obtained::absent : Obtained::unreachable;
+}
+
+void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources& sources,
               IADLXGPU* gpuObject, const GpuPass* gpu, RowVisitor& visitor) {
-    if (!visitor.wants(row) || !sourceAvailable(row, sources)) {
+    if (!visitor.wants(row)) {
+        return;
+    }
+    if (!sourceAvailable(row, sources.objects)) {
+        if (sources.failed(row.source)) {
+            visitor.unreachable(row, key, gpu);
+        }
         return;
     }
     // A getter that fails may still have written an object: the owner gives it back.
+    Obtained got = Obtained::absent;
     if (row.shape == SettingShape::toggle) {
         SwitchSettingOwner setting;
-        if (adlxSucceeded(row.getToggle(sources, gpuObject, setting.put())) && setting) {
+        const ADLX_RESULT result = row.getToggle(sources.objects, gpuObject, setting.put());
+        got = obtained(result, static_cast<bool>(setting));
+        if (got == Obtained::object) {
             visitor.visitToggle(row, key, gpu, setting.get());
         }
     } else {
         ModeSettingOwner setting;
-        if (adlxSucceeded(row.getMode(sources, gpuObject, setting.put())) && setting) {
+        const ADLX_RESULT result = row.getMode(sources.objects, gpuObject, setting.put());
+        got = obtained(result, static_cast<bool>(setting));
+        if (got == Obtained::object) {
             visitor.visitMode(row, key, gpu, setting.get());
         }
+    }
+    if (got == Obtained::unreachable) {
+        visitor.unreachable(row, key, gpu);
     }
 }
 
 /// QueryInterface counts only with ADLX_OK; anything written on another result is dropped.
+/// True when the query failed in a way that does not mean "this driver lacks it".
 template <typename Owner>
-void queryExtended(IADLX3DSettingsServices* services, const wchar_t* id, Owner& owner) {
-    if (services->QueryInterface(id, owner.putVoid()) != ADLX_OK) {
+bool queryExtended(IADLX3DSettingsServices* services, const wchar_t* id, Owner& owner) {
+    const ADLX_RESULT result = services->QueryInterface(id, owner.putVoid());
+    if (result != ADLX_OK) {
         owner.reset();
+        return !adlxAbsent(result);
     }
+    return !owner;
 }
 
 }  // namespace
 
 void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVisitor& visitor) {
-    SettingSources sources;
-    sources.services = services;
+    WalkSources sources;
+    sources.objects.services = services;
     const CatalogueRow& rsr = kAmdCatalogue[0];
     const CatalogueRow& afmf = kAmdCatalogue[1];
 
     visitRow(rsr, std::string(rsr.name), sources, nullptr, nullptr, visitor);
 
     SettingsServices1Owner services1;
-    queryExtended(services, kIdSettingsServices1, services1);
-    sources.services1 = services1.get();
+    sources.services1Failed = queryExtended(services, kIdSettingsServices1, services1);
+    sources.objects.services1 = services1.get();
     visitRow(afmf, std::string(afmf.name), sources, nullptr, nullptr, visitor);
 
     SettingsServices3Owner services3;
-    queryExtended(services, kIdSettingsServices3, services3);
-    sources.services3 = services3.get();
+    sources.services3Failed = queryExtended(services, kIdSettingsServices3, services3);
+    sources.objects.services3 = services3.get();
 
     std::set<int32_t> idsSeen;
     // The list is asked for its size before every pass, as it may change under us.
     for (uint32_t index = 0; index < gpus->Size(); ++index) {
         GpuOwner gpu;
         if (!adlxSucceeded(gpus->At(index, gpu.put())) || !gpu) {
+            visitor.unreachableGpu(index);
             continue;
         }
-        // The result is not looked at: a GPU that writes no id keeps its list position.
+        // A GPU that writes no id keeps its list position; one whose call fails may have
+        // another id than the position, so its keys are not known.
         int32_t id = static_cast<int32_t>(index);
-        gpu->UniqueId(&id);
-        const GpuPass pass{index, id, !idsSeen.insert(id).second};
+        const bool identified = adlxSucceeded(gpu->UniqueId(&id));
+        const bool repeats = identified && !idsSeen.insert(id).second;
+        const GpuPass pass{index, id, repeats, identified};
+        visitor.beginGpu(pass);
         const std::string prefix = gpuKeyPrefix(id);
         for (size_t r = 2; r < kAmdCatalogue.size(); ++r) {
             const CatalogueRow& row = kAmdCatalogue[r];

@@ -14,6 +14,9 @@ struct GpuPass {
     int32_t id;
     /// True when an earlier GPU of this walk reported the same id, so both share keys.
     bool repeatsEarlierId;
+    /// False when `UniqueId` reported a failure: the GPU's keys are not known, and what
+    /// stands in `id` may be another GPU's.
+    bool identified;
 };
 
 class RowVisitor {
@@ -26,6 +29,16 @@ class RowVisitor {
                              IADLX3DSwitchSetting* setting) = 0;
     virtual void visitMode(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
                            IADLX3DModeSetting* setting) = 0;
+    /// The setting under `key` exists but could not be reached: its getter, or the query
+    /// for the service that holds it, failed with something other than "not there", or
+    /// succeeded without handing out an object.
+    virtual void unreachable(const CatalogueRow& row, const std::string& key, const GpuPass* gpu) {
+        (void)row, (void)key, (void)gpu;
+    }
+    /// Called before the rows of every GPU obtained from the list.
+    virtual void beginGpu(const GpuPass& gpu) { (void)gpu; }
+    /// The GPU at `index` of the list could not be obtained.
+    virtual void unreachableGpu(uint32_t index) { (void)index; }
 };
 
 /// Asks `services` for the two extended services, walks every row and GPU, and releases

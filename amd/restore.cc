@@ -1,5 +1,7 @@
 // Restore: write every recorded value back and give up the backup only when all of them
 // went back; any failure keeps the file, unchanged, for another attempt.
+#include <set>
+
 #include "amd/adlx_session.h"
 #include "amd/amd_backend.h"
 #include "amd/amd_words.h"
@@ -20,19 +22,19 @@ class RestoreVisitor : public RowVisitor {
     explicit RestoreVisitor(const BackupMap& saved) : saved_(saved) {}
 
     bool wants(const CatalogueRow&) const override { return true; }
-    void visitToggle(const CatalogueRow&, const std::string& key, const GpuPass*,
+    void visitToggle(const CatalogueRow&, const std::string& key, const GpuPass* gpu,
                      IADLX3DSwitchSetting* setting) override {
         const std::string* text = savedText(key);
-        if (text == nullptr || !isSupported(setting)) {
+        if (text == nullptr || !identified(gpu) || !stillSupported(setting)) {
             return;
         }
         // Only the exact text "1" was ever written for "on".
         count(writeValue(setting, *text == amdkey::kSwitchOn ? 1 : 0));
     }
-    void visitMode(const CatalogueRow&, const std::string& key, const GpuPass*,
+    void visitMode(const CatalogueRow&, const std::string& key, const GpuPass* gpu,
                    IADLX3DModeSetting* setting) override {
         const std::string* text = savedText(key);
-        if (text == nullptr || !isSupported(setting)) {
+        if (text == nullptr || !identified(gpu) || !stillSupported(setting)) {
             return;
         }
         const std::optional<int32_t> mode = parseModeNumber(*text);
@@ -42,13 +44,67 @@ class RestoreVisitor : public RowVisitor {
         }
         count(writeValue(setting, *mode));
     }
+    // A recorded value whose setting could not be reached this time has not gone back:
+    // skipping it would let the backup be deleted with that value still in it.
+    void unreachable(const CatalogueRow&, const std::string& key, const GpuPass* gpu) override {
+        if (identified(gpu) && savedText(key) != nullptr) {
+            ++counts_.failed;
+        }
+    }
+    void beginGpu(const GpuPass& gpu) override {
+        if (gpu.identified) {
+            reachedPrefixes_.insert(gpuKeyPrefix(gpu.id));
+        } else {
+            unknownGpu_ = true;
+        }
+    }
+    void unreachableGpu(uint32_t) override { unknownGpu_ = true; }
 
-    const RestoreCounts& counts() const { return counts_; }
+    /// The counts once the walk is over. A GPU of the list that could not be obtained or
+    /// named may be the one whose keys no GPU reached: those keys count as failed then.
+    /// Without such a GPU they belong to a GPU that is gone and are skipped.
+    RestoreCounts counts() const {
+        RestoreCounts counts = counts_;
+        if (unknownGpu_) {
+            for (const auto& entry : saved_) {
+                if (isUnreachedGpuKey(entry.first)) {
+                    ++counts.failed;
+                }
+            }
+        }
+        return counts;
+    }
 
   private:
     const std::string* savedText(const std::string& key) const {
         const auto entry = saved_.find(key);
         return entry == saved_.end() ? nullptr : &entry->second;
+    }
+    /// A GPU whose id could not be read is not written: the keys its position stands in
+    /// for may be another GPU's.
+    static bool identified(const GpuPass* gpu) { return gpu == nullptr || gpu->identified; }
+    /// A setting that says it is no longer supported is skipped; one that cannot say is
+    /// not written and counts as failed if it has a recorded value.
+    template <typename Setting>
+    bool stillSupported(Setting* setting) {
+        switch (supportOf(setting)) {
+            case Support::yes:
+                return true;
+            case Support::no:
+                return false;
+            case Support::unknown:
+                ++counts_.failed;
+                return false;
+        }
+        return false;
+    }
+    bool isUnreachedGpuKey(const std::string& key) const {
+        const size_t lastDot = key.rfind('.');
+        if (key.rfind(amdkey::kGpuPrefix, 0) != 0 || lastDot < amdkey::kGpuPrefix.size()) {
+            return false;
+        }
+        return isPerGpuRowName(std::string_view(key).substr(lastDot + 1)) &&
+               reachedPrefixes_.count(key.substr(0, lastDot + 1)) == 0;
     }
     void count(ADLX_RESULT result) {
         if (adlxSucceeded(result)) {
@@ -60,6 +116,8 @@ class RestoreVisitor : public RowVisitor {
 
     const BackupMap& saved_;
     RestoreCounts counts_;
+    std::set<std::string> reachedPrefixes_;  // "gpu.<id>." of every GPU named this walk
+    bool unknownGpu_ = false;
 };
 
 enum class RestoreEnd { unavailable, unreadable, counted };

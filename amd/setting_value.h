@@ -26,9 +26,22 @@ inline ADLX_RESULT writeValue(IADLX3DModeSetting* setting, int32_t value) {
     return setting->SetMode(value);
 }
 
+enum class Support { yes, no, unknown };
+
+/// What IsSupported says: yes, no (also when it answers "not supported" itself), or
+/// unknown when the call failed otherwise.
+template <typename Setting>
+Support supportOf(Setting* setting) {
+    adlx_bool supported = 0;
+    const ADLX_RESULT result = setting->IsSupported(&supported);
+    if (!adlxSucceeded(result)) {
+        return adlxAbsent(result) ? Support::no : Support::unknown;
+    }
+    return supported != 0 ? Support::yes : Support::no;
+}
+
 /// IsSupported succeeded and said yes.
 template <typename Setting>
 bool isSupported(Setting* setting) {
-    adlx_bool supported = 0;
-    return adlxSucceeded(setting->IsSupported(&supported)) && supported != 0;
+    return supportOf(setting) == Support::yes;
 }

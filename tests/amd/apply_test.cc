@@ -343,6 +343,26 @@ TEST(AmdApply, GpuWithoutIdUsesItsPosition) {
     EXPECT_EQ(run.line(), okLine(24, 24));
 }
 
+// A GPU whose UniqueId call fails may not be the GPU its position names, so no key is
+// sure to reach it again: it is counted but neither recorded nor changed.
+TEST(AmdApply, GpuWhoseIdCannotBeReadIsLeftAlone) {
+    for (const bool writesId : {false, true}) {
+        SCOPED_TRACE(writesId ? "fails after writing an id" : "fails without an id");
+        AmdHarness run;
+        run.adlx.withGpus({1});
+        run.adlx.gpus[0].uniqueIdResult = ADLX_FAIL;
+        run.adlx.gpus[0].writesId = writesId;
+        EXPECT_EQ(run.apply(1), 21);
+        EXPECT_EQ(run.line(), partialLine(13, 2));
+        EXPECT_EQ(run.backup(), "format=1\nvendor=amd\nglobal.afmf=1\nglobal.rsr=1\n");
+        for (const std::string& call : run.adlx.log) {
+            EXPECT_NE(call.rfind("g0.", 0) == 0 && call.find(".Set") != std::string::npos, true)
+                << call;
+        }
+        expectCleanEnd(run);
+    }
+}
+
 TEST(AmdApply, SharedIdChangesSecondGpuOnlyWhenItsOriginalIsTheRecordedOne) {
     AmdHarness run;
     run.adlx.withGpus({4, 4});

@@ -60,7 +60,7 @@ class FakeGpu : public FakeObject<IADLXGPU> {
         if (config.writesId) {
             *id = config.id;
         }
-        return ADLX_OK;
+        return config.uniqueIdResult;
     }
     uint32_t index() const { return index_; }
 

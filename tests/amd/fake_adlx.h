@@ -24,7 +24,8 @@ struct FakeSetting {
 
 struct FakeGpuConfig {
     int32_t id = 0;
-    bool writesId = true;
+    bool writesId = true;  // also when UniqueId fails: a failing call may still write one
+    ADLX_RESULT uniqueIdResult = ADLX_OK;
     ADLX_RESULT atResult = ADLX_OK;
     bool atGivesObject = true;
 };

@@ -239,23 +239,63 @@ TEST(AmdRestore, EveryPath) {
          okLine(1),
          false,
          {}},
-        {"IsSupported fails: skipped",
-         [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = 3; },
+        // A setting that cannot be reached this time still holds its recorded value: the
+        // file stays for another attempt. Only "not there" answers mean it is gone.
+        {"IsSupported fails: counted failed, not written",
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 1),
+         true,
+         {}},
+        {"IsSupported answers not supported: skipped",
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = ADLX_NOT_SUPPORTED; },
          0,
          okLine(1),
          false,
          {}},
-        {"getter fails with an object: skipped and released",
+        {"getter fails with an object: counted failed and released",
          [](AmdHarness& r) {
-             r.adlx.setting("g0.boost").getterResult = 3;
+             r.adlx.setting("g0.boost").getterResult = ADLX_FAIL;
              r.adlx.setting("g0.boost").writeObjectOnFailure = true;
          },
+         22,
+         incompleteLine(2, 1),
+         true,
+         {}},
+        {"getter answers not there: skipped",
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").exists = false; },
          0,
          okLine(1),
          false,
          {}},
         {"GPU gone", [](AmdHarness& r) { r.adlx.gpus[0].id = 2; }, 0, okLine(0), false, {}},
-        {"At fails", [](AmdHarness& r) { r.adlx.gpus[0].atResult = 3; }, 0, okLine(0), false, {}},
+        {"At fails: its GPU may hold the keys",
+         [](AmdHarness& r) { r.adlx.gpus[0].atResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 0),
+         true,
+         {}},
+        {"UniqueId fails: nothing written to a GPU that cannot be named",
+         [](AmdHarness& r) {
+             r.adlx.gpus[0].uniqueIdResult = ADLX_FAIL;
+             r.adlx.gpus[0].writesId = false;
+         },
+         22,
+         incompleteLine(2, 0),
+         true,
+         {}},
+        {"UniqueId fails although it wrote the id",
+         [](AmdHarness& r) { r.adlx.gpus[0].uniqueIdResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 0),
+         true,
+         {}},
+        {"UniqueId writes no id: the position stands in",
+         [](AmdHarness& r) { r.adlx.gpus[0].writesId = false; },
+         0,
+         okLine(0),
+         false,
+         {}},
         {"header only is deleted",
          [](AmdHarness& r) { r.files.files[r.path] = "format=1\nvendor=amd\n"; },
          0,
@@ -289,13 +329,39 @@ TEST(AmdRestore, EveryPath) {
     }
 }
 
-TEST(AmdRestore, FsrKeysIgnoredWithoutServices3) {
-    AmdHarness run;
-    run.adlx.withGpus({1});
-    run.adlx.services3Result = ADLX_FAIL;
-    run.files.files[run.path] = "format=1\nvendor=amd\ngpu.1.frame-generation=1\ngpu.1.fsr=1\n";
-    EXPECT_EQ(run.restore(), 0);
-    EXPECT_EQ(run.line(), okLine(0));
+TEST(AmdRestore, ExtendedServicesMissingOrFailing) {
+    struct Case {
+        const char* name;
+        ADLX_RESULT services1;
+        ADLX_RESULT services3;
+        int exitCode;
+        std::string line;
+    };
+    // A driver without the interface has none of its settings; one whose query fails
+    // has them out of reach, so their recorded values keep the file.
+    const Case cases[] = {
+        {"both absent: their keys ignored", ADLX_NOT_SUPPORTED, ADLX_NOT_SUPPORTED, 0, okLine(0)},
+        {"services 3 fails", ADLX_OK, ADLX_FAIL, 22, incompleteLine(3, 1)},
+        {"services 1 fails", ADLX_FAIL, ADLX_OK, 22, incompleteLine(3, 2)},
+        {"both fail", ADLX_INVALID_ARGS, ADLX_FAIL, 22, incompleteLine(3, 0)},
+    };
+    const std::string file =
+        "format=1\nvendor=amd\nglobal.afmf=1\ngpu.1.frame-generation=1\ngpu.1.fsr=1\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AmdHarness run;
+        run.adlx.withGpus({1});
+        run.adlx.services1Result = c.services1;
+        run.adlx.services3Result = c.services3;
+        run.files.files[run.path] = file;
+        EXPECT_EQ(run.restore(), c.exitCode);
+        EXPECT_EQ(run.line(), c.line);
+        EXPECT_EQ(run.files.has(run.path), c.exitCode != 0);
+        if (c.exitCode != 0) {
+            EXPECT_EQ(run.backup(), file);
+        }
+        expectCleanEnd(run);
+    }
 }
 
 TEST(AmdRestore, SharedIdRestoresBothFromOneKey) {

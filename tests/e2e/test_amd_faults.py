@@ -165,10 +165,34 @@ class RestoreFaults(AmdCase):
                 self.assertNothingLeaked()
 
     def test_skipped_settings_do_not_block_the_deletion(self):
-        env = {"SIM_ADLX_UNSUPPORTED": "gpu0.chill", "SIM_ADLX_FAULTS": "Get:rsr=3;At:1=3"}
+        # Gone for good: no longer supported, "not supported" from the getter, the second
+        # GPU out of the list. Their entries are dropped with the file.
+        env = {"SIM_ADLX_UNSUPPORTED": "gpu0.chill", "SIM_ADLX_FAULTS": "Get:rsr=5",
+               "SIM_ADLX_GPUS": "1"}
         self.assertResult(self.run_tool("restore", self.backup_arg(), env=env), restored(12), 0)
         self.assertFalse(self.backup.exists())
         self.assertNothingLeaked()
+
+    def test_settings_out_of_reach_keep_the_file(self):
+        # A failing getter, a failing IsSupported, a GPU that cannot be fetched or named:
+        # their recorded values have not gone back, so deleting the file would lose them.
+        cases = [
+            ("Get:rsr=3", restore_incomplete(26, 25)),
+            ("IsSupported:gpu1.fsr=4", restore_incomplete(26, 25)),
+            ("QueryInterface:1=3", restore_incomplete(26, 25)),
+            ("QueryInterface:3=3", restore_incomplete(26, 22)),
+            ("At:1=3", restore_incomplete(26, 14)),
+            ("UniqueId:gpu0=3-out", restore_incomplete(26, 14)),
+        ]
+        for faults, expected in cases:
+            with self.subTest(faults=faults):
+                self.assertResult(self.run_tool("restore", self.backup_arg(),
+                                                env={"SIM_ADLX_FAULTS": faults}), expected, 22)
+                self.assertEqual(self.backup.read_bytes(), self.applied_backup)
+                self.assertNothingLeaked()
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
+        self.assertEqual(self.state(), amd.default_state())
+        self.assertFalse(self.backup.exists())
 
     def test_saved_texts_that_are_not_numbers(self):
         self.backup.write_bytes(b"format=1\r\nvendor=amd\r\ngpu.7.aa-mode=abc\r\n"
