@@ -1,0 +1,540 @@
+"""Hostile backup paths and file states, end to end under Wine: one case table for both
+programs, shared by tests/e2e/test_hostile_paths.py and scripts/campaign_paths.py.
+
+A case is a backup path (non-ASCII names, more than 260 characters, relative, on a drive
+Wine does not map) and a list of steps: runs of the real program, and things another
+program or the user does to the file between runs (a directory standing at the path, the
+read-only mark, another process holding the file open with no sharing). After every run
+`run_case` checks what a front-end and the user rely on:
+
+- the exact result line and exit code the case's table row gives;
+- a refused run leaves whatever stood at the backup path byte for byte (or the directory
+  with its content), and the driver as it found it;
+- a run that worked left the backup under its exact name (checked on the Linux side as
+  UTF-8 bytes, so a wrong conversion of the argument shows) with the exact bytes expected;
+- no run leaves a "<backup>.tmp" of its own behind;
+- the case ends with the driver exactly as before the first apply.
+
+`run_case` returns the problems found, one text each; an empty list means the case held.
+
+What Wine cannot show is said at each such case (the unit tests in tests/frame cover it
+with the fake file system): Wine takes paths over MAX_PATH even without the "\\\\?\\" form,
+replaces a read-only file, and lets root truncate a read-only file.
+"""
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import wine  # noqa: E402
+import test_amd_common as amd  # noqa: E402
+import test_nvidia_common as nv  # noqa: E402
+
+# Wine turns the UTF-8 bytes of the command line into UTF-16 by the locale's character set;
+# without a UTF-8 locale every non-ASCII character of a path would be lost on the way.
+LOCALE = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+
+HOLDER = wine.BIN / "tests" / "tools" / "hold-file.exe"
+HOLDER_WAIT_SECONDS = 30
+PLANTED_TMP = b"left behind by an earlier run\r\n"
+DIRECTORY_CONTENT = b"keep"
+
+# Name pieces: Portuguese accents, CJK, and a character outside the basic plane (two UTF-16
+# units on Windows, four UTF-8 bytes on Linux).
+ACCENTS = "configurações"
+CJK = "設定"
+EMOJI = "\U0001F3AE"
+LONG_COMPONENT = "p" * 60
+
+
+# -- the two programs ------------------------------------------------------------------------
+
+class Nvidia:
+    name = "nvidia"
+    exe = nv.EXE
+    library = "nvapi64.dll"
+
+    def available(self):
+        return self.exe.is_file() and nv.sim_dll().is_file()
+
+    def install(self):
+        wine.install_dll(nv.sim_dll(), self.library)
+
+    def uninstall(self):
+        wine.remove_dll(self.library)
+
+    def prepare(self, world):
+        world.state.write_bytes(nv.state_bytes(nv.ORIGINAL))
+
+    def env(self, world):
+        return {"SIM_NVAPI_STATE": wine.winpath(world.state),
+                "SIM_NVAPI_LOG": wine.winpath(world.log)}
+
+    def state(self, world):
+        return nv.parse_state(world.state.read_bytes())
+
+    def expected(self, outcome, preset, presets_before):
+        """(line, exit code) of `outcome` for an apply of `preset` (None for a restore) after
+        the applies `presets_before` that worked on this backup."""
+        recorded = 8 if preset == "gamer" else 13
+        if outcome == "applied":
+            return nv.applied(recorded, recorded), 0
+        if outcome == "unreadable":
+            return nv.backup_failed(0), 20
+        if outcome == "unsaved":
+            return nv.backup_failed(recorded), 20
+        if outcome == "restored":
+            return nv.restored(13 if "extremo" in presets_before else 8), 0
+        if outcome == "incomplete":
+            return nv.restore_incomplete(0, 0), 22
+        if outcome == "nothing":
+            return nv.NOTHING, 0
+        raise ValueError(outcome)
+
+    def backup(self, presets):
+        return nv.EXTREMO_AFTER_GAMER_BACKUP if "extremo" in presets else nv.GAMER_BACKUP
+
+
+AMD_IDS = ["7", "-2"]
+AMD_GAMER = ["chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
+             "tessellation-mode", "vsync-mode", "fsr", "frame-generation"]
+
+
+class Amd:
+    name = "amd"
+    exe = amd.EXE
+    library = amd.DLL_NAME
+
+    def available(self):
+        return self.exe.is_file() and amd.sim_dll().is_file()
+
+    def install(self):
+        wine.install_dll(amd.sim_dll(), self.library)
+
+    def uninstall(self):
+        wine.remove_dll(self.library)
+
+    def prepare(self, world):
+        pass  # the runtime starts at its defaults: switches on, modes 3
+
+    def env(self, world):
+        return {"SIM_ADLX_GPUS": 2, "SIM_ADLX_IDS": ",".join(AMD_IDS),
+                "SIM_ADLX_STATE": wine.winpath(world.state),
+                "SIM_ADLX_LOG": wine.winpath(world.log)}
+
+    def state(self, world):
+        values = amd.default_state()
+        if world.state.exists():
+            for raw in world.state.read_text().splitlines():
+                key, value = raw.split("=", 1)
+                values[key] = int(value)
+        return values
+
+    def expected(self, outcome, preset, presets_before):
+        # gamer: the 2 global settings and 11 per GPU; extremo adds enhanced-sync. After a
+        # gamer, extremo changes only enhanced-sync and vsync-mode on each GPU.
+        supported = 24 if preset == "gamer" else 26
+        if outcome == "applied":
+            changed = 4 if "gamer" in presets_before and preset == "extremo" else supported
+            return amd.applied(supported, changed), 0
+        if outcome in ("unreadable", "unsaved"):
+            return amd.applied_partly(supported, 0), 21
+        if outcome == "restored":
+            return amd.restored(26 if "extremo" in presets_before else 24), 0
+        if outcome == "incomplete":
+            return amd.restore_incomplete(0, 0), 22
+        if outcome == "nothing":
+            return amd.NOTHING, 0
+        raise ValueError(outcome)
+
+    def backup(self, presets):
+        names = AMD_GAMER + (["enhanced-sync"] if "extremo" in presets else [])
+        entries = {"global.rsr": "1", "global.afmf": "1"}
+        for gpu in AMD_IDS:
+            for name in names:
+                entries["gpu.%s.%s" % (gpu, name)] = "3" if name in amd.MODES else "1"
+        return amd.backup_bytes(entries)
+
+
+VENDORS = [Nvidia(), Amd()]
+
+
+# -- where a case puts its backup --------------------------------------------------------------
+
+@dataclass
+class World:
+    """One case's own directory: driver state, call log, and whatever the case builds."""
+    root: pathlib.Path
+
+    @property
+    def state(self):
+        return self.root / "state.txt"
+
+    @property
+    def log(self):
+        return self.root / "calls.log"
+
+
+@dataclass
+class Target:
+    arg: str                # the backup path as the command line gives it
+    file: pathlib.Path      # the same file as Linux sees it (None: nowhere Linux can see)
+    cwd: pathlib.Path = None
+
+
+def unmapped_drive():
+    """A drive letter the prefix maps to nothing."""
+    devices = wine.PREFIX / "dosdevices"
+    for letter in "QRSTUVWXY":
+        if not os.path.lexists(devices / (letter.lower() + ":")):
+            return letter
+    raise RuntimeError("every drive letter from Q to Y is mapped in %s" % devices)
+
+
+def absolute(*parts):
+    """A path of existing or new directories under the case's own directory."""
+    def make(world):
+        path = world.root.joinpath("b", *parts)
+        return Target(wine.winpath(path), path)
+    return make
+
+
+def existing(*parts):
+    """Like `absolute`, with the directories made before the first run."""
+    def make(world):
+        target = absolute(*parts)(world)
+        target.file.parent.mkdir(parents=True, exist_ok=True)
+        return target
+    return make
+
+
+LONG_TOTAL = 300  # UTF-16 units the directories of a long case add up to, at least
+
+
+def utf16_length(text):
+    return len(text.encode("utf-16-le")) // 2
+
+
+def long_dirs(piece=LONG_COMPONENT):
+    """Directories named `piece`, enough of them to pass MAX_PATH on their own."""
+    return [piece] * (LONG_TOTAL // (utf16_length(piece) + 1) + 1)
+
+
+def long_path(new_dirs, piece=LONG_COMPONENT, name="backup.txt", spelling=None):
+    """A path of more than 260 characters; `new_dirs` says whether its directories are to
+    be made by the program. `spelling` rewrites the Windows text (".." on the way, "/")."""
+    def make(world):
+        path = world.root.joinpath("b", *long_dirs(piece), name)
+        if not new_dirs:
+            path.parent.mkdir(parents=True, exist_ok=True)
+        arg = wine.winpath(path)
+        if spelling:
+            arg = spelling(arg)
+        if utf16_length(arg) <= 260:
+            raise AssertionError("not a long path: %d characters" % utf16_length(arg))
+        return Target(arg, path)
+    return make
+
+
+def with_dot_segments(arg):
+    """The same file reached through "." and a detour over "..": the system resolves them
+    before the extended-length form, which would take them literally."""
+    head, name = arg.rsplit("\\", 1)
+    return head + "\\.\\detour\\..\\" + name
+
+
+def with_forward_slashes(arg):
+    return arg.replace("\\", "/")
+
+
+def relative(text, cwd_parts=(), make_dirs=()):
+    """`text` relative to a working directory under the case's own (made beforehand)."""
+    def make(world):
+        cwd = world.root.joinpath("cwd", *cwd_parts)
+        cwd.mkdir(parents=True, exist_ok=True)
+        for parts in make_dirs:
+            cwd.joinpath(*parts).mkdir(parents=True, exist_ok=True)
+        resolved = os.path.normpath(str(cwd.joinpath(*text.replace("\\", "/").split("/"))))
+        return Target(text, pathlib.Path(resolved), cwd)
+    return make
+
+
+def on_unmapped_drive(long=False):
+    def make(world):
+        dirs = long_dirs() if long else ["saves"]
+        return Target(unmapped_drive() + ":\\" + "\\".join(dirs + ["backup.txt"]), None)
+    return make
+
+
+# -- the table -----------------------------------------------------------------------------------
+
+# Steps: ("apply", preset, outcome), ("restore", outcome), or an act between runs:
+# ("mkdir",) a directory with a file in it at the backup path; ("readonly",) the read-only
+# mark on the backup; ("plant-tmp", read_only) a "<backup>.tmp" left by someone else;
+# ("hold", "backup" or "tmp") another process opens it with no sharing; ("release",).
+# Outcomes: applied, unreadable (something unreadable stands at the path), unsaved (the
+# backup could not be written), restored, incomplete, nothing.
+ROUND_TRIP = [("apply", "gamer", "applied"), ("restore", "restored")]
+ROUND_TRIP_TWICE = [("apply", "gamer", "applied"), ("apply", "extremo", "applied"),
+                    ("restore", "restored")]
+
+
+@dataclass
+class Case:
+    name: str
+    group: str          # "names and lengths" or "file states"
+    target: object      # World -> Target
+    steps: list
+    short: bool = True  # part of the campaign's short form
+    why: str = ""       # what Wine does differently, where it matters
+    ends_with: str = "absent"  # what stands at the path at the end: "absent", "directory"
+
+
+CASES = [
+    Case("accents in directory and file name", "names and lengths",
+         absolute(ACCENTS, "cópia de segurança.txt"), ROUND_TRIP),
+    Case("CJK in directory and file name", "names and lengths",
+         absolute(CJK, CJK + ".txt"), ROUND_TRIP),
+    Case("emoji outside the basic plane in directory and file name", "names and lengths",
+         absolute(EMOJI + " jogos", "backup " + EMOJI + ".txt"), ROUND_TRIP),
+    Case("all three, nested directories that do not exist yet", "names and lengths",
+         absolute(ACCENTS, CJK, EMOJI, "novo", ACCENTS + CJK + EMOJI + ".txt"),
+         ROUND_TRIP_TWICE, short=False),
+    Case("over 260 characters, directories exist", "names and lengths",
+         long_path(new_dirs=False), ROUND_TRIP_TWICE,
+         why="Wine takes plain paths over MAX_PATH; Windows needs the \\\\?\\ form, "
+             "whose rules the unit tests of backup_path check"),
+    Case("over 260 characters, directories made by the program", "names and lengths",
+         long_path(new_dirs=True), ROUND_TRIP),
+    Case("over 260 characters with . and .. on the way", "names and lengths",
+         long_path(new_dirs=True, spelling=with_dot_segments), ROUND_TRIP),
+    Case("over 260 characters with forward slashes", "names and lengths",
+         long_path(new_dirs=True, spelling=with_forward_slashes), ROUND_TRIP, short=False),
+    Case("over 260 characters of non-ASCII names", "names and lengths",
+         long_path(new_dirs=True, piece=ACCENTS + " " + CJK + " " + EMOJI + " " + ACCENTS,
+                   name=CJK + EMOJI + ".txt"), ROUND_TRIP),
+    Case("relative to the working directory", "names and lengths",
+         relative("sub\\rel backup.txt"), ROUND_TRIP),
+    Case("relative with .. and forward slashes", "names and lengths",
+         relative("a/../b/./rel.txt", make_dirs=[("a",)]), ROUND_TRIP, short=False),
+    Case("relative and long, from a non-ASCII working directory", "names and lengths",
+         relative("\\".join(long_dirs() + ["rel " + EMOJI + ".txt"]),
+                  cwd_parts=(ACCENTS + " " + CJK + " " + EMOJI,)), ROUND_TRIP),
+    Case("drive that does not exist", "names and lengths", on_unmapped_drive(),
+         [("apply", "gamer", "unsaved"), ("restore", "nothing")]),
+    Case("long path on a drive that does not exist", "names and lengths",
+         on_unmapped_drive(long=True), [("apply", "gamer", "unsaved"), ("restore", "nothing")],
+         short=False),
+
+    Case("directory standing at the backup path", "file states", existing("backup.txt"),
+         [("mkdir",), ("apply", "gamer", "unreadable"), ("restore", "incomplete")],
+         ends_with="directory"),
+    Case("read-only backup", "file states", existing("ro", "backup.txt"),
+         [("apply", "gamer", "applied"), ("readonly",), ("apply", "extremo", "applied"),
+          ("readonly",), ("restore", "restored")],
+         why="Wine replaces a read-only file, Windows refuses until the mark is cleared: "
+             "backup_file_test covers that with the fake file system; Wine does refuse to "
+             "delete one, so restore clears the mark here for real"),
+    Case("backup held open by another process without sharing", "file states",
+         existing("held", "backup.txt"),
+         [("apply", "gamer", "applied"), ("hold", "backup"), ("apply", "extremo", "unreadable"),
+          ("restore", "incomplete"), ("release",), ("restore", "restored")]),
+    Case("temporary file held open by another process without sharing", "file states",
+         existing("held tmp", "backup.txt"),
+         [("plant-tmp", False), ("hold", "tmp"), ("apply", "gamer", "unsaved"), ("release",),
+          ("apply", "gamer", "applied"), ("restore", "restored")]),
+    Case("read-only temporary file left behind", "file states",
+         existing("stale", "backup.txt"),
+         [("plant-tmp", True), ("apply", "gamer", "applied"), ("restore", "restored")],
+         short=False,
+         why="root under Wine truncates a read-only file; on Windows the open is refused, "
+             "the apply reports the backup failure and the old backup stays "
+             "(backup_hostile_state_test)"),
+]
+
+
+# -- running a case ------------------------------------------------------------------------------
+
+def snapshot(path):
+    """What stands at `path`, comparable across runs."""
+    if path is None or not os.path.lexists(path):
+        return ("absent",)
+    if path.is_dir():
+        return ("directory", sorted((p.name, p.read_bytes()) for p in path.iterdir()))
+    return ("file", path.read_bytes())
+
+
+def exact_name_on_disk(path, top):
+    """True when every component of `path` below `top` stands on the Linux side under
+    exactly its UTF-8 bytes: a file Wine created under a mangled name fails this."""
+    while path != top and path.parent != path:
+        if os.fsencode(path.name) not in os.listdir(os.fsencode(path.parent)):
+            return False
+        path = path.parent
+    return True
+
+
+def temporary_of(path):
+    return None if path is None else path.with_name(path.name + ".tmp")
+
+
+class Holder:
+    """hold-file.exe, holding one file open with no sharing until released."""
+
+    def __init__(self, world, path):
+        self.ready = world.root / "holder-ready"
+        self.release_marker = world.root / "holder-release"
+        self.proc = subprocess.Popen(
+            [wine.WINE, str(HOLDER), wine.winpath(path), wine.winpath(self.ready),
+             wine.winpath(self.release_marker)],
+            env=wine.base_env(LOCALE), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + HOLDER_WAIT_SECONDS
+        while not self.ready.exists():
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise RuntimeError("hold-file did not take %s (exit %s)"
+                                   % (path, self.proc.returncode))
+            time.sleep(0.02)
+
+    def release(self):
+        self.release_marker.touch()
+        try:
+            return self.proc.wait(timeout=HOLDER_WAIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            return None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+STARTS = 4  # a run that Wine fails to start at all is tried this often
+RETRIED = [0]  # runs repeated because Wine did not start the program
+
+
+def run_program(vendor, world, target, args):
+    """wine.run, repeated when Wine failed to start the program: no output, and the driver
+    library never reached (its call log not even created). On a loaded machine Wine does
+    that now and then; nothing can have happened, and a fault of the program itself shows
+    again every time."""
+    for attempt in range(STARTS):
+        if world.log.exists():
+            world.log.unlink()
+        result = wine.run(vendor.exe, args, env={**vendor.env(world), **LOCALE}, cwd=target.cwd)
+        if result[0] != b"" or world.log.exists() or attempt == STARTS - 1:
+            return result
+        RETRIED[0] += 1
+        time.sleep(attempt + 1)
+    return result
+
+
+def run_case(vendor, case, base_dir):
+    """Runs `case` for `vendor` in a fresh directory under `base_dir`; returns the problems."""
+    world = World(pathlib.Path(tempfile.mkdtemp(prefix="hostile-", dir=base_dir)))
+    holder = None
+    problems = []
+    try:
+        vendor.prepare(world)
+        original = vendor.state(world)
+        target = case.target(world)
+        tmp = temporary_of(target.file)
+        planted = None
+        applied = []
+        for step in case.steps:
+            what = " ".join(str(s) for s in step)
+            act = step[0]
+            if act in ("apply", "restore"):
+                preset = step[1] if act == "apply" else None
+                outcome = step[-1]
+                before_path = snapshot(target.file)
+                before_state = vendor.state(world)
+                args = ["apply", preset, target.arg] if preset else ["restore", target.arg]
+                result = run_program(vendor, world, target, args)
+                expected = vendor.expected(outcome, preset, applied)
+                if result != expected:
+                    problems.append("%s: got %r, expected %r" % (what, result, expected))
+                    break
+                if outcome == "applied":
+                    applied.append(preset)
+                    planted = None  # a temporary file left there was taken over and renamed
+                    if target.file is not None:
+                        if not exact_name_on_disk(target.file, world.root):
+                            problems.append("%s: no file under the exact name %s"
+                                            % (what, target.file))
+                        elif target.file.read_bytes() != vendor.backup(applied):
+                            problems.append("%s: backup bytes %r" % (
+                                what, target.file.read_bytes()))
+                    if vendor.state(world) == before_state and len(applied) == 1:
+                        problems.append("%s: the driver was not changed" % what)
+                elif outcome == "restored":
+                    applied = []
+                    if snapshot(target.file) != ("absent",):
+                        problems.append("%s: the backup is still there" % what)
+                    if vendor.state(world) != original:
+                        problems.append("%s: the driver is not back where it was" % what)
+                else:  # refused: nothing may have changed
+                    if snapshot(target.file) != before_path:
+                        problems.append("%s: what stood at the backup path changed" % what)
+                    if vendor.state(world) != before_state:
+                        problems.append("%s: the driver was changed" % what)
+                if tmp is not None and snapshot(tmp) != (planted or ("absent",)):
+                    problems.append("%s: %s is %r" % (what, tmp.name, snapshot(tmp)[0]))
+            elif act == "mkdir":
+                target.file.mkdir(parents=True)
+                (target.file / "inside.txt").write_bytes(DIRECTORY_CONTENT)
+            elif act == "readonly":
+                target.file.chmod(0o444)
+            elif act == "plant-tmp":
+                tmp.write_bytes(PLANTED_TMP)
+                if step[1]:
+                    tmp.chmod(0o444)
+                planted = ("file", PLANTED_TMP)
+            elif act == "hold":
+                holder = Holder(world, target.file if step[1] == "backup" else tmp)
+            elif act == "release":
+                code = holder.release()
+                holder = None
+                if code != 0:
+                    problems.append("hold-file ended with %r" % code)
+                if planted is not None:
+                    if snapshot(tmp) != planted:
+                        problems.append("the held %s was changed" % tmp.name)
+                    tmp.unlink()  # the holder's file, not the program's
+                    planted = None
+            else:
+                raise ValueError(step)
+        else:
+            if vendor.state(world) != original:
+                problems.append("the driver is not back where it was at the end")
+            end = snapshot(target.file)[0]
+            if end != case.ends_with:
+                problems.append("at the end the backup path holds: %s" % end)
+            if case.ends_with == "directory" and snapshot(target.file) != (
+                    "directory", [("inside.txt", DIRECTORY_CONTENT)]):
+                problems.append("the directory at the backup path was changed")
+    finally:
+        if holder is not None:
+            holder.stop()
+        shutil.rmtree(world.root, ignore_errors=True)
+    return problems
+
+
+def available_vendors():
+    return [v for v in VENDORS if v.available()]
+
+
+def holder_available():
+    return HOLDER.is_file()
+
+
+def base_directory():
+    """A short base directory, so that "long" is our choice and not the system's."""
+    return tempfile.mkdtemp(prefix="hp-")
