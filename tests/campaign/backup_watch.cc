@@ -100,7 +100,7 @@ void BackupWatch::onOperation(const std::string& entry) {
     const size_t space = entry.find(' ');
     const std::string op = entry.substr(0, space);
     const std::string target = space == std::string::npos ? "" : entry.substr(space + 1);
-    const bool failed = setup_.faultIndex && *setup_.faultIndex + 1 == index_;
+    const bool failed = setup_.fails(index_ - 1, op);
     trackTemporary(op, target, failed);
 
     const std::optional<std::string> now = bytesAt(files_, setup_.path);

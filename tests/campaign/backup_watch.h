@@ -32,8 +32,8 @@ class BackupWatch {
         bool restoring;
         /// Empty while the driver holds its starting values.
         std::function<std::string()> driverDifference;
-        /// Index in the file log of the operation made to fail, if any.
-        std::optional<size_t> faultIndex;
+        /// Whether the operation at this index (0-based) in the file log was made to fail.
+        std::function<bool(size_t index, const std::string& op)> fails;
     };
 
     BackupWatch(const FakeFileSystem& files, Setup setup);

@@ -140,13 +140,24 @@ std::vector<FileFault> faultsFor(const std::vector<std::string>& log) {
             faults.push_back({i, log[i], op, nth, true});
         }
     }
+    std::vector<FileFault> persistent;
+    for (const FileFault& fault : faults) {
+        if (fault.nth == 1 && calls[fault.op] > 1) {
+            persistent.push_back({fault.index, fault.entry, fault.op, 0, fault.cutShort});
+        }
+    }
+    faults.insert(faults.end(), persistent.begin(), persistent.end());
     return faults;
 }
 
 std::string describeFault(const FileFault& fault, size_t operations) {
+    const std::string how = fault.cutShort ? "cut short" : "fails";
+    if (fault.nth == 0) {
+        return "every " + fault.op + " " + how + ", from operation " +
+               std::to_string(fault.index + 1) + " of " + std::to_string(operations) + " on";
+    }
     return "operation " + std::to_string(fault.index + 1) + " of " + std::to_string(operations) +
-           ", '" + fault.entry + "' (" + fault.op + " #" + std::to_string(fault.nth) + "), " +
-           (fault.cutShort ? "cut short" : "fails");
+           ", '" + fault.entry + "' (" + fault.op + " #" + std::to_string(fault.nth) + "), " + how;
 }
 
 CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, const FileFault* fault,
@@ -184,7 +195,10 @@ CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, cons
         files,
         BackupWatch::Setup{kBackup, vendor.fileWord, vendor.ownsKey, originals, foreign,
                            scenario.restoring, [&driver] { return driver->differenceFromStart(); },
-                           fault ? std::optional<size_t>(fault->index) : std::nullopt});
+                           [fault](size_t index, const std::string& op) {
+                               return fault != nullptr &&
+                                      (fault->nth == 0 ? op == fault->op : index == fault->index);
+                           }});
     files.observer = [&watch](const std::string& entry) { watch.onOperation(entry); };
     driver->noteWrites([&files] { return bytesAt(files, kBackup); });
     if (fault) {

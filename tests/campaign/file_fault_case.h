@@ -20,7 +20,8 @@ struct Scenario {
 };
 
 /// The operation at `index` (0-based) in the file log of the run without faults fails;
-/// it is the `nth` call of `op`. A failing write may also cut the text short.
+/// it is the `nth` call of `op`, or with `nth` 0 the first of every call of `op`, all of
+/// which fail (as on a full or vanished disk). A failing write may also cut the text short.
 struct FileFault {
     size_t index;
     std::string entry;
@@ -29,8 +30,8 @@ struct FileFault {
     bool cutShort;
 };
 
-/// Every fault for a run whose file log is `log`: each operation failing, and each write
-/// also cut short.
+/// Every fault for a run whose file log is `log`: each operation failing, each write also
+/// cut short, and every call of each operation failing from its first.
 std::vector<FileFault> faultsFor(const std::vector<std::string>& log);
 
 /// "operation 5 of 13, 'write C:\b\x.tmp' (write #1), cut short".

@@ -5,7 +5,7 @@
 //
 //   file_faults                     every row; exit 1 when any case broke
 //   file_faults --row TEXT          only the rows whose name contains TEXT
-//   file_faults --fault OP:NTH[:short] --row TEXT
+//   file_faults --fault OP:NTH|every[:short] --row TEXT
 //                                   one case, with its file log and result line
 #include <cstdio>
 #include <cstdlib>
@@ -55,7 +55,8 @@ std::string joined(const std::vector<std::string>& problems) {
 }
 
 std::string faultArgument(const FileFault& fault) {
-    return fault.op + ":" + std::to_string(fault.nth) + (fault.cutShort ? ":short" : "");
+    return fault.op + ":" + (fault.nth == 0 ? std::string("every") : std::to_string(fault.nth)) +
+           (fault.cutShort ? ":short" : "");
 }
 
 /// Runs one row and prints "<row> cases=N broken=M", then one line per broken case.
@@ -119,7 +120,8 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--fault") == 0 && i + 1 < argc) {
             fault = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--row TEXT] [--fault OP:NTH[:short]]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--row TEXT] [--fault OP:NTH|every[:short]]\n",
+                         argv[0]);
             return 2;
         }
     }
