@@ -26,6 +26,7 @@ import time
 REPO = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import wine  # noqa: E402
+import campaign_amd_model as amd_model  # noqa: E402
 
 # A prefix and work directories of our own, so the campaign never disturbs (or is disturbed
 # by) the test suite's prefix, whose system32 other runs swap libraries in and out of.
@@ -352,6 +353,9 @@ def amd_machines(full):
                    {"gpu0.vsync-mode": 0, "gpu0.aa-mode": -1, "gpu0.boost": 0, "afmf": 0},
                    {"SIM_ADLX_ABSENT": "gpu0.fsr", "SIM_ADLX_UNSUPPORTED": "rsr,gpu0.chill"}),
     ]
+    if full:
+        machines.append(AmdMachine("1 GPU, no extended services", 1, "-3", None,
+                                   {"SIM_ADLX_MISSING_SERVICES": "1,3"}))
     return machines
 
 
@@ -418,7 +422,9 @@ class AmdWorld(WorldBase):
             if amd_fault_subject(line) == (call, target):
                 seen += 1
                 if seen == n:
-                    return line.rsplit(" -> ", 1)[-1].split(" ")[0] == AMD_FAILING
+                    code = re.match(r"-?\d+", rule.rsplit("=", 1)[1])
+                    return code is not None and \
+                        line.rsplit(" -> ", 1)[-1].split(" ")[0] == code.group(0)
         return False
 
     def changed_anything(self):
@@ -434,7 +440,34 @@ class AmdWorld(WorldBase):
                     values[key] = int(value)
         return values
 
+    def state_now(self):
+        return self.snapshot()
+
+    def backup_now(self):
+        """The backup's entries but the header; None when there is no file."""
+        if not self.backup.exists():
+            return None
+        entries = {}
+        for raw in self.backup.read_bytes().decode("latin-1").splitlines():
+            if "=" in raw:
+                key, value = raw.split("=", 1)
+                entries[key] = value
+        entries.pop("format", None)
+        entries.pop("vendor", None)
+        return entries
+
+    def user_change(self, ref, value):
+        """The user changes one setting in the driver's panel."""
+        values = self.snapshot()
+        values[ref] = value
+        self.state.write_bytes("".join("%s=%d\n" % item for item in values.items())
+                              .encode("ascii"))
+
     def check_clean(self, expected_bytes=None, expected_values=None):
+        """The settings equal `expected_values` (a snapshot, ref -> value) and no backup
+        file is left. The state file's bytes are not compared: the runtime rewrites it
+        in an order of its own."""
+        expected_bytes = expected_values if expected_values is not None else expected_bytes
         now = self.snapshot()
         check(now == expected_bytes, "settings after restore differ from before the first "
               "apply: %s" % "; ".join("%s %s -> %s" % (k, expected_bytes.get(k), now.get(k))
@@ -749,7 +782,68 @@ def run_sequence(directory, machine, steps):
         raise Broken("final restore: " + str(error))
 
 
-def shrink(directory, machine, steps):
+def amd_run_sequence(directory, machine, steps):
+    """The AMD counterpart of run_sequence: the same steps, faults named per call."""
+    world = AmdWorld(directory, machine)
+    model = amd_model.AmdModel(machine, world.snapshot())
+    for number, step in enumerate(steps, 1):
+        where = "step %d (%s): " % (number, amd_model.describe_step(step))
+        try:
+            if step[0] == "user":
+                world.user_change(step[1], step[2])
+                model.state[step[1]] = step[2]
+                continue
+            before = world.snapshot()
+            rule = step[2] if step[0] == "apply" else step[1]
+            args = ["apply", step[1], "BACKUP"] if step[0] == "apply" else ["restore", "BACKUP"]
+            out, code = world.run(args, faults=rule)
+            if rule and world.fault_fired(rule):
+                parse_result(out, code, killed_allowed=rule.endswith("=crash"))
+                state, backup = world.snapshot(), world.backup_now()
+                problems = (model.faulty_apply_problems(step[1], state, backup)
+                            if step[0] == "apply" else model.faulty_restore_problems(state, backup))
+                check(not problems, "; ".join(problems))
+                if not world.changed_anything():
+                    check(state == before, "a run that changed nothing changed %s" %
+                          amd_model.describe_difference(before, state))
+                model.state, model.backup = state, backup  # what actually happened, now checked
+            else:
+                expected = model.apply(step[1]) if step[0] == "apply" else model.restore()
+                kind, supported, changed = parse_result(out, code, killed_allowed=False)
+                check((code, kind, supported, changed) == expected,
+                      "result exit=%d %s supported=%d changed=%d, expected exit=%d %s "
+                      "supported=%d changed=%d" % ((code, kind, supported, changed) + expected))
+                check(world.snapshot() == model.state, "driver state: %s" %
+                      amd_model.describe_difference(model.state, world.snapshot()))
+                check(world.backup_now() == model.backup, "backup holds %r, expected %r" % (
+                    world.backup_now(), model.backup))
+            check(not world.tmp.exists(), "a temporary backup file is left")
+        except Broken as error:
+            raise Broken(where + str(error))
+    try:
+        expected = model.after_restore()
+        world.restore_until_done()
+        world.check_clean(expected_values=expected)
+    except Broken as error:
+        raise Broken("final restore: " + str(error))
+
+
+class RandomPlan:
+    """What the random round trips of one vendor use."""
+
+    def __init__(self, name, machines, generate_steps, run_steps, describe):
+        self.name, self.machines = name, machines
+        self.generate, self.run, self.describe = generate_steps, run_steps, describe
+
+
+def random_plans():
+    return {"nvidia": RandomPlan("nvidia", nv_machines(full=True), generate, run_sequence,
+                                 describe_step),
+            "amd": RandomPlan("amd", amd_machines(full=True), amd_model.generate,
+                              amd_run_sequence, amd_model.describe_step)}
+
+
+def shrink(plan, directory, machine, steps):
     """The shortest sequence (dropping steps one at a time) that still breaks."""
     current = list(steps)
     progress = True
@@ -758,7 +852,7 @@ def shrink(directory, machine, steps):
         for i in range(len(current)):
             candidate = current[:i] + current[i + 1:]
             try:
-                run_sequence(directory, machine, candidate)
+                plan.run(directory, machine, candidate)
             except Broken:
                 current = candidate
                 progress = True
@@ -766,31 +860,30 @@ def shrink(directory, machine, steps):
     return current
 
 
-def run_random(short, base_seed, count, table, breaks, only_seed=None):
-    row = table.row("nvidia: random round trips")
-    machines = nv_machines(full=True)
-    directory = WORK / "nvidia" / "random"
+def run_random(plan, base_seed, count, table, breaks, only_seed=None):
+    row = table.row("%s: random round trips" % plan.name)
+    directory = WORK / plan.name / "random"
     seeds = [only_seed] if only_seed is not None else range(base_seed, base_seed + count)
     for seed in seeds:
-        machine, steps = generate(seed, machines)
+        machine, steps = plan.generate(seed, plan.machines)
         row.cases += 1
         try:
-            run_sequence(directory, machine, steps)
+            plan.run(directory, machine, steps)
         except Broken as error:
             row.broken += 1
-            smallest = shrink(directory, machine, steps)
+            smallest = shrink(plan, directory, machine, steps)
             try:
-                run_sequence(directory, machine, smallest)
+                plan.run(directory, machine, smallest)
                 reason = str(error)
             except Broken as small_error:
                 reason = str(small_error)
-            breaks.append("random seed %d, machine %r, shortest sequence: %s\n    %s" % (
-                seed, machine.name, "; ".join(describe_step(s) for s in smallest) or "(none)",
-                reason))
+            breaks.append("%s random seed %d, machine %r, shortest sequence: %s\n    %s" % (
+                plan.name, seed, machine.name,
+                "; ".join(plan.describe(s) for s in smallest) or "(none)", reason))
         if only_seed is not None:
-            print("seed %d, machine %r:" % (seed, machine.name))
+            print("%s seed %d, machine %r:" % (plan.name, seed, machine.name))
             for number, step in enumerate(steps, 1):
-                print("  %d. %s" % (number, describe_step(step)))
+                print("  %d. %s" % (number, plan.describe(step)))
 
 
 # --------------------------------------------------------------------------------------
@@ -861,19 +954,18 @@ def main():
 
 
 def run_campaigns(vendors, options, table, breaks):
+    plans = random_plans()
     for vendor in vendors:
         vendor.install()
         if options.seed is not None:
-            if vendor is not Nvidia:
-                continue
-            run_random(options.short, 0, 0, table, breaks, only_seed=options.seed)
+            run_random(plans[vendor.name], 0, 0, table, breaks, only_seed=options.seed)
             continue
         if options.only in (None, "faults"):
             run_fault_campaigns(vendor, options.short, table, breaks)
-        if options.only in (None, "random") and vendor is Nvidia:
+        if options.only in (None, "random"):
             count = options.sequences if options.sequences is not None else (
                 20 if options.short else 300)
-            run_random(options.short, options.base_seed, count, table, breaks)
+            run_random(plans[vendor.name], options.base_seed, count, table, breaks)
 
 
 def report(table, breaks):

@@ -1,0 +1,251 @@
+"""What preset-amd must do to the simulated ADLX runtime's settings and to its backup.
+
+Used by the random round trips of scripts/campaign.py. Pure: no Wine, no files. A ref
+names one setting as the simulated runtime does ("rsr", "afmf", "gpu0.chill"); a key is
+the backup file's name for it ("global.rsr", "gpu.7.chill").
+"""
+import random
+
+GLOBALS = ["rsr", "afmf"]
+PER_GPU = ["chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
+           "tessellation-mode", "enhanced-sync", "vsync-mode", "fsr", "frame-generation"]
+MODES = {"aa-mode", "tessellation-mode", "vsync-mode"}
+LEVEL = {"gamer": 1, "competitivo": 2, "extremo": 3}
+LOWEST_LEVEL = {"enhanced-sync": 2}  # every other row is touched from "gamer" on
+SERVICE_OF = {"afmf": "1", "fsr": "3", "frame-generation": "3"}
+
+
+def preset_value(name, level):
+    """What a preset writes; None for a row the preset leaves alone."""
+    if level < LOWEST_LEVEL.get(name, 1):
+        return None
+    if name == "vsync-mode":
+        return 1 if level == 1 else 0
+    return 0
+
+
+def setting_name(ref):
+    return ref.split(".", 1)[1] if ref.startswith("gpu") else ref
+
+
+def is_mode(ref):
+    return setting_name(ref) in MODES
+
+
+def value_text(ref, value):
+    if is_mode(ref):
+        return str(value)
+    return "1" if value != 0 else "0"
+
+
+def restored_value(ref, text):
+    """What restore writes for a recorded text (texts this tool wrote are always valid)."""
+    if is_mode(ref):
+        return int(text)
+    return 1 if text == "1" else 0
+
+
+def same_value(ref, a, b):
+    return a == b if is_mode(ref) else (a != 0) == (b != 0)
+
+
+def expand(names, gpus):
+    """A list of refs in the runtime's grammar, a bare per-GPU name meaning every GPU."""
+    refs = set()
+    for item in filter(None, (n.strip() for n in names.split(","))):
+        if item in PER_GPU:
+            refs.update("gpu%d.%s" % (g, item) for g in range(gpus))
+        else:
+            refs.add(item)
+    return refs
+
+
+class Machine:
+    """The runtime a sequence runs against: `gpus`, their ids, what is there at all."""
+
+    def __init__(self, machine):
+        self.gpus = machine.gpus
+        self.ids = [int(i) for i in machine.ids.split(",")]
+        extra = machine.extra
+        self.absent = expand(extra.get("SIM_ADLX_ABSENT", ""), self.gpus)
+        self.unsupported = expand(extra.get("SIM_ADLX_UNSUPPORTED", ""), self.gpus)
+        missing = set(extra.get("SIM_ADLX_MISSING_SERVICES", "").split(","))
+        self.absent.update(ref for ref in self.all_refs() if SERVICE_OF.get(setting_name(ref))
+                           in missing)
+
+    def all_refs(self):
+        refs = list(GLOBALS)
+        for gpu in range(self.gpus):
+            refs.extend("gpu%d.%s" % (gpu, name) for name in PER_GPU)
+        return refs
+
+    def reachable(self, ref):
+        return ref not in self.absent and ref not in self.unsupported
+
+    def key(self, ref):
+        if not ref.startswith("gpu"):
+            return "global." + ref
+        gpu, name = ref[3:].split(".", 1)
+        return "gpu.%d.%s" % (self.ids[int(gpu)], name)
+
+    def ref_of(self, key):
+        """The ref a key reaches on this machine; None for a GPU that is not there."""
+        for ref in self.all_refs():
+            if self.key(ref) == key:
+                return ref
+        return None
+
+    def preset_refs(self, preset):
+        """The refs a preset touches, in the order apply walks them."""
+        return [r for r in self.all_refs()
+                if preset_value(setting_name(r), LEVEL[preset]) is not None]
+
+
+class AmdModel:
+    """`state`: ref -> value. `backup`: None (no file) or key -> text, holding for every
+    setting an apply recorded the value from before the first apply that recorded it."""
+
+    def __init__(self, machine, values):
+        self.m = Machine(machine)
+        self.state = dict(values)
+        self.backup = None
+
+    def after_restore(self):
+        state = dict(self.state)
+        for key, text in (self.backup or {}).items():
+            ref = self.m.ref_of(key)
+            if ref is not None and self.m.reachable(ref):
+                state[ref] = restored_value(ref, text)
+        return state
+
+    def apply(self, preset):
+        """Exact effect of a run without faults: (exit, kind, supported, changed)."""
+        level = LEVEL[preset]
+        backup = dict(self.backup or {})
+        supported = changed = 0
+        for ref in self.m.preset_refs(preset):
+            if not self.m.reachable(ref):
+                continue
+            supported += 1
+            backup.setdefault(self.m.key(ref), value_text(ref, self.state[ref]))
+            desired = preset_value(setting_name(ref), level)
+            if not same_value(ref, self.state[ref], desired):
+                self.state[ref] = desired
+                changed += 1
+        if supported == 0:
+            return 10, "unsupported", 0, 0
+        self.backup = backup
+        return 0, "ok", supported, changed
+
+    def restore(self):
+        if self.backup is None:
+            return 0, "nothing", 0, 0
+        count = sum(1 for key in self.backup
+                    if self.m.ref_of(key) is not None and self.m.reachable(self.m.ref_of(key)))
+        self.state = self.after_restore()
+        self.backup = None
+        return 0, "ok", count, count
+
+    def faulty_apply_problems(self, preset, state, backup):
+        """What any apply may do, however it ended: add originals of this preset's settings
+        as they stood before the run (never replace one), and change only settings of the
+        preset, only to the preset's value, and only once their original is on disk."""
+        problems = []
+        refs = set(self.m.preset_refs(preset))
+        if self.backup is not None:
+            if backup is None:
+                return ["apply removed the backup"]
+            problems += ["apply replaced or dropped the recorded original of %s" % key
+                         for key, text in self.backup.items() if backup.get(key) != text]
+        for key, text in (backup or {}).items():
+            if self.backup is not None and key in self.backup:
+                continue
+            ref = self.m.ref_of(key)
+            if ref not in refs:
+                problems.append("apply recorded %s, not in the preset" % key)
+            elif text != value_text(ref, self.state[ref]):
+                problems.append("apply recorded %s as %s, but it was %s" % (
+                    key, text, self.state[ref]))
+        for ref in sorted(set(state) | set(self.state)):
+            if state.get(ref) == self.state.get(ref):
+                continue
+            desired = preset_value(setting_name(ref), LEVEL[preset])
+            if ref not in refs or state.get(ref) != desired:
+                problems.append("apply changed %s to %s" % (ref, state.get(ref)))
+            elif backup is None or self.m.key(ref) not in backup:
+                problems.append("apply changed %s without its original on disk" % ref)
+        return problems
+
+    def faulty_restore_problems(self, state, backup):
+        """What any restore may do: put recorded originals back, and give up the backup
+        only once every one of them is back."""
+        problems = []
+        if backup is not None and backup != self.backup:
+            problems.append("restore rewrote the backup")
+        if backup is None and self.backup is not None and state != self.after_restore():
+            problems.append("restore removed the backup before every setting was back: %s" %
+                            describe_difference(self.after_restore(), state))
+        for ref in sorted(set(state) | set(self.state)):
+            if state.get(ref) == self.state.get(ref):
+                continue
+            key = self.m.key(ref)
+            if (self.backup is None or key not in self.backup
+                    or state.get(ref) != restored_value(ref, self.backup[key])):
+                problems.append("restore changed %s to %s, not its original" % (
+                    ref, state.get(ref)))
+        return problems
+
+
+def describe_difference(expected, actual):
+    return "; ".join("%s %s -> %s" % (k, expected.get(k), actual.get(k))
+                     for k in sorted(set(expected) | set(actual))
+                     if expected.get(k) != actual.get(k))
+
+
+def random_fault(rng, machine):
+    """A rule naming one call the runs make (if the named call is not made, the step
+    runs without a fault and is checked exactly)."""
+    m = Machine(machine)
+    ref = rng.choice(m.all_refs())
+    read, write = ("GetMode", "SetMode") if is_mode(ref) else ("IsEnabled", "SetEnabled")
+    call = rng.choice(["Get", "IsSupported", read, write, write, write])
+    subject = "%s:%s" % (call, ref)
+    roll = rng.random()
+    if roll < 0.1:
+        subject = "At:%d" % rng.randrange(m.gpus)
+    elif roll < 0.2:
+        subject = "UniqueId:gpu%d" % rng.randrange(m.gpus)
+    elif roll < 0.25:
+        subject = "QueryInterface:%s" % rng.choice("13")
+    action = rng.choice(["3", "crash", "4", "3+out"])
+    return "%s@1=%s" % (subject, action)
+
+
+def generate(seed, machines):
+    """A sequence from a seed: ("apply", preset, rule), ("restore", rule),
+    ("user", ref, value). A rule is None or a SIM_ADLX_FAULTS rule."""
+    rng = random.Random(seed)
+    machine = rng.choice(machines)
+    refs = [r for r in Machine(machine).all_refs() if r not in Machine(machine).absent]
+    steps = []
+    for _ in range(rng.randint(2, 9)):
+        roll = rng.random()
+        if roll < 0.45:
+            rule = random_fault(rng, machine) if rng.random() < 0.5 else None
+            steps.append(("apply", rng.choice(sorted(LEVEL)), rule))
+        elif roll < 0.75:
+            rule = random_fault(rng, machine) if rng.random() < 0.5 else None
+            steps.append(("restore", rule))
+        else:
+            ref = rng.choice(refs)
+            value = rng.choice([-1, 0, 1, 2, 3, 5]) if is_mode(ref) else rng.choice([0, 1])
+            steps.append(("user", ref, value))
+    return machine, steps
+
+
+def describe_step(step):
+    if step[0] == "apply":
+        return "apply %s%s" % (step[1], " with %s" % step[2] if step[2] else "")
+    if step[0] == "restore":
+        return "restore%s" % (" with %s" % step[1] if step[1] else "")
+    return "user sets %s to %d" % (step[1], step[2])
