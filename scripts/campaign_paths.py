@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Campaign rows of hostile backup paths and file states, for both programs under Wine.
+
+Runs the case table of tests/e2e/hostile_paths.py (the one the end-to-end test runs):
+non-ASCII names, paths over 260 characters, relative paths, a drive that does not exist,
+a directory at the backup path, a read-only backup, files held open by another process.
+A case is broken when a run does not give its documented line and exit code, a refused run
+alters what stood at the backup path or the driver, a run that worked did not leave the
+exact backup under its exact name, a "<backup>.tmp" is left behind, or the driver does not
+end where it started.
+
+    rows(short) -> [(row name, cases run, cases broken, [one description per broken case])]
+
+scripts/campaign.py puts tests/e2e on sys.path and sets wine.PREFIX and wine.BIN before it
+imports this module. Standalone, `scripts/campaign_paths.py [--short]` uses a prefix of its
+own (CAMPAIGN_WINEPREFIX, default build/campaign-paths-prefix), prints its rows and exits 1
+when any case broke. Python 3 standard library only.
+"""
+import argparse
+import os
+import pathlib
+import shutil
+import sys
+import time
+
+REPO = pathlib.Path(__file__).resolve().parents[1]
+if str(REPO / "tests" / "e2e") not in sys.path:
+    sys.path.insert(0, str(REPO / "tests" / "e2e"))
+import wine  # noqa: E402
+
+GROUPS = ["names and lengths", "file states"]
+
+
+def rows(short):
+    # Imported here, so that the programs' paths follow the wine.BIN the caller has set.
+    import hostile_paths
+
+    wine.ensure_prefix()
+    cases = [c for c in hostile_paths.CASES if c.short or not short]
+    table = []
+    base = hostile_paths.base_directory()
+    try:
+        for vendor in hostile_paths.available_vendors():
+            vendor.install()
+            try:
+                for group in GROUPS:
+                    run, broken = 0, []
+                    for case in (c for c in cases if c.group == group):
+                        run += 1
+                        problems = case_problems(hostile_paths, vendor, case, base)
+                        if problems:
+                            broken.append("%s: %s" % (case.name, "; ".join(problems)))
+                    table.append(("%s: hostile paths: %s" % (vendor.name, group), run,
+                                  len(broken), broken))
+            finally:
+                vendor.uninstall()
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+    return table
+
+
+def case_problems(hostile_paths, vendor, case, base):
+    needs_holder = any(step[0] == "hold" for step in case.steps)
+    if needs_holder and not hostile_paths.holder_available():
+        return ["%s is not built" % hostile_paths.HOLDER]
+    try:
+        return hostile_paths.run_case(vendor, case, base)
+    except Exception as error:  # a case that cannot even run is a broken case, not a crash
+        return ["could not run: %r" % error]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--short", action="store_true", help="the cases of the short form")
+    options = parser.parse_args()
+    wine.PREFIX = pathlib.Path(os.environ.get(
+        "CAMPAIGN_WINEPREFIX", REPO / "build" / "campaign-paths-prefix"))
+    started = time.monotonic()
+    table = rows(options.short)
+    if not table:
+        print("neither program is built under %s" % wine.BIN, file=sys.stderr)
+        return 2
+    width = max(len(name) for name, _, _, _ in table)
+    print("%-*s  %5s  %6s" % (width, "campaign row", "cases", "broken"))
+    for name, run, broken, descriptions in table:
+        print("%-*s  %5d  %6d" % (width, name, run, broken))
+        for description in descriptions:
+            print("  BROKE " + description)
+    import hostile_paths
+    print("%s, %.0f s%s" % ("short" if options.short else "full", time.monotonic() - started,
+                            ", %d runs repeated" % hostile_paths.RETRIED[0]
+                            if hostile_paths.RETRIED[0] else ""))
+    return 1 if any(broken for _, _, broken, _ in table) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
