@@ -160,23 +160,21 @@ std::string describeFault(const FileFault& fault, size_t operations) {
            ", '" + fault.entry + "' (" + fault.op + " #" + std::to_string(fault.nth) + "), " + how;
 }
 
-CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, const FileFault* fault,
-                    const CaseOutcome* baseline) {
-    CaseOutcome outcome;
-    std::vector<std::string>& problems = outcome.problems;
-    std::unique_ptr<FakeDriver> driver = vendor.makeDriver();
-    const Entries originals = driver->originals();
-    const Entries foreign = scenario.foreignEntry ? vendor.foreign : Entries{};
+namespace {
 
-    FakeFileSystem earlier;
+/// The files as the earlier applies left them, with the foreign entry and the read-only
+/// mark when the scenario asks for them. False when an earlier apply did not succeed.
+bool prepareFiles(const CampaignVendor& vendor, const Scenario& scenario, FakeDriver& driver,
+                  const Entries& foreign, FakeFileSystem& earlier,
+                  std::vector<std::string>& problems) {
     earlier.crlf = true;
     earlier.openNeedsDirectory = true;
     for (PresetLevel level : scenario.earlierApplies) {
-        const Run run = runCommand(vendor, *driver, earlier, false, level);
+        const Run run = runCommand(vendor, driver, earlier, false, level);
         if (run.exit != kOkExit) {
             problems.push_back("an earlier apply without faults exited " +
                                std::to_string(run.exit));
-            return outcome;
+            return false;
         }
     }
     if (scenario.foreignEntry) {
@@ -186,6 +184,119 @@ CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, cons
     }
     if (scenario.readOnly) {
         earlier.files[kBackup].readOnly = true;
+    }
+    return true;
+}
+
+/// The one line, whether this command may print it after this failure, and what it says
+/// against what the run did to the driver and the backup.
+void checkResult(const CampaignVendor& vendor, const Scenario& scenario,
+                 const CaseOutcome* baseline, const std::optional<std::string>& before,
+                 const std::vector<DriverWrite>& writes, const Entries& originals,
+                 const Entries& foreign, CaseOutcome& outcome) {
+    std::vector<std::string>& problems = outcome.problems;
+    if (outcome.lines.size() != 1) {
+        problems.push_back(std::to_string(outcome.lines.size()) + " result lines");
+        return;
+    }
+    const std::string& text = outcome.lines[0];
+    const std::optional<ResultLine> line = readLine(text, vendor.lineWord, outcome.exit);
+    if (!line) {
+        problems.push_back("not a result line: " + text);
+        return;
+    }
+    const std::string exit = ", exit " + std::to_string(outcome.exit);
+    if (baseline == nullptr) {
+        const std::string& message = scenario.restoring ? vendor.restored : vendor.applied;
+        if (line->kind != "ok" || line->message != message || outcome.exit != kOkExit) {
+            problems.push_back("without faults: " + text + exit);
+        }
+    } else {
+        const std::optional<ResultLine> clean =
+            baseline->lines.empty() ? std::nullopt
+                                    : readLine(baseline->lines[0], vendor.lineWord, baseline->exit);
+        bool known = false;
+        for (const ResultLine& allowed :
+             clean ? allowedLines(vendor, scenario, *clean) : std::vector<ResultLine>{}) {
+            known = known ||
+                    (lineText(allowed, vendor.lineWord) == text && allowed.exit == outcome.exit);
+        }
+        if (!known) {
+            problems.push_back("unexpected result: " + text + exit);
+        }
+        if (line->kind == "ok" && outcome.backupAfter != baseline->backupAfter) {
+            problems.push_back("reported ok but left the backup " + show(outcome.backupAfter) +
+                               " instead of " + show(baseline->backupAfter));
+        }
+    }
+    if (!scenario.restoring) {
+        checkWrites(vendor, writes, originals, foreign, problems);
+        if (static_cast<size_t>(line->changed) != writes.size()) {
+            problems.push_back("says changed=" + std::to_string(line->changed) + " but wrote " +
+                               std::to_string(writes.size()) + " settings");
+        }
+        if (line->exit == kBackupFailedExit && outcome.backupAfter != before) {
+            problems.push_back("could not save, yet left the backup " + show(outcome.backupAfter) +
+                               " instead of " + show(before));
+        }
+    } else if (line->exit == kIncompleteExit) {
+        if (outcome.backupAfter != before) {
+            problems.push_back("an incomplete restore changed the backup to " +
+                               show(outcome.backupAfter));
+        }
+        if (line->supported == 0 && !writes.empty()) {
+            problems.push_back("restore reported nothing touched but wrote " + writes[0].key);
+        }
+    }
+}
+
+/// A restore without faults after the case must finish the job: the driver as it was
+/// before the first apply, no backup (or the foreign entries alone), no temporary file.
+void checkRestoreAfter(const CampaignVendor& vendor, FakeDriver& driver,
+                       const FakeFileSystem& files, const Entries& foreign,
+                       std::vector<std::string>& problems) {
+    FakeFileSystem clean;
+    copyFiles(files, clean);
+    const std::optional<std::string> left = bytesAt(clean, kBackup);
+    const int own = ownEntries(left, vendor.ownsKey);
+    const ResultLine expected = left
+                                    ? ResultLine{"ok", own, own, vendor.restored, kOkExit}
+                                    : ResultLine{"nothing", 0, 0, vendor.nothingToRestore, kOkExit};
+    const Run restore = runCommand(vendor, driver, clean, true, 0);
+    const std::string expectedText = lineText(expected, vendor.lineWord);
+    if (restore.lines != std::vector<std::string>{expectedText} || restore.exit != kOkExit) {
+        problems.push_back("the restore after it printed " +
+                           (restore.lines.empty() ? std::string("nothing") : restore.lines[0]) +
+                           ", exit " + std::to_string(restore.exit) + ", not " + expectedText);
+    }
+    const std::string difference = driver.differenceFromStart();
+    if (!difference.empty()) {
+        problems.push_back("after the restore the driver is not back: " + difference);
+    }
+    const std::optional<std::string> remaining = bytesAt(clean, kBackup);
+    const std::optional<std::string> wanted =
+        foreign.empty() ? std::nullopt
+                        : std::optional<std::string>(writeBackupText(vendor.fileWord, foreign));
+    if (remaining != wanted) {
+        problems.push_back("after the restore the backup is " + show(remaining) + ", not " +
+                           show(wanted));
+    }
+    if (clean.files.count(temporaryPathFor(kBackup)) != 0) {
+        problems.push_back("a temporary backup file is left behind");
+    }
+}
+
+}  // namespace
+
+CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, const FileFault* fault,
+                    const CaseOutcome* baseline) {
+    CaseOutcome outcome;
+    std::unique_ptr<FakeDriver> driver = vendor.makeDriver();
+    const Entries originals = driver->originals();
+    const Entries foreign = scenario.foreignEntry ? vendor.foreign : Entries{};
+    FakeFileSystem earlier;
+    if (!prepareFiles(vendor, scenario, *driver, foreign, earlier, outcome.problems)) {
+        return outcome;
     }
 
     FakeFileSystem files;
@@ -215,94 +326,9 @@ CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, cons
     outcome.lines = run.lines;
     outcome.exit = run.exit;
     outcome.backupAfter = bytesAt(files, kBackup);
-    problems.insert(problems.end(), watch.problems().begin(), watch.problems().end());
+    outcome.problems = watch.problems();
 
-    // The one line, and whether it is one this command may print after this failure.
-    std::optional<ResultLine> line;
-    if (run.lines.size() != 1) {
-        problems.push_back(std::to_string(run.lines.size()) + " result lines");
-    } else {
-        line = readLine(run.lines[0], vendor.lineWord, run.exit);
-        if (!line) {
-            problems.push_back("not a result line: " + run.lines[0]);
-        }
-    }
-    if (line && baseline == nullptr) {
-        const std::string& message = scenario.restoring ? vendor.restored : vendor.applied;
-        if (line->kind != "ok" || line->message != message || run.exit != kOkExit) {
-            problems.push_back("without faults: " + run.lines[0] + ", exit " +
-                               std::to_string(run.exit));
-        }
-    }
-    if (line && baseline != nullptr && !baseline->lines.empty()) {
-        const std::optional<ResultLine> clean =
-            readLine(baseline->lines[0], vendor.lineWord, baseline->exit);
-        bool known = false;
-        for (const ResultLine& allowed : allowedLines(vendor, scenario, *clean)) {
-            known = known || (lineText(allowed, vendor.lineWord) == run.lines[0] &&
-                              allowed.exit == run.exit);
-        }
-        if (!known) {
-            problems.push_back("unexpected result: " + run.lines[0] + ", exit " +
-                               std::to_string(run.exit));
-        }
-        if (line->kind == "ok" && outcome.backupAfter != baseline->backupAfter) {
-            problems.push_back("reported ok but left the backup " + show(outcome.backupAfter) +
-                               " instead of " + show(baseline->backupAfter));
-        }
-    }
-    if (line && !scenario.restoring) {
-        checkWrites(vendor, writes, originals, foreign, problems);
-        if (static_cast<size_t>(line->changed) != writes.size()) {
-            problems.push_back("says changed=" + std::to_string(line->changed) + " but wrote " +
-                               std::to_string(writes.size()) + " settings");
-        }
-    }
-    if (line && !scenario.restoring && line->exit == kBackupFailedExit &&
-        outcome.backupAfter != before) {
-        problems.push_back("could not save, yet left the backup " + show(outcome.backupAfter) +
-                           " instead of " + show(before));
-    }
-    if (line && scenario.restoring && line->exit == kIncompleteExit) {
-        if (outcome.backupAfter != before) {
-            problems.push_back("an incomplete restore changed the backup to " +
-                               show(outcome.backupAfter));
-        }
-        if (line->supported == 0 && !writes.empty()) {
-            problems.push_back("restore reported nothing touched but wrote " + writes[0].key);
-        }
-    }
-
-    // A restore without faults must now finish the job.
-    FakeFileSystem clean;
-    copyFiles(files, clean);
-    const std::optional<std::string> left = bytesAt(clean, kBackup);
-    const int own = ownEntries(left, vendor.ownsKey);
-    const ResultLine expected = left
-                                    ? ResultLine{"ok", own, own, vendor.restored, kOkExit}
-                                    : ResultLine{"nothing", 0, 0, vendor.nothingToRestore, kOkExit};
-    const Run restore = runCommand(vendor, *driver, clean, true, 0);
-    const std::string expectedText = lineText(expected, vendor.lineWord);
-    if (restore.lines != std::vector<std::string>{expectedText} || restore.exit != kOkExit) {
-        problems.push_back("the restore after it printed " +
-                           (restore.lines.empty() ? std::string("nothing") : restore.lines[0]) +
-                           ", exit " + std::to_string(restore.exit) + ", not " + expectedText);
-    }
-    const std::string difference = driver->differenceFromStart();
-    if (!difference.empty()) {
-        problems.push_back("after the restore the driver is not back: " + difference);
-    }
-    const std::optional<std::string> remaining = bytesAt(clean, kBackup);
-    const std::optional<std::string> wanted =
-        scenario.foreignEntry
-            ? std::optional<std::string>(writeBackupText(vendor.fileWord, foreign))
-            : std::nullopt;
-    if (remaining != wanted) {
-        problems.push_back("after the restore the backup is " + show(remaining) + ", not " +
-                           show(wanted));
-    }
-    if (clean.files.count(temporaryPathFor(kBackup)) != 0) {
-        problems.push_back("a temporary backup file is left behind");
-    }
+    checkResult(vendor, scenario, baseline, before, writes, originals, foreign, outcome);
+    checkRestoreAfter(vendor, *driver, files, foreign, outcome.problems);
     return outcome;
 }
