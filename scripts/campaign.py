@@ -15,6 +15,7 @@ Python 3 standard library only.
 """
 import argparse
 import fcntl
+import importlib
 import os
 import pathlib
 import random
@@ -916,7 +917,8 @@ def main():
                         "round trips (default 1)")
     parser.add_argument("--sequences", type=int, help="number of random round trips "
                         "(default 300, --short 20)")
-    parser.add_argument("--only", choices=["faults", "random"], help="run one campaign only")
+    parser.add_argument("--only", choices=["faults", "random"] + sorted(ROW_MODULES),
+                        help="run one campaign only")
     parser.add_argument("--vendor", choices=["nvidia", "amd"], help="run one vendor only")
     options = parser.parse_args()
 
@@ -946,6 +948,13 @@ def main():
         print("campaign stopped: %s" % error, file=sys.stderr)
         table.print()
         return 2
+    if options.seed is None:
+        try:
+            run_row_modules(options, table, breaks)
+        except NotBuilt as error:
+            print("campaign stopped: %s" % error, file=sys.stderr)
+            table.print()
+            return 2
     report(table, breaks)
     print("(%s, %.0f s%s)" % ("short" if options.short else "full", time.monotonic() - started,
                               ", %d runs repeated after Wine failed to start them" % RETRIES[0]
@@ -966,6 +975,38 @@ def run_campaigns(vendors, options, table, breaks):
             count = options.sequences if options.sequences is not None else (
                 20 if options.short else 300)
             run_random(plans[vendor.name], options.base_seed, count, table, breaks)
+
+
+# The other campaigns live in modules of their own, each giving finished rows:
+# (name, cases run, cases broken, one description per broken case).
+ROW_MODULES = {
+    "files": "campaign_files",        # every file operation fails; hostile backup files
+    "paths": "campaign_paths",        # hostile paths and file states under Wine
+    "concurrency": "campaign_concurrency",  # many runs at once on one backup path
+}
+
+
+class NotBuilt(Exception):
+    """A build tree a row module needs is missing."""
+
+
+def run_row_modules(options, table, breaks):
+    for only, module_name in ROW_MODULES.items():
+        if options.only not in (None, only):
+            continue
+        module = importlib.import_module(module_name)
+        try:
+            rows = module.rows(options.short)
+        except Exception as error:
+            if type(error).__name__ == "NotBuilt":
+                raise NotBuilt(str(error))
+            raise
+        for name, cases, broken, descriptions in rows:
+            if options.vendor and not name.startswith((options.vendor + ":", "both:")):
+                continue
+            row = table.row(name)
+            row.cases, row.broken = cases, broken
+            breaks.extend("%s / %s" % (name, d) for d in descriptions)
 
 
 def report(table, breaks):
