@@ -72,6 +72,15 @@ std::optional<FaultAction> parseAction(const std::string& text) {
         action.crash = true;
         return action;
     }
+    const std::string sleep = "sleep:";
+    if (text.compare(0, sleep.size(), sleep) == 0) {
+        const std::optional<int64_t> ms = number(text.substr(sleep.size()));
+        if (!ms || *ms < 1 || *ms > UINT32_MAX) {
+            return std::nullopt;
+        }
+        action.sleepMs = static_cast<uint32_t>(*ms);
+        return action;
+    }
     std::string code = text;
     const size_t plus = text.find("+out");
     const size_t minus = text.find("-out");

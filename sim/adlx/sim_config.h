@@ -13,6 +13,8 @@
 /// What a fault does to the call it hits.
 struct FaultAction {
     bool crash = false;  // the process ends at that call
+    /// Non-zero: the call waits this long, then behaves as if no fault had hit it.
+    uint32_t sleepMs = 0;
     int32_t result = 0;
     /// Whether the call still writes its out value or object; by default only on success.
     std::optional<bool> writesOut;

@@ -1,6 +1,7 @@
 // The few Win32 services the simulated runtime needs, kept out of its logic.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,9 @@ void appendLine(const std::wstring& path, const std::string& line);
 
 /// Writes `text` straight to the standard output handle, past any buffering.
 void writeStdout(const std::string& text);
+
+/// Waits `ms` milliseconds.
+void sleepMilliseconds(uint32_t ms);
 
 /// Ends the process at once, as a crash would: no clean-up, no DLL detach.
 [[noreturn]] void crashProcess();

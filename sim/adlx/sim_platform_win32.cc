@@ -102,6 +102,10 @@ void writeStdout(const std::string& text) {
     writeAll(GetStdHandle(STD_OUTPUT_HANDLE), text);
 }
 
+void sleepMilliseconds(uint32_t ms) {
+    Sleep(ms);
+}
+
 void crashProcess() {
     TerminateProcess(GetCurrentProcess(), kCrashExitCode);
     ExitProcess(kCrashExitCode);

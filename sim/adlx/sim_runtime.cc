@@ -72,6 +72,12 @@ CallOutcome SimRuntime::outcome(const std::string& call, const std::string& subj
         log("CRASH " + call + " " + subject);
         crashProcess();
     }
+    if (fault->sleepMs > 0) {
+        // Logged before the wait, so a test knows the process is inside the call.
+        log("SLEEP " + call + " " + subject + " " + std::to_string(fault->sleepMs));
+        sleepMilliseconds(fault->sleepMs);
+        return CallOutcome{ADLX_OK, true};
+    }
     return CallOutcome{fault->result, fault->writesOut.value_or(adlxSucceeded(fault->result))};
 }
 

@@ -57,8 +57,13 @@ class Simulation {
                 log_.write(line + " -> exit (injected)");
                 TerminateProcess(GetCurrentProcess(), kFaultExitCode);
             }
-            log_.write(line + " -> " + std::to_string(fault->status) + " (injected)");
-            return fault->status;
+            if (fault->sleepMs == 0) {
+                log_.write(line + " -> " + std::to_string(fault->status) + " (injected)");
+                return fault->status;
+            }
+            // Logged before the wait, so a test knows the process is inside the call.
+            log_.write(line + " -> sleep " + std::to_string(fault->sleepMs) + " (injected)");
+            Sleep(fault->sleepMs);
         }
         std::string detail;
         const NvAPI_Status status = perform(*driver_, detail);

@@ -64,8 +64,14 @@ bool parseRule(std::string_view text, FaultRule& rule, std::string& error) {
             return false;
         }
     }
+    constexpr std::string_view kSleep = "sleep:";
     if (outcome == "exit") {
         rule.exitProcess = true;
+    } else if (outcome.substr(0, kSleep.size()) == kSleep) {
+        if (!parseU32(outcome.substr(kSleep.size()), rule.sleepMs) || rule.sleepMs == 0) {
+            error = "fault rule with a bad sleep: " + std::string(text);
+            return false;
+        }
     } else if (!parseStatus(outcome, rule.status)) {
         error = "fault rule with a bad status: " + std::string(text);
         return false;

@@ -3,11 +3,12 @@
 // A rule reads  target=outcome  and rules are separated by commas:
 //   target  := function [ "@" settingId ] [ "#" n ]
 //   function:= a driver function ("GetSetting" or "NvAPI_DRS_GetSetting", ...) or "*"
-//   outcome := a status ("-1", "-160", "0xFFFFFF60") or "exit"
+//   outcome := a status ("-1", "-160", "0xFFFFFF60"), "exit" or "sleep:" milliseconds
 // "@id" limits a rule to calls about that setting (GetSetting, SetSetting,
 // DeleteProfileSetting). "#n" fires only at the n-th call the rule matches (counted from
 // 1); with "*" that is the n-th driver call of the process. Without "#n" every matching
-// call fires. The first rule that fires wins; the call is then not performed.
+// call fires. The first rule that fires wins; the call is then not performed, except after
+// a sleep, which only delays it (so a test can keep a run busy at a chosen point).
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ struct FaultRule {
     std::optional<NvU32> settingId;  // only calls about this setting
     uint32_t nth = 0;                // 0: every matching call
     bool exitProcess = false;
+    uint32_t sleepMs = 0;  // non-zero: wait this long, then perform the call
     NvAPI_Status status = 0;
 };
 

@@ -1,0 +1,242 @@
+"""Runs of one program on one backup path at the same time, under Wine.
+
+A run that holds the backup path (kept inside its first driver call by a sleep fault) makes
+a second apply or restore wait the bound and then give its backup-failure line with the
+driver and the backup untouched; a holder that dies leaves no lock behind; and many runs
+started together leave the machine so that one restore brings the driver back exactly.
+"""
+import random
+import unittest
+
+import concurrent_runs as cr
+import test_amd_common as amd
+import test_nvidia_common as nv
+import wine
+
+# Longer than the programs' wait, so the runs behind the holder give up while it sleeps.
+HOLD_MS = int((cr.LOCK_WAIT_S + 5) * 1000)
+# A run that finds the lock free (or abandoned) starts at once; this is far below the wait.
+PROMPT_S = cr.LOCK_WAIT_S / 2
+ROUNDS = 3
+RUNS_PER_ROUND = 8
+
+
+class ConcurrentRuns:
+    """The same checks for both programs; a subclass names the target."""
+
+    target_class = None
+
+    @classmethod
+    def setUpClass(cls):
+        if not cls.target_class.available():
+            raise unittest.SkipTest("%s is not built" % cls.target_class.exe)
+        wine.ensure_prefix()
+
+    def setUp(self):
+        directory, remove = cr.new_directory("concurrent-%s-" % self.target_class.name)
+        self.addCleanup(remove)
+        self.target = self.target_class(directory)
+        self.target.install()
+        self.addCleanup(self.target.uninstall)
+        self.target.reset()
+
+    def start(self, command, log, faults=None, env=None):
+        return self.target.start(cr.command_args(self.target, command), self.target.dir / log,
+                                 faults=faults, env=env)
+
+    def run_alone(self, command):
+        return self.start(command, "alone.log").wait()
+
+    def start_holder(self, command, hold_ms=HOLD_MS):
+        """A run of `command` that holds the lock, sleeping in its first driver call."""
+        holder = self.start(command, "holder.log", faults=self.target.sleep_fault % hold_ms)
+        cr.wait_until(lambda: cr.file_holds(self.target.dir / "holder.log",
+                                            self.target.sleep_mark % hold_ms),
+                      60, "the holder sleeps inside its command")
+        return holder
+
+    def backup_now(self):
+        return self.target.backup.read_bytes() if self.target.backup.exists() else None
+
+    def assertOnlyStateLeft(self):
+        self.assertEqual(sorted(p.name for p in self.target.dir.iterdir()
+                                if not p.name.endswith(".log")), ["state.txt"])
+
+    def assertResult(self, result, line, code):
+        self.assertEqual(result, (line, code))
+
+    def test_held_lock_makes_apply_and_restore_change_nothing(self):
+        self.original = self.target.driver_now()
+        self.assertEqual(self.run_alone("gamer")[1], 0)
+        driver, backup = self.target.driver_now(), self.backup_now()
+        # The holder applies the same preset again, so whatever it does later changes
+        # nothing either: any difference seen afterwards is the refused runs' doing.
+        holder = self.start_holder("gamer")
+        refused = [(self.start(c, "refused%d.log" % i, env=e), expected)
+                   for i, (c, e, expected) in enumerate(self.refused_cases())]
+        for run, (line, code) in refused:
+            with self.subTest(args=run.args):
+                self.assertResult(run.wait(), line, code)
+                self.assertGreaterEqual(run.seconds, cr.LOCK_WAIT_S)
+        self.assertTrue(holder.running(), "the refusals came while the holder held the lock")
+        self.assertEqual(self.target.driver_now(), driver)
+        self.assertEqual(self.backup_now(), backup)
+        for i in range(len(refused)):
+            self.assertFalse(self.target.wrote_driver(self.target.dir / ("refused%d.log" % i)))
+        self.assertResult(holder.wait(), self.reapplied_line(), 0)
+        self.assertEqual(self.target.driver_now(), driver)
+        self.assertEqual(self.backup_now(), backup)
+        self.assertResult(self.run_alone("restore"), self.restored_after_gamer(), 0)
+        self.assertEqual(self.target.driver_now(), self.original)
+        self.assertOnlyStateLeft()
+
+    def test_restore_behind_a_slow_apply_waits_and_loses_nothing(self):
+        # Unserialised, the restore would put the originals back and delete the backup in
+        # the middle of the apply, which would then record its own preset values as the
+        # originals (or change settings with no backup on disk at all).
+        self.original = self.target.driver_now()
+        self.assertEqual(self.run_alone("gamer")[1], 0)
+        slow = self.start("gamer", "slow.log", faults=self.target.between_reads_fault % 2000)
+        cr.wait_until(lambda: cr.file_holds(self.target.dir / "slow.log",
+                                            self.target.between_reads_mark % 2000),
+                      60, "the apply sleeps between its reads")
+        restore = self.start("restore", "restore.log")
+        self.assertResult(slow.wait(), self.reapplied_line(), 0)
+        self.assertResult(restore.wait(), self.restored_after_gamer(), 0)
+        self.assertEqual(self.target.driver_now(), self.original)
+        self.assertOnlyStateLeft()
+
+    def test_killed_holder_leaves_no_stale_lock(self):
+        self.original = self.target.driver_now()
+        # Killed from outside while it holds the lock, before it touched anything.
+        holder = self.start_holder("extremo")
+        holder.kill()
+        holder.wait()
+        run = self.start("gamer", "after-kill.log")
+        self.assertResult(run.wait(), self.first_apply_line(), 0)
+        self.assertLess(run.seconds, PROMPT_S)
+        # Ended by its driver mid-apply, after the backup was saved.
+        crashed = self.start("extremo", "crash.log", faults=self.target.crash_fault)
+        self.assertEqual(crashed.wait(), (b"", self.target.killed_exit))
+        run = self.start("restore", "after-crash.log")
+        self.assertResult(run.wait(), self.restored_after_crash(), 0)
+        self.assertLess(run.seconds, PROMPT_S)
+        self.assertEqual(self.target.driver_now(), self.original)
+        self.assertOnlyStateLeft()
+
+    def test_many_runs_started_together_lose_no_original(self):
+        rng = random.Random(self.target.name)
+        for round_number in range(ROUNDS):
+            commands, pauses = cr.mixed_commands(rng, RUNS_PER_ROUND)
+            with self.subTest(round=round_number, commands=commands, pauses=pauses):
+                problems, results = cr.concurrent_round(self.target, commands, pauses)
+                self.assertEqual(problems, [])
+                self.assertEqual(len(results), RUNS_PER_ROUND)
+
+
+class SleepFaults(unittest.TestCase):
+    """The simulated libraries' "sleep:MS" outcome: the call waits, says so in the log
+    first, and then behaves as if no fault had hit it."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not (cr.NvidiaTarget.available() and cr.AmdTarget.available()):
+            raise unittest.SkipTest("programs or simulated libraries not built")
+        wine.ensure_prefix()
+
+    def target(self, target_class):
+        directory, remove = cr.new_directory("sleep-%s-" % target_class.name)
+        self.addCleanup(remove)
+        target = target_class(directory)
+        target.install()
+        self.addCleanup(target.uninstall)
+        target.reset()
+        return target
+
+    def test_nvapi_sleep_delays_the_call_which_then_runs(self):
+        target = self.target(cr.NvidiaTarget)
+        log = target.dir / "calls.log"
+        run = target.start(["status"], log, faults="Initialize=sleep:1500")
+        self.assertEqual(run.wait(), (nv.DETECTED, 0))
+        self.assertGreaterEqual(run.seconds, 1.5)
+        lines = log.read_bytes().split(b"\r\n")
+        self.assertEqual(lines[:2], [b"NvAPI_Initialize -> sleep 1500 (injected)",
+                                     b"NvAPI_Initialize -> 0"])
+
+    def test_nvapi_refuses_a_sleep_without_milliseconds(self):
+        target = self.target(cr.NvidiaTarget)
+        for rule in ["Initialize=sleep:0", "Initialize=sleep:", "Initialize=sleep:x"]:
+            with self.subTest(rule=rule):
+                log = target.dir / "bad.log"
+                log.unlink(missing_ok=True)
+                run = target.start(["status"], log, faults=rule)
+                self.assertEqual(run.wait(), (b"", nv.SIM_CONFIG_EXIT))
+                self.assertIn(b"sim.config-error SIM_NVAPI_FAULTS: fault rule with a bad sleep",
+                              log.read_bytes())
+
+    def test_adlx_sleep_delays_the_call_which_then_runs(self):
+        target = self.target(cr.AmdTarget)
+        log = target.dir / "adlx.log"
+        run = target.start(["status"], log, faults="Initialize=sleep:1500")
+        self.assertEqual(run.wait(), (amd.DETECTED, 0))
+        self.assertGreaterEqual(run.seconds, 1.5)
+        lines = log.read_text().splitlines()
+        at = lines.index("SLEEP Initialize ADLXInitialize2 1500")
+        self.assertRegex(lines[at + 1], r"^ADLXInitialize2 0x[0-9A-F]{16} -> 0$")
+
+    def test_adlx_refuses_a_sleep_without_milliseconds(self):
+        target = self.target(cr.AmdTarget)
+        for rule in ["Initialize=sleep:0", "Initialize=sleep:", "Initialize=sleep:x"]:
+            with self.subTest(rule=rule):
+                log = target.dir / "bad.log"
+                log.unlink(missing_ok=True)
+                run = target.start(["status"], log, faults=rule)
+                self.assertEqual(run.wait(), (amd.DETECTED, 0))
+                self.assertIn("CONFIG-ERROR SIM_ADLX_FAULTS " + rule, log.read_text())
+                self.assertNotIn("SLEEP", log.read_text())
+
+
+class NvidiaConcurrentRuns(ConcurrentRuns, unittest.TestCase):
+    target_class = cr.NvidiaTarget
+
+    def refused_cases(self):
+        return [("competitivo", None, (nv.backup_failed(0), 20)),
+                ("restore", None, (nv.restore_incomplete(0, 0), 22))]
+
+    def reapplied_line(self):
+        return nv.applied(8, 8)
+
+    def first_apply_line(self):
+        return nv.applied(8, 8)
+
+    def restored_after_gamer(self):
+        return nv.restored(8)
+
+    def restored_after_crash(self):
+        return nv.restored(13)  # extremo saved all 13 originals before its first write
+
+
+class AmdConcurrentRuns(ConcurrentRuns, unittest.TestCase):
+    target_class = cr.AmdTarget
+
+    def refused_cases(self):
+        every_setting = ",".join(amd.GLOBALS + amd.PER_GPU)
+        return [("extremo", None, (amd.applied_partly(26, 0), 21)),
+                ("gamer", {"SIM_ADLX_UNSUPPORTED": every_setting}, (amd.NO_SETTING, 10)),
+                ("restore", None, (amd.restore_incomplete(0, 0), 22))]
+
+    def reapplied_line(self):
+        return amd.applied(24, 0)
+
+    def first_apply_line(self):
+        return amd.applied(24, 23)  # gpu1's sharpening starts off, as gamer wants it
+
+    def restored_after_gamer(self):
+        return amd.restored(24)
+
+    def restored_after_crash(self):
+        return amd.restored(26)
+
+
+if __name__ == "__main__":
+    unittest.main()
