@@ -6,6 +6,7 @@
 
 #include "common/backup_path.h"
 #include "common/file_system.h"
+#include "common/win32_handle.h"
 
 namespace {
 
@@ -50,27 +51,6 @@ Path callPath(const Path& path) {
     return win32CallPath(path, fullPathOf(path));
 }
 
-class HandleOwner {
-  public:
-    explicit HandleOwner(HANDLE h) : h_(h) {}
-    ~HandleOwner() { reset(); }
-    HandleOwner(const HandleOwner&) = delete;
-    HandleOwner& operator=(const HandleOwner&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool reset() {
-        bool ok = true;
-        if (valid()) {
-            ok = CloseHandle(h_) != 0;
-        }
-        h_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-  private:
-    HANDLE h_;
-};
-
 bool writeAll(HANDLE h, const char* data, size_t size) {
     while (size > 0) {
         DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
@@ -103,7 +83,7 @@ class Win32File : public WritableFile {
     bool close() override { return handle_.reset(); }
 
   private:
-    HandleOwner handle_;
+    UniqueHandle handle_;
 };
 
 class Win32FileSystem : public FileSystem {
@@ -131,9 +111,9 @@ class Win32FileSystem : public FileSystem {
     }
 
     ReadOutcome readAll(const Path& path, std::string& bytes) override {
-        HandleOwner file(CreateFileW(callPath(path).c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle file(CreateFileW(callPath(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) {
             return isNotFound(GetLastError()) ? ReadOutcome::absent : ReadOutcome::failed;
         }
