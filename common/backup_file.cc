@@ -65,6 +65,12 @@ bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
     files_.makeDirectories(parentDirectory(path));
     const Path temporary = temporaryPathFor(path);
     std::unique_ptr<WritableFile> file = files_.openForWrite(temporary);
+    if (!file && files_.query(temporary) == PathState::present && files_.removeFile(temporary)) {
+        // A temporary file left by a run that died before its rename, read-only perhaps:
+        // it is ours and holds nothing the backup needs, and keeping it would refuse
+        // every later save until someone deleted it by hand.
+        file = files_.openForWrite(temporary);
+    }
     if (!file) {
         return false;
     }

@@ -353,7 +353,7 @@ CASES = [
          [("plant-tmp", True), ("apply", "gamer", "applied"), ("restore", "restored")],
          short=False,
          why="root under Wine truncates a read-only file; on Windows the open is refused, "
-             "the apply reports the backup failure and the old backup stays "
+             "and the save removes the stale file and opens it once more "
              "(backup_hostile_state_test)"),
 ]
 

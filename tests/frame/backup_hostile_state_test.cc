@@ -24,17 +24,28 @@ bool logHas(const FakeFileSystem& files, const std::string& entry) {
 
 }  // namespace
 
-TEST(BackupHostileState, ReadOnlyTemporaryLeftBehindRefusesTheSaveAndKeepsTheBackup) {
+TEST(BackupHostileState, ReadOnlyTemporaryLeftBehindIsRemovedAndTheSaveGoesOn) {
     FakeFileSystem files;
     files.crlf = true;
     files.files[kPath].bytes = kOld;
     files.files[kTemp] = {kStale, true};
     BackupStore store(files, "nvidia");
+    EXPECT_TRUE(store.saveBackup(kPath, {{"k", "v"}}));
+    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
+    EXPECT_EQ(files.files.count(kTemp), 0u);
+    EXPECT_TRUE(logHas(files, "remove C:\\saves\\backup.txt.tmp"));
+    EXPECT_FALSE(logHas(files, "remove C:\\saves\\backup.txt"));
+}
+
+TEST(BackupHostileState, TemporaryThatCannotBeRemovedRefusesTheSaveAndKeepsTheBackup) {
+    FakeFileSystem files;
+    files.files[kPath].bytes = kOld;
+    files.files[kTemp] = {kStale, true};
+    files.failOn("remove", 1);
+    BackupStore store(files, "nvidia");
     EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, kOld);
-    EXPECT_FALSE(files.files.at(kPath).readOnly);
-    EXPECT_EQ(files.files.at(kTemp).bytes, kStale) << "never opened, so never truncated";
-    EXPECT_FALSE(logHas(files, "remove C:\\saves\\backup.txt"));
+    EXPECT_EQ(files.files.at(kTemp).bytes, kStale);
     EXPECT_FALSE(logHas(files, "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt"));
 }
 
