@@ -48,6 +48,14 @@ class Started:
         """Ends the process at once, as a crash or a task manager would."""
         self._proc.kill()
 
+    def stop(self):
+        """Kills the run if it is still going and lets go of its output; for clean-ups."""
+        if self.running():
+            self._proc.kill()
+        self._proc.wait()
+        if not self._out.closed:
+            self._out.close()
+
     def wait(self, timeout=120):
         """(stdout bytes, exit code); the time taken is in `seconds` afterwards."""
         try:
@@ -116,11 +124,13 @@ class NvidiaTarget:
     def available(cls):
         return cls.exe.is_file() and cls.dll.is_file()
 
+    dll_name = "nvapi64.dll"
+
     def install(self):
-        wine.install_dll(self.dll, "nvapi64.dll")
+        wine.install_dll(self.dll, self.dll_name)
 
     def uninstall(self):
-        wine.remove_dll("nvapi64.dll")
+        wine.remove_dll(self.dll_name)
 
     def reset(self):
         """Puts the machine at the NVIDIA tests' ORIGINAL profile, with no backup and no logs."""
@@ -131,12 +141,12 @@ class NvidiaTarget:
     def driver_now(self):
         return self.state.read_bytes()
 
-    def start(self, args, log, faults=None, env=None):
+    def start(self, args, log, faults=None, env=None, cwd=None):
         extra = {"SIM_NVAPI_STATE": wine.winpath(self.state), "SIM_NVAPI_LOG": wine.winpath(log)}
         if faults:
             extra["SIM_NVAPI_FAULTS"] = faults
         extra.update(env or {})
-        return Started(self.exe, args, env=extra)
+        return Started(self.exe, args, env=extra, cwd=cwd)
 
     def apply_refused_for(self, command):
         return NV_APPLY_REFUSED, 20
@@ -194,11 +204,13 @@ class AmdTarget:
     def available(cls):
         return cls.exe.is_file() and cls.dll.is_file()
 
+    dll_name = amd.DLL_NAME
+
     def install(self):
-        wine.install_dll(self.dll, "amdadlx64.dll")
+        wine.install_dll(self.dll, self.dll_name)
 
     def uninstall(self):
-        wine.remove_dll("amdadlx64.dll")
+        wine.remove_dll(self.dll_name)
 
     def reset(self):
         for path in self.dir.glob("*"):
@@ -214,14 +226,14 @@ class AmdTarget:
                 values[key] = int(value)
         return values
 
-    def start(self, args, log, faults=None, env=None):
+    def start(self, args, log, faults=None, env=None, cwd=None):
         extra = {"SIM_ADLX_GPUS": AMD_GPUS, "SIM_ADLX_IDS": "7,-2",
                  "SIM_ADLX_INITIAL": ",".join("%s=%d" % kv for kv in AMD_INITIAL.items()),
                  "SIM_ADLX_STATE": wine.winpath(self.state), "SIM_ADLX_LOG": wine.winpath(log)}
         if faults:
             extra["SIM_ADLX_FAULTS"] = faults
         extra.update(env or {})
-        return Started(self.exe, args, env=extra)
+        return Started(self.exe, args, env=extra, cwd=cwd)
 
     def apply_refused_for(self, command):
         return amd.applied_partly(AMD_SUPPORTED[command], 0), 21

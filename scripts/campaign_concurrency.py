@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Campaign rows: many runs of one program on one backup path at the same time.
+
+Each round starts eight runs together (applies of every preset and restores, some paused
+for a moment between reading the driver and reading the backup), waits for all of them,
+then restores once more. The promise checked: every run printed one well-formed line that
+its command may give, the final restore brings the driver back exactly to where it stood
+before the round, and neither the backup nor its temporary file is left. Each round is one
+case. See docs/campaign.md.
+
+Python 3 standard library only. Run alone: `scripts/campaign_concurrency.py [--short]`
+prints the rows and exits 1 if any case broke.
+"""
+import argparse
+import os
+import pathlib
+import random
+import sys
+import time
+
+REPO = pathlib.Path(__file__).resolve().parents[1]
+if str(REPO / "tests" / "e2e") not in sys.path:
+    sys.path.insert(0, str(REPO / "tests" / "e2e"))
+import wine  # noqa: E402
+
+RUNS_PER_ROUND = 8
+ROUNDS = {True: 10, False: 50}  # short, full
+# A round whose run printed nothing and never reached the driver is Wine failing to start
+# it, not the program; such a round is repeated this many times before it counts.
+START_ATTEMPTS = 3
+
+
+class NotBuilt(Exception):
+    """Neither program is built with its simulated library."""
+
+
+class InstalledLibrary:
+    """Installs a target's library for the row and afterwards puts back whatever stood in
+    system32 under that name before, so later rows find the prefix as they left it."""
+
+    def __init__(self, target):
+        self.target = target
+        self.path = wine.system32() / target.dll_name
+        self.before = self.path.read_bytes() if self.path.exists() else None
+
+    def __enter__(self):
+        self.target.install()
+
+    def __exit__(self, *exc):
+        if self.before is None:
+            self.target.uninstall()
+        else:
+            self.path.write_bytes(self.before)
+
+
+def not_started(target, index, out, code):
+    log = target.dir / ("run%d.log" % index)
+    return out == b"" and code not in (0, target.killed_exit) and not log.exists()
+
+
+def one_round(cr, target, seed):
+    """Problems of the round of `seed` (empty when it kept the promise)."""
+    rng = random.Random(seed)
+    commands, pauses = cr.mixed_commands(rng, RUNS_PER_ROUND)
+    for attempt in range(START_ATTEMPTS):
+        problems, results = cr.concurrent_round(target, commands, pauses)
+        failed_start = any(not_started(target, i, out, code)
+                           for i, (_, out, code) in enumerate(results))
+        if not failed_start or attempt == START_ATTEMPTS - 1:
+            break
+        time.sleep(attempt + 1)
+    if not problems:
+        return []
+    runs = ", ".join("%s%s" % (c, "(pause %d ms)" % p if p else "")
+                     for c, p in zip(commands, pauses))
+    return ["round %s [%s]: %s" % (seed, runs, "; ".join(problems))]
+
+
+def rows(short):
+    """Each tuple: (row name, cases run, cases broken, one description per broken case)."""
+    import concurrent_runs as cr  # after the caller has set wine.BIN and wine.PREFIX
+
+    targets = [t for t in (cr.NvidiaTarget, cr.AmdTarget) if t.available()]
+    if not targets:
+        raise NotBuilt("no preset-nvidia.exe or preset-amd.exe with its simulated library in %s"
+                       % wine.BIN)
+    wine.ensure_prefix()
+    table = []
+    for target_class in targets:
+        directory, remove = cr.new_directory("campaign-concurrency-%s-" % target_class.name)
+        target = target_class(directory)
+        broken = []
+        try:
+            with InstalledLibrary(target):
+                for n in range(ROUNDS[short]):
+                    broken.extend(one_round(cr, target, "%s-%d" % (target_class.name, n)))
+        finally:
+            remove()
+        table.append(("%s: concurrent runs" % target_class.name, ROUNDS[short], len(broken),
+                      broken))
+    return table
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--short", action="store_true", help="CI-sized: 10 rounds per program")
+    args = parser.parse_args()
+    # A prefix of its own when run alone, so it neither disturbs nor is disturbed by the
+    # test suite's prefix or a running campaign.
+    wine.PREFIX = pathlib.Path(os.environ.get("CAMPAIGN_WINEPREFIX",
+                                              REPO / "build" / "concurrency-prefix"))
+    started = time.monotonic()
+    try:
+        table = rows(args.short)
+    except NotBuilt as error:
+        print(error, file=sys.stderr)
+        return 2
+    for name, _, _, descriptions in table:
+        for text in descriptions[:5]:
+            print("BROKE %s / %s" % (name, text))
+    width = max(len(name) for name, _, _, _ in table)
+    print("%-*s  %9s  %12s" % (width, "campaign row", "cases run", "cases broken"))
+    for name, count, broken, _ in table:
+        print("%-*s  %9d  %12d" % (width, name, count, broken))
+    print("%s, %.0f s" % ("short" if args.short else "full", time.monotonic() - started))
+    return 1 if any(broken for _, _, broken, _ in table) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
