@@ -1,0 +1,408 @@
+"""The integration guide (docs/integration.md) and its examples hold for the real programs.
+
+The guide's table of lines is parsed and compared, in both directions, with the lines that
+preset-nvidia.exe and preset-amd.exe really print under Wine with the simulated drivers:
+every provoked line must be listed with its program, command and exit code, and every
+listed (line, command) must be provoked. The one line no driver fault can bring about (an
+exception escaping a backend, e.g. memory exhausted) is checked against the source instead.
+The examples in docs/examples/ (Python, and C built natively and with MinGW) must parse
+every listed line, messages holding ";" and "=", and start the real programs themselves.
+"""
+import importlib.util
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import test_amd_common as amd  # noqa: E402
+import test_nvidia_common as nv  # noqa: E402
+import wine  # noqa: E402
+
+GUIDE = wine.REPO / "docs" / "integration.md"
+EXAMPLES = wine.REPO / "docs" / "examples"
+VENDOR = {"preset-nvidia": "NVIDIA", "preset-amd": "AMD"}
+COMMANDS = {"status", "apply", "restore", "(none)", "other"}
+# Brought about only by an exception escaping a backend; not reachable through a driver.
+NOT_PROVOKED = {"Falha inesperada"}
+LINE_FIELDS = re.compile(r"result=([a-z]+);vendor=([A-Z]+);supported=([^;]+);changed=([^;]+);"
+                         r"message=(.*)")
+
+
+def load_example():
+    found = importlib.util.spec_from_file_location("read_result", EXAMPLES / "read_result.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
+
+
+read_result = load_example()
+
+
+class Row:
+    """One row of the guide's table: who prints the line, for which commands, with which
+    exit code; counts given as letters match any number, digits only themselves."""
+
+    def __init__(self, program, commands, line, code):
+        self.program, self.commands, self.line, self.code = program, commands, line, code
+        fields = LINE_FIELDS.fullmatch(line)
+        if not fields:
+            raise AssertionError("guide line does not follow the layout: %r" % line)
+        self.kind, self.vendor, self.supported, self.changed, self.message = fields.groups()
+
+    def programs(self):
+        return list(VENDOR) if self.program == "both" else [self.program]
+
+    def pattern(self, program):
+        def count(text):
+            return re.escape(text) if text.isdigit() else r"(0|[1-9][0-9]*)"
+        return re.compile(re.escape("result=%s;vendor=%s;supported=" % (self.kind,
+                          VENDOR[program])) + count(self.supported) + re.escape(";changed=") +
+                          count(self.changed) + re.escape(";message=" + self.message + "\r\n"))
+
+    def matches(self, program, command, out, code):
+        return (program in self.programs() and command in self.commands and code == self.code
+                and self.pattern(program).fullmatch(out.decode("ascii", "replace")) is not None)
+
+    def example_line(self, program, supported=3, changed=2):
+        """A concrete line of this row, as a run would print it."""
+        def count(text, value):
+            return text if text.isdigit() else str(value)
+        return ("result=%s;vendor=%s;supported=%s;changed=%s;message=%s\r\n" % (
+            self.kind, VENDOR[program], count(self.supported, supported),
+            count(self.changed, changed), self.message)).encode("ascii")
+
+
+def guide_rows():
+    rows = []
+    for raw in GUIDE.read_text(encoding="utf-8").splitlines():
+        cells = [c.strip() for c in raw.strip().strip("|").split("|")] if raw.startswith("|") else []
+        if len(cells) < 4 or not cells[2].startswith("`result="):
+            continue
+        program = cells[0].strip("`")
+        commands = {c.strip() for c in cells[1].split(",")}
+        if program not in ("both", *VENDOR) or not commands <= COMMANDS:
+            raise AssertionError("unknown program or command in row %r" % raw)
+        rows.append(Row(program, commands, cells[2].strip("`"), int(cells[3])))
+    return rows
+
+
+ROWS = guide_rows()
+
+
+class GuideTable(unittest.TestCase):
+    """The table itself, and every line quoted elsewhere in the guide, against the source."""
+
+    def test_the_table_lists_rows(self):
+        self.assertGreaterEqual(len(ROWS), 20)
+
+    def test_every_quoted_line_is_a_table_line(self):
+        text = GUIDE.read_text(encoding="utf-8")
+        for quoted in re.findall(r"`(result=[^`]*)`", text):
+            with self.subTest(line=quoted):
+                self.assertTrue(any(r.line == quoted for r in ROWS), quoted)
+
+    def test_every_message_of_the_source_is_listed_and_no_other(self):
+        sources = ["common/entry.h", "nvidia/nvidia_words.h", "amd/amd_words.h"]
+        messages = set()
+        for name in sources:
+            for text in re.findall(r'constexpr std::string_view k\w+ = "([^"]*)"',
+                                   (wine.REPO / name).read_text()):
+                if " " in text:
+                    messages.add(text)
+        self.assertEqual({r.message for r in ROWS}, messages)
+
+    def test_the_unprovoked_line_has_the_code_of_the_source(self):
+        # The frame's catch-all prints this line with its unexpected-failure code.
+        codes = (wine.REPO / "common" / "exit_codes.h").read_text()
+        self.assertIn("kUnexpectedFailure = 1;", codes)
+        self.assertIn('kUnexpected = "Falha inesperada"', (wine.REPO / "common" / "entry.h").read_text())
+        self.assertEqual([r.code for r in ROWS if r.message in NOT_PROVOKED], [1])
+
+
+class ProvokedLines:
+    """Runs every case of one program; then the observations and the guide must agree."""
+
+    program = None
+
+    def observe(self, command, result):
+        out, code = result
+        self.observed.append((command, out, code))
+
+    def check_against_guide(self):
+        covered = set()
+        for command, out, code in self.observed:
+            hits = [r for r in ROWS if r.matches(self.program, command, out, code)]
+            with self.subTest(command=command, line=out, code=code):
+                self.assertEqual(len(hits), 1, "the guide lists this line exactly once")
+            for row in hits:
+                covered.add((row.line, command))
+        for row in ROWS:
+            if self.program not in row.programs() or row.message in NOT_PROVOKED:
+                continue
+            for command in sorted(row.commands):
+                with self.subTest(row=row.line, command=command):
+                    self.assertIn((row.line, command), covered, "no run printed this line")
+
+    def frame_cases(self, run):
+        self.observe("(none)", run())
+        self.observe("other", run("bogus"))
+        self.observe("other", run(""))
+        self.observe("apply", run("apply", "gamer"))
+        self.observe("restore", run("restore"))
+        self.observe("apply", run("apply", "turbo", "anywhere.txt"))
+
+
+class NvidiaLines(ProvokedLines, nv.NvidiaCase):
+    program = "preset-nvidia"
+
+    def fresh(self, backup=None, library=""):
+        self.use_library(library)
+        if self.backup.exists():
+            self.backup.unlink()
+        if backup is not None:
+            self.backup.write_bytes(backup)
+        self.write_state(nv.ORIGINAL)
+
+    def test_every_line_is_in_the_guide_and_every_listed_line_is_printed(self):
+        self.observed = []
+        b = wine.winpath(self.backup)
+        self.fresh()
+        self.observe("status", self.run_tool("status"))
+        self.frame_cases(self.run_tool)
+        for command, args in [("status", ["status"]), ("apply", ["apply", "gamer", b])]:
+            self.fresh(library=None)
+            self.observe(command, self.run_tool(*args))
+        self.fresh(nv.GAMER_BACKUP, library=None)
+        self.observe("restore", self.run_tool("restore", b))
+        self.fresh()
+        self.observe("apply", self.run_tool("apply", "gamer", b))
+        self.observe("restore", self.run_tool("restore", b))
+        self.observe("restore", self.run_tool("restore", b))  # nothing left
+        self.fresh()
+        self.observe("apply", self.run_tool("apply", "gamer", b, faults="SetSetting@0x00AC8497=-5"))
+        self.observe("restore", self.run_tool("restore", b, faults="SetSetting@0x00AC8497=-5"))
+        self.fresh()
+        self.observe("apply", self.run_tool("apply", "extremo", b, faults="GetSetting=-1"))
+        self.observe("apply", self.run_tool("apply", "gamer", "Q:\\saves\\backup.txt"))
+        self.check_against_guide()
+
+
+class AmdLines(ProvokedLines, amd.AmdCase):
+    program = "preset-amd"
+    BACKUP = amd.backup_bytes({"global.rsr": "1", "gpu.7.chill": "1"})
+
+    def fresh(self, backup=None, runtime=True):
+        for path in (self.backup, self.state_file, self.app / amd.DLL_NAME):
+            if path.exists():
+                path.unlink()
+        if runtime:
+            self.place("app")
+        if backup is not None:
+            self.backup.write_bytes(backup)
+
+    def test_every_line_is_in_the_guide_and_every_listed_line_is_printed(self):
+        self.observed = []
+        b = self.backup_arg()
+        self.fresh()
+        self.observe("status", self.run_tool("status"))
+        self.frame_cases(self.run_tool)
+        for command, args in [("status", ["status"]), ("apply", ["apply", "gamer", b])]:
+            self.fresh(runtime=False)
+            self.observe(command, self.run_tool(*args))
+        self.fresh(self.BACKUP, runtime=False)
+        self.observe("restore", self.run_tool("restore", b))
+        self.fresh()
+        everything = ",".join(amd.GLOBALS + amd.PER_GPU)
+        self.observe("apply", self.run_tool("apply", "gamer", b,
+                                            env={"SIM_ADLX_UNSUPPORTED": everything}))
+        self.observe("apply", self.run_tool("apply", "gamer", b))
+        self.observe("restore", self.run_tool("restore", b))
+        self.observe("restore", self.run_tool("restore", b))  # nothing left
+        self.fresh()
+        self.observe("apply", self.run_tool("apply", "gamer", b,
+                                            env={"SIM_ADLX_FAULTS": "SetEnabled:gpu0.boost=3"}))
+        self.fresh(self.BACKUP)
+        self.observe("restore", self.run_tool("restore", b,
+                                              env={"SIM_ADLX_FAULTS": "SetEnabled:gpu0.chill=3"}))
+        self.check_against_guide()
+
+
+# Lines whose message holds ";" and "=" (no real message holds "="), and their parts.
+TRICKY = [
+    (b"result=error;vendor=AMD;supported=3;changed=2;message=a;b=c\r\n",
+     ("error", "AMD", 3, 2, "a;b=c")),
+    (b"result=ok;vendor=NVIDIA;supported=0;changed=0;message=x=1;y=2;message=z\r\n",
+     ("ok", "NVIDIA", 0, 0, "x=1;y=2;message=z")),
+    (b"result=nothing;vendor=AMD;supported=10;changed=7;message=\r\n",
+     ("nothing", "AMD", 10, 7, "")),
+]
+# Bytes that are not one result line: a front-end must not take them for one.
+NOT_A_LINE = [
+    b"",
+    b"result=ok;vendor=AMD;supported=1;changed=0;message=GPU AMD detectada",
+    b"result=ok;vendor=AMD;supported=1;changed=0;message=GPU AMD detectada\n",
+    b"result=ok;vendor=AMD;supported=1;changed=0;message=a\r\nresult=ok;vendor=AMD;"
+    b"supported=1;changed=0;message=b\r\n",
+    b"result=ok;vendor=AMD;supported=1;message=GPU AMD detectada\r\n",
+    b"result=ok;vendor=AMD;supported=x;changed=0;message=m\r\n",
+    b"kind=ok;vendor=AMD;supported=1;changed=0;message=m\r\n",
+    b"result=ok;vendor=AMD;supported=1;changed=0;note=m\r\n",
+]
+
+
+def every_table_line():
+    """(bytes, fields) for every row of the guide and program it names."""
+    cases = []
+    for row in ROWS:
+        for program in row.programs():
+            data = row.example_line(program)
+            supported = int(row.supported) if row.supported.isdigit() else 3
+            changed = int(row.changed) if row.changed.isdigit() else 2
+            cases.append((data, (row.kind, VENDOR[program], supported, changed, row.message)))
+    return cases
+
+
+class PythonExample(unittest.TestCase):
+    def parts(self, data):
+        line = read_result.parse_result_line(data)
+        return (line["result"], line["vendor"], line["supported"], line["changed"],
+                line["message"])
+
+    def test_parses_every_listed_line_and_tricky_messages(self):
+        for data, expected in every_table_line() + TRICKY:
+            with self.subTest(line=data):
+                self.assertEqual(self.parts(data), expected)
+
+    def test_refuses_what_is_not_one_line(self):
+        for data in NOT_A_LINE:
+            with self.subTest(data=data):
+                with self.assertRaises(read_result.ResultLineError):
+                    read_result.parse_result_line(data)
+
+
+class ExampleRunsRealProgram(nv.NvidiaCase):
+    """The examples start preset-nvidia.exe themselves: the Python one through Wine, the C
+    one built for Windows and run under Wine, where it starts the program with
+    CreateProcessW."""
+
+    def sim_env(self, **extra):
+        env = {"SIM_NVAPI_STATE": wine.winpath(self.state)}
+        env.update(extra)
+        return env
+
+    def test_python_example_round_trip(self):
+        self.write_state(nv.ORIGINAL)
+        b = wine.winpath(self.backup)
+        steps = [
+            (["status"], {}, nv.DETECTED, 0),
+            (["apply", "gamer", b], {}, nv.applied(8, 8), 0),
+            (["restore", b], {"SIM_NVAPI_FAULTS": "SetSetting@0x00AC8497=-5"},
+             nv.restore_incomplete(8, 7), 22),
+            (["restore", b], {}, nv.restored(8), 0),
+        ]
+        for args, extra, expected, code in steps:
+            with self.subTest(args=args):
+                out, got = read_result.run_preset(wine.WINE, [nv.EXE, *args],
+                                                  env=wine.base_env(self.sim_env(**extra)))
+                self.assertEqual((out, got), (expected, code))
+                self.assertEqual(read_result.parse_result_line(out)["result"],
+                                 expected.split(b";")[0][len(b"result="):].decode())
+        self.assertEqual(nv.parse_state(self.state.read_bytes()), nv.ORIGINAL)
+
+    def test_python_example_command_line(self):
+        self.write_state(nv.ORIGINAL)
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.run([sys.executable, str(EXAMPLES / "read_result.py"), wine.WINE,
+                                   str(nv.EXE), "status"], env=wine.base_env(self.sim_env()),
+                                  stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=120, check=False)
+            out.seek(0)
+            text = out.read()
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(text.decode().splitlines(), [
+            "result: ok", "vendor: NVIDIA", "supported: 13", "changed: 0",
+            "message: GPU NVIDIA detectada", "exit: 0"])
+
+    def test_c_example_for_windows_starts_the_program(self):
+        compiler = shutil.which("x86_64-w64-mingw32-gcc")
+        if compiler is None:
+            self.skipTest("no MinGW C compiler")
+        exe = self.dir / "read_result.exe"
+        subprocess.run([compiler, "-std=c99", "-municode", "-static", "-Wall", "-Wextra",
+                        "-Werror", str(EXAMPLES / "read_result.c"), "-o", str(exe)],
+                       check=True, stdin=subprocess.DEVNULL, timeout=300)
+        self.write_state(nv.ORIGINAL)
+        b = wine.winpath(self.dir / "sub dir" / "backup copy.txt")
+        cases = [
+            (["status"], {}, ["result: ok", "vendor: NVIDIA", "supported: 13", "changed: 0",
+                              "message: GPU NVIDIA detectada", "exit: 0"]),
+            (["apply", "gamer", b], {"SIM_NVAPI_FAULTS": "SetSetting@0x00AC8497=-5"},
+             ["result: error", "vendor: NVIDIA", "supported: 8", "changed: 7",
+              "message: Preset NVIDIA aplicado parcialmente", "exit: 21"]),
+            (["restore", b], {"SIM_NVAPI_FAULTS": "SetSetting@0x00AC8497=-5"},
+             ["result: error", "vendor: NVIDIA", "supported: 8", "changed: 7",
+              "message: Restauracao NVIDIA incompleta; backup mantido", "exit: 22"]),
+            (["restore", b], {}, ["result: ok", "vendor: NVIDIA", "supported: 8",
+                                  "changed: 8",
+                                  "message: Configuracoes NVIDIA originais restauradas",
+                                  "exit: 0"]),
+            (["restore", b], {}, ["result: nothing", "vendor: NVIDIA", "supported: 0",
+                                  "changed: 0",
+                                  "message: Nenhum backup NVIDIA para restaurar", "exit: 0"]),
+            (["bogus"], {}, ["result: error", "vendor: NVIDIA", "supported: 0", "changed: 0",
+                             "message: Argumentos invalidos", "exit: 2"]),
+        ]
+        for args, extra, expected in cases:
+            with self.subTest(args=args):
+                out, code = wine.run(exe, [wine.winpath(nv.EXE), *args],
+                                     env=self.sim_env(**extra), timeout=120)
+                self.assertEqual((out.decode().splitlines(), code), (expected, 0))
+        self.assertEqual(nv.parse_state(self.state.read_bytes()), nv.ORIGINAL)
+
+
+class NativeCExample(unittest.TestCase):
+    """The C parser, built for this system, on every listed line and the tricky ones."""
+
+    @classmethod
+    def setUpClass(cls):
+        compiler = shutil.which("cc") or shutil.which("gcc")
+        if compiler is None:
+            raise unittest.SkipTest("no C compiler")
+        cls.dir = pathlib.Path(tempfile.mkdtemp(prefix="guide-c-"))
+        cls.exe = cls.dir / "read_result"
+        subprocess.run([compiler, "-std=c99", "-Wall", "-Wextra", "-Werror", "-pedantic",
+                        str(EXAMPLES / "read_result.c"), "-o", str(cls.exe)], check=True,
+                       stdin=subprocess.DEVNULL, timeout=300)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def parse(self, data):
+        source = self.dir / "line.bin"
+        source.write_bytes(data)
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.run([str(self.exe), "--file", str(source)], stdout=out,
+                                  stdin=subprocess.DEVNULL, timeout=30, check=False)
+            out.seek(0)
+            return proc.returncode, out.read().decode()
+
+    def test_parses_every_listed_line_and_tricky_messages(self):
+        for data, (kind, vendor, supported, changed, message) in every_table_line() + TRICKY:
+            with self.subTest(line=data):
+                self.assertEqual(self.parse(data), (0, (
+                    "result: %s\nvendor: %s\nsupported: %d\nchanged: %d\nmessage: %s\n"
+                    % (kind, vendor, supported, changed, message))))
+
+    def test_refuses_what_is_not_one_line(self):
+        for data in NOT_A_LINE:
+            with self.subTest(data=data):
+                self.assertEqual(self.parse(data), (1, "no result line\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()
