@@ -115,6 +115,15 @@ class GuideTable(unittest.TestCase):
                     messages.add(text)
         self.assertEqual({r.message for r in ROWS}, messages)
 
+    def test_the_lock_wait_it_states_is_the_programs(self):
+        wait = re.search(r"kBackupLockWait\{(\d+)\}",
+                         (wine.REPO / "common" / "backup_lock.h").read_text())
+        self.assertIsNotNone(wait)
+        seconds = int(wait.group(1)) // 1000
+        text = " ".join(GUIDE.read_text(encoding="utf-8").split())
+        self.assertIn("waits up to %d seconds" % seconds, text)
+        self.assertEqual(read_result.TIMEOUT_S > seconds, True, "the example outwaits the lock")
+
     def test_the_unprovoked_line_has_the_code_of_the_source(self):
         # The frame's catch-all prints this line with its unexpected-failure code.
         codes = (wine.REPO / "common" / "exit_codes.h").read_text()
