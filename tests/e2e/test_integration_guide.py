@@ -8,7 +8,6 @@ exception escaping a backend, e.g. memory exhausted) is checked against the sour
 The examples in docs/examples/ (Python, and C built natively and with MinGW) must parse
 every listed line, messages holding ";" and "=", and start the real programs themselves.
 """
-import importlib.util
 import pathlib
 import re
 import shutil
@@ -32,14 +31,8 @@ LINE_FIELDS = re.compile(r"result=([a-z]+);vendor=([A-Z]+);supported=([^;]+);cha
                          r"message=(.*)")
 
 
-def load_example():
-    found = importlib.util.spec_from_file_location("read_result", EXAMPLES / "read_result.py")
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
-    return module
-
-
-read_result = load_example()
+sys.path.insert(0, str(EXAMPLES))
+import read_result  # noqa: E402
 
 
 class Row:
