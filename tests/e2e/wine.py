@@ -9,6 +9,7 @@ import pathlib
 import shutil
 import subprocess
 import tempfile
+import time
 
 WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
@@ -65,15 +66,28 @@ def winpath(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
+# What a run ends with when Wine itself failed to start the program: no output and exit 1.
+# Our programs never end that way (exit 1 always comes with its "Falha inesperada" line),
+# so such a run did nothing and is started again; it happens now and then on a loaded
+# machine.
+NOT_STARTED = (b"", 1)
+STARTS = 4
+
+
 def run(exe, args, env=None, cwd=None, timeout=60):
     """Runs `exe` with `args`; returns (stdout bytes, exit code).
 
     Standard output goes to a file, not a pipe: a run that has to start Wine's server and
     services hands its descriptors on to them, and a pipe would then stay open (and the
     caller waiting) until they exit, seconds after the program itself has ended."""
-    with tempfile.TemporaryFile() as out:
-        proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
-                              stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.DEVNULL, timeout=timeout, check=False)
-        out.seek(0)
-        return out.read(), proc.returncode
+    for attempt in range(STARTS):
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
+                                  stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+            out.seek(0)
+            result = out.read(), proc.returncode
+        if result != NOT_STARTED or attempt == STARTS - 1:
+            return result
+        time.sleep(attempt + 1)
+    return result
