@@ -21,8 +21,10 @@ def entries(root):
 
 
 def write_zip(root, target, epoch):
-    # ZIP times are local calendar times from 1980 on; UTC keeps them machine-independent.
-    stamp = time.gmtime(max(epoch, 315532800))[:6]
+    # ZIP times are local calendar times from 1980 on, in steps of two seconds; UTC keeps
+    # them machine-independent, and the step is taken here so the stamp is the one stored.
+    epoch = max(epoch, 315532800)
+    stamp = time.gmtime(epoch - epoch % 2)[:6]
     target.parent.mkdir(parents=True, exist_ok=True)
     partial = target.with_name(target.name + ".part")
     with zipfile.ZipFile(partial, "w") as archive:
