@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
-"""Start-up benchmark under Wine: median wall time of each command next to an empty,
-statically linked Windows program, all measured in this one invocation.
+"""Start-up benchmark under Wine: median wall time and peak memory of each command next
+to an empty, statically linked Windows program, all measured in this one invocation.
+
+Peak memory is the largest resident set of the run's own process (the Windows program
+runs inside the Wine process the benchmark starts; Wine's server, shared by all runs, is
+not counted), as the median over the runs.
 
 Usage: scripts/bench.py [--runs N]   (builds nothing: run scripts/test.sh or
 cmake --build --preset windows first)
@@ -33,26 +37,35 @@ def winpath(path):
 
 
 def timed(exe, args, extra):
+    """(seconds, output, exit code, peak resident KiB) of one run."""
     # Output to a file, not a pipe: Wine's services may inherit the descriptor and hold a
     # pipe open after the program has ended, which would be timed too.
     with tempfile.TemporaryFile() as out:
         start = time.perf_counter()
-        proc = subprocess.run([WINE, str(exe), *args], env=env(extra), stdout=out,
-                              stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, check=False)
+        proc = subprocess.Popen([WINE, str(exe), *args], env=env(extra), stdout=out,
+                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
         elapsed = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
         out.seek(0)
-        return elapsed, out.read().decode(errors="replace").strip(), proc.returncode
+        return (elapsed, out.read().decode(errors="replace").strip(), proc.returncode,
+                usage.ru_maxrss)
 
 
 class Series:
     def __init__(self):
         self.times = {}
+        self.peaks = {}
 
-    def add(self, name, seconds):
+    def add(self, name, seconds, peak_kib):
         self.times.setdefault(name, []).append(seconds)
+        self.peaks.setdefault(name, []).append(peak_kib)
 
     def median_ms(self, name):
         return statistics.median(self.times[name]) * 1000.0
+
+    def median_peak_mib(self, name):
+        return statistics.median(self.peaks[name]) / 1024.0
 
 
 def nvidia_state(path):
@@ -96,18 +109,19 @@ def main():
             samples.append(("preset-amd status", *timed(amd_exe, ["status"], amd)))
             samples.append(("preset-amd apply gamer", *timed(amd_exe, ["apply", "gamer", amd_backup], amd)))
             samples.append(("preset-amd restore", *timed(amd_exe, ["restore", amd_backup], amd)))
-        for name, seconds, line, code in samples:
+        for name, seconds, line, code, peak in samples:
             if name != "empty program" and not line.startswith("result=ok"):
                 sys.exit(f"{name} failed: exit {code}: {line}")
             if run >= 2:
-                series.add(name, seconds)
+                series.add(name, seconds, peak)
 
     base = series.median_ms("empty program")
-    print(f"median wall time under Wine over {opts.runs} runs")
-    print(f"{'command':<28} {'median ms':>10} {'ratio to empty':>15}")
+    base_peak = series.median_peak_mib("empty program")
+    print(f"median under Wine over {opts.runs} runs")
+    print(f"{'command':<28} {'wall ms':>8} {'ratio':>6} {'peak MiB':>9} {'ratio':>6}")
     for name in series.times:
-        ms = series.median_ms(name)
-        print(f"{name:<28} {ms:>10.1f} {ms / base:>15.2f}")
+        ms, peak = series.median_ms(name), series.median_peak_mib(name)
+        print(f"{name:<28} {ms:>8.1f} {ms / base:>6.2f} {peak:>9.1f} {peak / base_peak:>6.2f}")
 
 
 if __name__ == "__main__":
