@@ -27,6 +27,7 @@ import time
 REPO = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import wine  # noqa: E402
+import test_nvidia_common as nvidia_common  # noqa: E402
 import campaign_amd_model as amd_model  # noqa: E402
 
 # A prefix and work directories of our own, so the campaign never disturbs (or is disturbed
@@ -144,22 +145,15 @@ def nv_machines(full):
 
 
 def nv_state_bytes(settings, types):
-    lines = []
-    for sid in sorted(settings):
-        line = "0x%08X=0x%08X" % (sid, settings[sid])
-        if types.get(sid):
-            line += " type=%d" % types[sid]
-        lines.append(line + "\r\n")
-    return "".join(lines).encode("ascii")
+    return nvidia_common.state_bytes(settings, types)
 
 
 def nv_parse_state(data):
-    settings = {}
-    for line in data.decode("latin-1").splitlines():
-        m = re.fullmatch(r"0x([0-9A-F]{8})=0x([0-9A-F]{8})( type=\d+)?", line)
-        check(m is not None, "unexpected state file line %r" % line)
-        settings[int(m.group(1), 16)] = int(m.group(2), 16)
-    return settings
+    """The e2e suite's reader of the state file, failing as a break of the campaign."""
+    try:
+        return nvidia_common.parse_state(data)
+    except (AssertionError, UnicodeDecodeError) as error:
+        raise Broken("state file: %s" % error)
 
 
 def nv_parse_backup(data):
@@ -177,6 +171,18 @@ def nv_parse_backup(data):
 
 class WorldBase:
     """What every vendor's work directory offers the campaigns."""
+
+    def __init__(self, directory, machine, log_name):
+        """An emptied `directory` for `machine`; the subclass writes its state file."""
+        self.dir = directory
+        shutil.rmtree(directory, ignore_errors=True)
+        directory.mkdir(parents=True)
+        self.machine = machine
+        self.state = directory / "state.txt"
+        self.log = directory / log_name
+        self.backup = directory / "backup.txt"
+        self.tmp = directory / "backup.txt.tmp"
+        self.history = []  # what was run, for reports
 
     def restore_until_done(self):
         """Restore without faults until it reports ok or nothing, at most twice."""
@@ -196,16 +202,8 @@ class NvWorld(WorldBase):
     """One work directory: state file, call log, backup; runs preset-nvidia against them."""
 
     def __init__(self, directory, machine):
-        self.dir = directory
-        shutil.rmtree(directory, ignore_errors=True)
-        directory.mkdir(parents=True)
-        self.machine = machine
-        self.state = directory / "state.txt"
-        self.log = directory / "calls.log"
-        self.backup = directory / "backup.txt"
-        self.tmp = directory / "backup.txt.tmp"
+        super().__init__(directory, machine, "calls.log")
         self.state.write_bytes(nv_state_bytes(machine.settings, machine.types))
-        self.history = []  # what was run, for reports
 
     def run(self, args, faults=None):
         if self.log.exists():
@@ -379,18 +377,13 @@ def amd_fault_subject(line):
 
 class AmdWorld(WorldBase):
     def __init__(self, directory, machine):
-        self.dir = directory
-        shutil.rmtree(directory, ignore_errors=True)
-        directory.mkdir(parents=True)
-        self.machine = machine
-        self.state = directory / "state.txt"
-        self.log = directory / "adlx.log"
-        self.backup = directory / "backup.txt"
-        self.tmp = directory / "backup.txt.tmp"
-        self.state.write_bytes("".join("%s=%d\n" % item for item in machine.values.items())
-                              .encode("ascii"))
-        self.history = []
+        super().__init__(directory, machine, "adlx.log")
+        self.write_values(machine.values)
         self.last_fault = None
+
+    def write_values(self, values):
+        self.state.write_bytes("".join("%s=%d\n" % item for item in values.items())
+                              .encode("ascii"))
 
     def run(self, args, faults=None):
         if self.log.exists():
@@ -461,8 +454,7 @@ class AmdWorld(WorldBase):
         """The user changes one setting in the driver's panel."""
         values = self.snapshot()
         values[ref] = value
-        self.state.write_bytes("".join("%s=%d\n" % item for item in values.items())
-                              .encode("ascii"))
+        self.write_values(values)
 
     def check_clean(self, expected_bytes=None, expected_values=None):
         """The settings equal `expected_values` (a snapshot, ref -> value) and no backup
