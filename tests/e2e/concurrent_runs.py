@@ -98,7 +98,31 @@ NV_APPLY_REFUSED = nv.backup_failed(0)
 NV_RESTORE_REFUSED = nv.restore_incomplete(0, 0)
 
 
-class NvidiaTarget:
+class Target:
+    """A program, its simulated driver and a work directory with its state file and backup;
+    the subclasses name the files and the faults."""
+
+    def __init__(self, directory):
+        self.dir = pathlib.Path(directory)
+        self.state = self.dir / "state.txt"
+        self.backup = self.dir / "backup.txt"
+
+    @classmethod
+    def available(cls):
+        return cls.exe.is_file() and cls.dll.is_file()
+
+    def install(self):
+        wine.install_dll(self.dll, self.dll_name)
+
+    def uninstall(self):
+        wine.remove_dll(self.dll_name)
+
+    def empty_directory(self):
+        for path in self.dir.glob("*"):
+            path.unlink()
+
+
+class NvidiaTarget(Target):
     """preset-nvidia and the simulated nvapi64.dll, state and backup in `directory`."""
 
     name = "nvidia"
@@ -115,27 +139,11 @@ class NvidiaTarget:
     crash_fault = "SetSetting#3=exit"
     killed_exit = 99
 
-    def __init__(self, directory):
-        self.dir = pathlib.Path(directory)
-        self.state = self.dir / "state.txt"
-        self.backup = self.dir / "backup.txt"
-
-    @classmethod
-    def available(cls):
-        return cls.exe.is_file() and cls.dll.is_file()
-
     dll_name = "nvapi64.dll"
-
-    def install(self):
-        wine.install_dll(self.dll, self.dll_name)
-
-    def uninstall(self):
-        wine.remove_dll(self.dll_name)
 
     def reset(self):
         """Puts the machine at the NVIDIA tests' ORIGINAL profile, with no backup and no logs."""
-        for path in self.dir.glob("*"):
-            path.unlink()
+        self.empty_directory()
         self.state.write_bytes(nv.state_bytes(nv.ORIGINAL))
 
     def driver_now(self):
@@ -178,7 +186,7 @@ AMD_INITIAL = {"gpu0.vsync-mode": 2, "gpu1.aa-mode": 1, "gpu1.sharpening": 0,
 AMD_RESTORE_REFUSED = amd.restore_incomplete(0, 0)
 
 
-class AmdTarget:
+class AmdTarget(Target):
     """preset-amd and the simulated amdadlx64.dll (two GPUs), state and backup in
     `directory`."""
 
@@ -195,26 +203,10 @@ class AmdTarget:
     crash_fault = "SetMode@2=crash"  # extremo after gamer changes two modes
     killed_exit = 99
 
-    def __init__(self, directory):
-        self.dir = pathlib.Path(directory)
-        self.state = self.dir / "state.txt"
-        self.backup = self.dir / "backup.txt"
-
-    @classmethod
-    def available(cls):
-        return cls.exe.is_file() and cls.dll.is_file()
-
     dll_name = amd.DLL_NAME
 
-    def install(self):
-        wine.install_dll(self.dll, self.dll_name)
-
-    def uninstall(self):
-        wine.remove_dll(self.dll_name)
-
     def reset(self):
-        for path in self.dir.glob("*"):
-            path.unlink()
+        self.empty_directory()
 
     def driver_now(self):
         """Every setting's value: the state file over the runtime's starting values."""
