@@ -11,6 +11,8 @@ template <typename T>
 class AdlxOwner {
   public:
     AdlxOwner() = default;
+    /// Takes over a reference another owner gave up with `detach`.
+    explicit AdlxOwner(T* adopted) : object_(adopted) {}
     ~AdlxOwner() { reset(); }
     AdlxOwner(const AdlxOwner&) = delete;
     AdlxOwner& operator=(const AdlxOwner&) = delete;
@@ -36,6 +38,9 @@ class AdlxOwner {
     /// The slot as QueryInterface's untyped out parameter.
     void** putVoid() { return reinterpret_cast<void**>(put()); }
 
+    /// Gives up the reference without releasing it; the caller now owns it.
+    T* detach() { return std::exchange(object_, nullptr); }
+
     void reset() {
         if (object_ != nullptr) {
             std::exchange(object_, nullptr)->Release();
@@ -46,6 +51,7 @@ class AdlxOwner {
     T* object_ = nullptr;
 };
 
+using InterfaceOwner = AdlxOwner<IADLXInterface>;
 using GpuListOwner = AdlxOwner<IADLXGPUList>;
 using GpuOwner = AdlxOwner<IADLXGPU>;
 using SettingsServicesOwner = AdlxOwner<IADLX3DSettingsServices>;

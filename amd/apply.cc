@@ -1,7 +1,8 @@
-// Apply: record each supported setting's value in the backup file, then change it, one
-// setting at a time, so the file on disk always holds the original of every setting that
-// has been changed.
+// Apply: read every supported setting of a pass (the global rows, then each GPU), save the
+// values new to the backup file in one go, and only then change the settings of that pass,
+// so the file on disk always holds the original of every setting that has been changed.
 #include <set>
+#include <vector>
 
 #include "amd/adlx_session.h"
 #include "amd/amd_backend.h"
@@ -42,9 +43,26 @@ class ApplyVisitor : public RowVisitor {
         applyRow(row, key, gpu, setting);
     }
 
+    bool keepsSettingsForPass() const override { return true; }
+
     const ApplyCounts& counts() const { return counts_; }
 
   private:
+    /// A change waiting for the pass's save; the walk keeps `toggle` or `mode` alive until
+    /// the pass has ended.
+    struct PendingWrite {
+        IADLX3DSwitchSetting* toggle = nullptr;
+        IADLX3DModeSetting* mode = nullptr;
+        int32_t desired = 0;
+        /// Recorded in this pass: the change may go ahead only once the save has succeeded.
+        const std::string* newKey = nullptr;
+    };
+
+    static void remember(PendingWrite& write, IADLX3DSwitchSetting* setting) {
+        write.toggle = setting;
+    }
+    static void remember(PendingWrite& write, IADLX3DModeSetting* setting) { write.mode = setting; }
+
     template <typename Setting>
     void applyRow(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
                   Setting* setting) {
@@ -64,25 +82,58 @@ class ApplyVisitor : public RowVisitor {
             return;
         }
         const std::string text = valueText(row.shape, current);
-        const bool firstInRun = keysThisRun_.insert(key).second;
-        if (firstInRun && !backups_.recordOriginal(backupPath_, map_, key, text)) {
-            unsaved_.insert(key);
-            ++counts_.failed;
-            return;
+        const auto [firstRecord, firstInRun] = keysThisRun_.insert(key);
+        const std::string* newKey = nullptr;
+        if (firstInRun && map_.emplace(key, text).second) {
+            newKey = &*firstRecord;  // the first value wins: a key already held stays
         }
         const int32_t desired = *presetValue(row, level_);
         if (sameValue(row.shape, current, desired)) {
+            if (newKey != nullptr) {
+                pending_.push_back(PendingWrite{nullptr, nullptr, desired, newKey});
+            }
             return;
         }
         if (!firstInRun && !sharedOriginalHolds(key, text)) {
             ++counts_.failed;
             return;
         }
-        if (adlxSucceeded(writeValue(setting, desired))) {
-            ++counts_.changed;
-        } else {
-            ++counts_.failed;
+        PendingWrite write{nullptr, nullptr, desired, newKey};
+        remember(write, setting);
+        pending_.push_back(write);
+    }
+
+    /// One save for every value the pass recorded, then the pass's changes. When the save
+    /// fails, the settings recorded in this pass stay as they are; the values stay in the
+    /// map, so the next pass that saves writes them too.
+    void endPass(const GpuPass* gpu) override {
+        (void)gpu;
+        bool anyNew = false;
+        for (const PendingWrite& write : pending_) {
+            anyNew = anyNew || write.newKey != nullptr;
         }
+        const bool saved = !anyNew || backups_.saveBackup(backupPath_, map_);
+        for (const PendingWrite& write : pending_) {
+            if (write.newKey != nullptr && !saved) {
+                unsaved_.insert(*write.newKey);
+                ++counts_.failed;
+                continue;
+            }
+            ADLX_RESULT result = ADLX_OK;
+            if (write.toggle != nullptr) {
+                result = writeValue(write.toggle, write.desired);
+            } else if (write.mode != nullptr) {
+                result = writeValue(write.mode, write.desired);
+            } else {
+                continue;  // recorded only: the setting already holds the preset's value
+            }
+            if (adlxSucceeded(result)) {
+                ++counts_.changed;
+            } else {
+                ++counts_.failed;
+            }
+        }
+        pending_.clear();
     }
 
     static bool sameValue(SettingShape shape, int32_t current, int32_t desired) {
@@ -107,7 +158,8 @@ class ApplyVisitor : public RowVisitor {
     BackupMap map_;
     ApplyCounts counts_;
     std::set<std::string> keysThisRun_;
-    std::set<std::string> unsaved_;  // in the map, but their save failed
+    std::set<std::string> unsaved_;      // in the map, but their save failed
+    std::vector<PendingWrite> pending_;  // this pass's, in catalogue order
 };
 
 struct ApplyOutcome {

@@ -1,6 +1,7 @@
 #include "amd/catalogue_walk.h"
 
 #include <set>
+#include <vector>
 
 #include "amd/adlx_owner.h"
 
@@ -19,6 +20,30 @@ struct WalkSources {
     }
 };
 
+/// The setting objects a pass has handed out to a visitor that uses them until the pass is
+/// over, released then in reverse order of arrival.
+class PassObjects {
+  public:
+    PassObjects() = default;
+    PassObjects(const PassObjects&) = delete;
+    PassObjects& operator=(const PassObjects&) = delete;
+    ~PassObjects() {
+        while (!held_.empty()) {
+            held_.pop_back();
+        }
+    }
+
+    template <typename Owner>
+    void keepIfAsked(const RowVisitor& visitor, Owner& owner) {
+        if (visitor.keepsSettingsForPass()) {
+            held_.emplace_back(owner.detach());
+        }
+    }
+
+  private:
+    std::vector<InterfaceOwner> held_;
+};
+
 /// What a getter's result and object say: a usable object, nothing there, or a setting
 /// that exists but did not come.
 enum class Obtained { object, absent, unreachable };
@@ -31,7 +56,7 @@ Obtained obtained(ADLX_RESULT result, bool hasObject) {
 }
 
 void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources& sources,
-              IADLXGPU* gpuObject, const GpuPass* gpu, RowVisitor& visitor) {
+              IADLXGPU* gpuObject, const GpuPass* gpu, RowVisitor& visitor, PassObjects& pass) {
     if (!visitor.wants(row)) {
         return;
     }
@@ -49,6 +74,7 @@ void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources
         got = obtained(result, static_cast<bool>(setting));
         if (got == Obtained::object) {
             visitor.visitToggle(row, key, gpu, setting.get());
+            pass.keepIfAsked(visitor, setting);
         }
     } else {
         ModeSettingOwner setting;
@@ -56,6 +82,7 @@ void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources
         got = obtained(result, static_cast<bool>(setting));
         if (got == Obtained::object) {
             visitor.visitMode(row, key, gpu, setting.get());
+            pass.keepIfAsked(visitor, setting);
         }
     }
     if (got == Obtained::unreachable) {
@@ -83,12 +110,15 @@ void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVis
     const CatalogueRow& rsr = kAmdCatalogue[0];
     const CatalogueRow& afmf = kAmdCatalogue[1];
 
-    visitRow(rsr, std::string(rsr.name), sources, nullptr, nullptr, visitor);
-
     SettingsServices1Owner services1;
-    sources.services1Failed = queryExtended(services, kIdSettingsServices1, services1);
-    sources.objects.services1 = services1.get();
-    visitRow(afmf, std::string(afmf.name), sources, nullptr, nullptr, visitor);
+    {
+        PassObjects globalPass;
+        visitRow(rsr, std::string(rsr.name), sources, nullptr, nullptr, visitor, globalPass);
+        sources.services1Failed = queryExtended(services, kIdSettingsServices1, services1);
+        sources.objects.services1 = services1.get();
+        visitRow(afmf, std::string(afmf.name), sources, nullptr, nullptr, visitor, globalPass);
+        visitor.endPass(nullptr);
+    }
 
     SettingsServices3Owner services3;
     sources.services3Failed = queryExtended(services, kIdSettingsServices3, services3);
@@ -110,9 +140,12 @@ void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVis
         const GpuPass pass{index, id, repeats, identified};
         visitor.beginGpu(pass);
         const std::string prefix = gpuKeyPrefix(id);
+        PassObjects gpuPass;
         for (size_t r = 2; r < kAmdCatalogue.size(); ++r) {
             const CatalogueRow& row = kAmdCatalogue[r];
-            visitRow(row, prefix + std::string(row.name), sources, gpu.get(), &pass, visitor);
+            visitRow(row, prefix + std::string(row.name), sources, gpu.get(), &pass, visitor,
+                     gpuPass);
         }
+        visitor.endPass(&pass);
     }
 }

@@ -1,6 +1,7 @@
 // The walk apply and restore share: the global rows once, then rows 3 to 14 for each GPU
 // in the list, each setting object obtained from its getter, handed to a visitor and
-// released when the visitor is done with it.
+// released when the visitor is done with it. The walk goes in passes, the global rows and
+// then one per GPU, and tells the visitor when each pass is over.
 #pragma once
 
 #include <string>
@@ -37,6 +38,11 @@ class RowVisitor {
     }
     /// Called before the rows of every GPU obtained from the list.
     virtual void beginGpu(const GpuPass& gpu) { (void)gpu; }
+    /// True when the visitor still uses a pass's setting objects in `endPass`: they are then
+    /// released after it, not after their own visit.
+    virtual bool keepsSettingsForPass() const { return false; }
+    /// Called after the last row of a pass (`gpu` null for the global rows).
+    virtual void endPass(const GpuPass* gpu) { (void)gpu; }
     /// The GPU at `index` of the list could not be obtained.
     virtual void unreachableGpu(uint32_t index) { (void)index; }
 };

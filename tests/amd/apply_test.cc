@@ -96,7 +96,7 @@ TEST(AmdApply, TwoGpusGamerThenExtremo) {
     EXPECT_EQ(run.apply(1), 0);
     EXPECT_EQ(run.line(), okLine(24, 24));
     EXPECT_EQ(run.backup(), kGamerTwoGpus);
-    EXPECT_EQ(run.files.saves, 24);  // one save per newly recorded setting
+    EXPECT_EQ(run.files.saves, 3);  // one for the global rows, one per GPU
     for (int g = 0; g < 2; ++g) {
         const std::string p = "g" + std::to_string(g) + ".";
         EXPECT_EQ(fakeValue(run.adlx, p + "vsync-mode"), 1);
@@ -128,48 +128,88 @@ TEST(AmdApply, TwoGpusGamerThenExtremo) {
     EXPECT_TRUE(violations.empty()) << violations.front();
 }
 
-TEST(AmdApply, ExactCallOrderOfOneSetting) {
+// The settings of one GPU are all read and saved in one go before the first of them
+// changes; they are released after the changes, last obtained first.
+TEST(AmdApply, ExactCallOrderOfOneGpuPass) {
     AmdHarness run;
     run.adlx.withGpus({5});
     run.adlx.services1Result = ADLX_FAIL;
     run.adlx.services3Result = ADLX_NOT_SUPPORTED;
     run.adlx.setting("rsr").exists = false;
     for (const char* name : kPerGpuNames) {
-        run.adlx.setting(std::string("g0.") + name).exists = std::string(name) == "chill";
+        const std::string n = name;
+        run.adlx.setting("g0." + n).exists = n == "chill" || n == "boost" || n == "aa-mode";
     }
+    run.adlx.setting("g0.boost").value = 0;  // already where the preset wants it
     EXPECT_EQ(run.apply(1), 0);
-    EXPECT_EQ(run.line(), okLine(1, 1));
-    EXPECT_EQ(run.adlx.log, (Log{"Initialize",
-                                 "GetSystemServices",
-                                 "GetGPUs",
-                                 "Empty",
-                                 "Get3DSettingsServices",
-                                 "GetRadeonSuperResolution rsr",
-                                 "QueryInterface 1",
-                                 "QueryInterface 3",
-                                 "Size",
-                                 "At 0",
-                                 "gpu0.UniqueId",
-                                 "GetChill g0.chill",
-                                 "g0.chill.IsSupported",
-                                 "g0.chill.IsEnabled",
-                                 "save format=1\nvendor=amd\ngpu.5.chill=1\n",
-                                 "g0.chill.SetEnabled(0)",
-                                 "Release g0.chill",
-                                 "GetBoost g0.boost",
-                                 "GetFrameRateTargetControl g0.frtc",
-                                 "GetImageSharpening g0.sharpening",
-                                 "GetMorphologicalAntiAliasing g0.mlaa",
-                                 "GetAntiAliasing g0.aa-mode",
-                                 "GetAnisotropicFiltering g0.anisotropic",
-                                 "GetTessellation g0.tessellation-mode",
-                                 "GetWaitForVerticalRefresh g0.vsync-mode",
-                                 "Release gpu0",
-                                 "Size",
-                                 "Release services",
-                                 "Release gpus",
-                                 "Terminate",
-                                 "print"}));
+    EXPECT_EQ(run.line(), okLine(3, 2));
+    EXPECT_EQ(run.adlx.log,
+              (Log{"Initialize",
+                   "GetSystemServices",
+                   "GetGPUs",
+                   "Empty",
+                   "Get3DSettingsServices",
+                   "GetRadeonSuperResolution rsr",
+                   "QueryInterface 1",
+                   "QueryInterface 3",
+                   "Size",
+                   "At 0",
+                   "gpu0.UniqueId",
+                   "GetChill g0.chill",
+                   "g0.chill.IsSupported",
+                   "g0.chill.IsEnabled",
+                   "GetBoost g0.boost",
+                   "g0.boost.IsSupported",
+                   "g0.boost.IsEnabled",
+                   "GetFrameRateTargetControl g0.frtc",
+                   "GetImageSharpening g0.sharpening",
+                   "GetMorphologicalAntiAliasing g0.mlaa",
+                   "GetAntiAliasing g0.aa-mode",
+                   "g0.aa-mode.IsSupported",
+                   "g0.aa-mode.GetMode",
+                   "GetAnisotropicFiltering g0.anisotropic",
+                   "GetTessellation g0.tessellation-mode",
+                   "GetWaitForVerticalRefresh g0.vsync-mode",
+                   "save format=1\nvendor=amd\ngpu.5.aa-mode=3\ngpu.5.boost=0\ngpu.5.chill=1\n",
+                   "g0.chill.SetEnabled(0)",
+                   "g0.aa-mode.SetMode(0)",
+                   "Release g0.aa-mode",
+                   "Release g0.boost",
+                   "Release g0.chill",
+                   "Release gpu0",
+                   "Size",
+                   "Release services",
+                   "Release gpus",
+                   "Terminate",
+                   "print"}));
+}
+
+// A save that fails leaves its pass's settings alone; the values stay in the map, so the
+// next pass's save puts them on disk as well.
+TEST(AmdApply, FailedSaveHoldsBackOnlyItsOwnPass) {
+    AmdHarness run;
+    run.adlx.withGpus({1});
+    run.files.failingOpens = 1;  // the global rows' save
+    std::vector<std::string> violations;
+    watchBackupFirst(run, violations);
+    EXPECT_EQ(run.apply(1), 21);
+    EXPECT_EQ(run.line(), partialLine(13, 11));
+    EXPECT_EQ(run.files.saves, 1);
+    EXPECT_EQ(fakeValue(run.adlx, "rsr"), 1);
+    EXPECT_EQ(fakeValue(run.adlx, "afmf"), 1);
+    EXPECT_EQ(fakeValue(run.adlx, "g0.chill"), 0);
+    EXPECT_EQ(run.backup().rfind("format=1\nvendor=amd\nglobal.afmf=1\nglobal.rsr=1\ngpu.1.", 0),
+              0u);
+    EXPECT_TRUE(violations.empty());
+    expectCleanEnd(run);
+
+    // The next run finds the globals recorded and changes them without another save.
+    run.sink.lines.clear();
+    run.files.saves = 0;
+    EXPECT_EQ(run.apply(1), 0);
+    EXPECT_EQ(run.line(), okLine(13, 2));
+    EXPECT_EQ(run.files.saves, 0);
+    EXPECT_EQ(fakeValue(run.adlx, "rsr"), 0);
 }
 
 struct FaultCase {

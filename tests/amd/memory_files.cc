@@ -45,6 +45,10 @@ std::unique_ptr<WritableFile> MemoryFiles::openForWrite(const Path& path) {
     if (writeFails) {
         return nullptr;
     }
+    if (failingOpens > 0) {
+        --failingOpens;
+        return nullptr;
+    }
     return std::make_unique<MemoryFile>(*this, path);
 }
 

@@ -14,6 +14,7 @@ class MemoryFiles : public FileSystem {
     bool queryUnknown = false;
     bool readFails = false;
     bool writeFails = false;
+    int failingOpens = 0;  // this many next openings for write fail, then they work again
     std::vector<std::string>* log = nullptr;  // "save <bytes>", "remove"
     int saves = 0;
 

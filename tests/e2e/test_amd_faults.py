@@ -121,11 +121,15 @@ class ApplyFaults(AmdCase):
                           env={"SIM_ADLX_FAULTS": "SetEnabled:gpu0.boost=crash"}),
             b"", amd.SIM_CRASH_EXIT)
         entries = amd.parse_backup(self.backup.read_bytes())
-        # Everything up to the crash is recorded, boost included: its save came first.
-        self.assertEqual(sorted(entries), sorted(["format", "vendor", "global.rsr",
-                                                  "global.afmf", "gpu.7.chill", "gpu.7.boost"]))
+        # The crash came in the first GPU's changes: its settings were all saved before them.
+        gpu_keys = ["gpu.7." + name for name in (
+            "chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
+            "tessellation-mode", "vsync-mode", "fsr", "frame-generation")]
+        self.assertEqual(sorted(entries),
+                         sorted(["format", "vendor", "global.rsr", "global.afmf", *gpu_keys]))
         self.assertEqual(self.state()["gpu0.chill"], 0)
-        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(4), 0)
+        self.assertEqual(self.state()["gpu0.frtc"], 1)
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(13), 0)
         self.assertEqual(self.state(), amd.default_state())
 
 
