@@ -6,6 +6,14 @@ Peak memory is the largest resident set of the run's own process (the Windows pr
 runs inside the Wine process the benchmark starts; Wine's server, shared by all runs, is
 not counted), as the median over the runs.
 
+One more row shows what the NVIDIA loader's preload of six system libraries costs: the
+same status run from a copy named mfpmp.exe, the one program name the loader skips it for.
+Under Wine those libraries (cryptnet.dll brings in crypt32, user32, shell32 and more) are
+loaded and initialised from scratch in every process, which real Windows does far faster.
+Two more show preset-amd's own share of apply and restore: the same runs against a
+simulated driver that keeps no state file, so that its writes cost nothing (it saves its
+whole state to a new file and renames it at every write, which Wine makes slow).
+
 Usage: scripts/bench.py [--runs N]   (builds nothing: run scripts/test.sh or
 cmake --build --preset windows first)
 """
@@ -96,8 +104,12 @@ def main():
     amd = {"SIM_ADLX_STATE": winpath(WORK / "adlx-state.txt"), "SIM_ADLX_GPUS": "2"}
     empty = BIN / "bench" / "empty-program.exe"
     nv_exe = BIN / "nvidia" / "preset-nvidia.exe"
+    nv_unpreloaded = WORK / "mfpmp.exe"
+    shutil.copyfile(nv_exe, nv_unpreloaded)
     nv_backup = winpath(WORK / "nvidia-backup.txt")
     amd_backup = winpath(WORK / "amd-backup.txt")
+    amd_stateless = {"SIM_ADLX_GPUS": "2"}
+    amd_stateless_backup = winpath(WORK / "amd-stateless-backup.txt")
 
     series = Series()
     for run in range(opts.runs + 2):  # the first two runs warm Wine's caches and are dropped
@@ -105,10 +117,15 @@ def main():
         samples.append(("preset-nvidia status", *timed(nv_exe, ["status"], nv)))
         samples.append(("preset-nvidia apply gamer", *timed(nv_exe, ["apply", "gamer", nv_backup], nv)))
         samples.append(("preset-nvidia restore", *timed(nv_exe, ["restore", nv_backup], nv)))
+        samples.append(("  status without preload", *timed(nv_unpreloaded, ["status"], nv)))
         if have_amd:
             samples.append(("preset-amd status", *timed(amd_exe, ["status"], amd)))
             samples.append(("preset-amd apply gamer", *timed(amd_exe, ["apply", "gamer", amd_backup], amd)))
             samples.append(("preset-amd restore", *timed(amd_exe, ["restore", amd_backup], amd)))
+            samples.append(("  apply gamer, no state file",
+                            *timed(amd_exe, ["apply", "gamer", amd_stateless_backup], amd_stateless)))
+            samples.append(("  restore, no state file",
+                            *timed(amd_exe, ["restore", amd_stateless_backup], amd_stateless)))
         for name, seconds, line, code, peak in samples:
             if name != "empty program" and not line.startswith("result=ok"):
                 sys.exit(f"{name} failed: exit {code}: {line}")

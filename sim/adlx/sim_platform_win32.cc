@@ -76,17 +76,19 @@ std::optional<std::string> readWholeFile(const std::wstring& path) {
     }
 }
 
+// The state must survive the process ending at any call, which the rename alone ensures;
+// it need not survive a power cut, so nothing is forced to disk: every write of a setting
+// saves the state, and a flush each time would make the fake driver slower than the tool.
 bool replaceFileAtomically(const std::wstring& path, const std::string& bytes) {
     const std::wstring temporary = path + L".tmp";
     {
         Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid() || !writeAll(file.get(), bytes) || !FlushFileBuffers(file.get())) {
+        if (!file.valid() || !writeAll(file.get(), bytes)) {
             return false;
         }
     }
-    return MoveFileExW(temporary.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 void appendLine(const std::wstring& path, const std::string& line) {

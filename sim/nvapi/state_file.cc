@@ -61,8 +61,9 @@ class FileStore : public StateStore {
         return ok && parseState(bytes, profile, error);
     }
 
-    /// Temporary file, flushed, then one replacing rename: the state file always holds
-    /// a complete commit, the old one or the new one.
+    /// Temporary file, then one replacing rename: the state file always holds a complete
+    /// commit, the old one or the new one, however the process ends. Nothing is forced to
+    /// disk: a fake driver's state need not outlive a power cut.
     bool save(const Profile& profile, std::string& error) override {
         const std::wstring temporary = path_ + L".tmp";
         HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -74,13 +75,12 @@ class FileStore : public StateStore {
         const std::string text = formatState(profile);
         DWORD done = 0;
         bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
-                  done == text.size() && FlushFileBuffers(h);
+                  done == text.size();
         if (!ok) {
             error = lastError("writing the temporary state file");
         }
         ok = CloseHandle(h) && ok;
-        if (ok && !MoveFileExW(temporary.c_str(), path_.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (ok && !MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             error = lastError("renaming the temporary state file");
             ok = false;
         }
