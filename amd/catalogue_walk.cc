@@ -36,7 +36,8 @@ class PassObjects {
     template <typename Owner>
     void keepIfAsked(const RowVisitor& visitor, Owner& owner) {
         if (visitor.keepsSettingsForPass()) {
-            held_.emplace_back(owner.detach());
+            held_.emplace_back();  // if this cannot grow, `owner` still releases the object
+            held_.back() = InterfaceOwner(owner.detach());
         }
     }
 
