@@ -12,7 +12,7 @@ std::map<std::string, std::wstring> readSimEnvironment();
 /// The whole file, or nothing when it cannot be read.
 std::optional<std::string> readWholeFile(const std::wstring& path);
 
-/// Writes `bytes` to "<path>.tmp", flushes, and renames it over `path` in one step.
+/// Writes `bytes` to "<path>.tmp" and renames it over `path` in one step (no flush).
 bool replaceFileAtomically(const std::wstring& path, const std::string& bytes);
 
 /// Appends one line (a line feed is added) and hands it to the system at once, so a

@@ -76,9 +76,9 @@ std::optional<std::string> readWholeFile(const std::wstring& path) {
     }
 }
 
-// The state must survive the process ending at any call, which the rename alone ensures;
-// it need not survive a power cut, so nothing is forced to disk: every write of a setting
-// saves the state, and a flush each time would make the fake driver slower than the tool.
+// The state must survive the process ending at any call, which the rename alone ensures.
+// It need not survive a power cut, so nothing is forced to disk: the state is saved at
+// every write of a setting, and a flush each time would only slow every run down.
 bool replaceFileAtomically(const std::wstring& path, const std::string& bytes) {
     const std::wstring temporary = path + L".tmp";
     {
