@@ -35,6 +35,50 @@ std::string formatBackup(const BackupMap& map, std::string_view vendorWord) {
     return text;
 }
 
+template <typename Operation>
+auto BackupStore::retryWhileBusy(Operation operation) {
+    for (int attempt = 1;; ++attempt) {
+        const auto outcome = operation();
+        if (outcome != decltype(outcome)::busy || attempt > kBusyRetries) {
+            return outcome;
+        }
+        files_.pause(kBusyBackoff * attempt);
+    }
+}
+
+FileStatus BackupStore::remove(const Path& path) {
+    return retryWhileBusy([&] { return files_.removeFile(path); });
+}
+
+bool BackupStore::safeToUse(const Path& path) {
+    if (!files_.elevated()) {
+        return true;
+    }
+    const Path full = files_.fullPath(path);
+    if (full.empty()) {
+        return false;
+    }
+    // The volume's root is left out: it is where the path starts, and some systems
+    // (Wine's drive letters among them) make the root itself a link.
+    for (const Path& folder : directoryChain(parentDirectory(full))) {
+        const NameInfo info = files_.inspect(folder);
+        if (info.state == PathState::absent) {
+            break;  // nothing further down exists either; a save makes it, checking each
+        }
+        if (info.state == PathState::unknown || info.link) {
+            return false;
+        }
+    }
+    for (const Path& name : {full, temporaryPathFor(full)}) {
+        const NameInfo info = files_.inspect(name);
+        if (info.state == PathState::unknown ||
+            (info.state == PathState::present && (info.link || info.names > 1))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 LoadedBackup BackupStore::loadBackup(const Path& path) {
     LoadedBackup result;
     if (refusing_) {
@@ -42,7 +86,7 @@ LoadedBackup BackupStore::loadBackup(const Path& path) {
         return result;
     }
     std::string bytes;
-    switch (files_.readAll(path, bytes)) {
+    switch (retryWhileBusy([&] { return files_.readAll(path, bytes, kLargestBackup); })) {
         case ReadOutcome::ok:
             result.outcome = LoadOutcome::loaded;
             result.map = parseBackup(bytes);
@@ -51,25 +95,34 @@ LoadedBackup BackupStore::loadBackup(const Path& path) {
             result.outcome = LoadOutcome::absent;
             break;
         case ReadOutcome::failed:
+        case ReadOutcome::busy:
             result.outcome = LoadOutcome::unreadable;
             break;
     }
     return result;
 }
 
+bool BackupStore::removeStaleTemporary(const Path& temporary) {
+    const NameInfo info = files_.inspect(temporary);
+    return info.state == PathState::present && !info.link && info.names == 1 &&
+           remove(temporary) == FileStatus::ok;
+}
+
 bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
     if (refusing_) {
         return false;
     }
-    // A failed directory creation shows up when the temporary file cannot be opened.
+    // A failed directory creation shows up when the temporary file cannot be made.
     files_.makeDirectories(parentDirectory(path));
     const Path temporary = temporaryPathFor(path);
-    std::unique_ptr<WritableFile> file = files_.openForWrite(temporary);
-    if (!file && files_.query(temporary) == PathState::present && files_.removeFile(temporary)) {
+    // Made new, never opened over something that stands there: that could be a link to a
+    // file that is not ours.
+    std::unique_ptr<WritableFile> file = files_.createNew(temporary);
+    if (!file && removeStaleTemporary(temporary)) {
         // A temporary file left by a run that died before its rename, read-only perhaps:
         // it is ours and holds nothing the backup needs, and keeping it would refuse
         // every later save until someone deleted it by hand.
-        file = files_.openForWrite(temporary);
+        file = files_.createNew(temporary);
     }
     if (!file) {
         return false;
@@ -81,18 +134,21 @@ bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
     written = file->close() && written;
     file.reset();
     if (!written) {
-        files_.removeFile(temporary);
+        remove(temporary);
         return false;
     }
-    if (files_.replace(temporary, path)) {
+    const auto replaceBackup = [&] {
+        return retryWhileBusy([&] { return files_.replace(temporary, path); });
+    };
+    if (replaceBackup() == FileStatus::ok) {
         return true;
     }
     // A read-only backup refuses to be replaced; the user asked us to keep it, not to
     // freeze it, so clear the mark and try once more.
-    if (files_.clearReadOnly(path) && files_.replace(temporary, path)) {
+    if (files_.clearReadOnly(path) && replaceBackup() == FileStatus::ok) {
         return true;
     }
-    files_.removeFile(temporary);
+    remove(temporary);
     return false;
 }
 
@@ -101,7 +157,7 @@ PathState BackupStore::backupExists(const Path& path) {
 }
 
 bool BackupStore::removeBackup(const Path& path) {
-    return !refusing_ && files_.removeFile(path);
+    return !refusing_ && remove(path) == FileStatus::ok;
 }
 
 bool BackupStore::recordOriginal(const Path& path, BackupMap& map, const std::string& key,

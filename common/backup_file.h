@@ -3,6 +3,8 @@
 // name, so the name always holds either the complete old file or the complete new one.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -17,6 +19,16 @@ namespace backupkey {
 constexpr std::string_view kFormat = "format";
 constexpr std::string_view kVendor = "vendor";
 }  // namespace backupkey
+
+/// The largest backup file that is read. Ours hold a line per setting, a few KiB; anything
+/// bigger was not written by us and is refused without being read into memory.
+constexpr size_t kLargestBackup = 1024 * 1024;
+
+/// A file operation that finds the file busy (a virus scanner or indexer holding it for a
+/// moment) is tried again this many times, waiting `kBusyBackoff` times the attempt
+/// number before each: 1.375 s in all at most, well inside the lock wait.
+constexpr int kBusyRetries = 10;
+constexpr std::chrono::milliseconds kBusyBackoff{25};
 
 /// How loading went. `unreadable` means something stands at the path that could not be
 /// read: it must be treated as holding values we cannot see, never as an empty backup.
@@ -40,6 +52,13 @@ class BackupStore {
   public:
     BackupStore(FileSystem& files, std::string_view vendorWord)
         : files_(files), vendorWord_(vendorWord) {}
+
+    /// False when the process is elevated and the backup, its temporary file or an
+    /// existing folder on the way to them is a link, or the backup or its temporary file
+    /// has more than one name, or any of these cannot be looked at: an elevated run that
+    /// went through such a name could be made to touch a file its caller cannot. A run
+    /// that is not elevated can reach nothing its user could not, so every path is safe.
+    bool safeToUse(const Path& path);
 
     LoadedBackup loadBackup(const Path& path);
 
@@ -74,6 +93,14 @@ class BackupStore {
     bool refusing() const { return refusing_; }
 
   private:
+    /// Runs `operation` again while it reports `busy`, with the back-off above.
+    template <typename Operation>
+    auto retryWhileBusy(Operation operation);
+    FileStatus remove(const Path& path);
+    /// Removes a temporary file left by a run that died before its rename, but only once
+    /// it is shown to be a plain file: never a link, whose target is not ours.
+    bool removeStaleTemporary(const Path& temporary);
+
     FileSystem& files_;
     std::string vendorWord_;
     bool refusing_ = false;

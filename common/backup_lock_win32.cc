@@ -9,6 +9,7 @@
 #include "common/backup_lock.h"
 #include "common/backup_lock_key.h"
 #include "common/win32_handle.h"
+#include "common/win32_names.h"
 
 namespace {
 
@@ -19,15 +20,9 @@ constexpr wchar_t kMutexPrefix[] = L"Local\\preset-backup-";
 /// The full path, so that a relative and an absolute spelling meet; upper-cased, since
 /// Windows file names do not depend on letter case.
 Path canonicalPath(const Path& path) {
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    Path full = path;
-    if (size > 0) {
-        std::wstring buffer(size, L'\0');
-        const DWORD written = GetFullPathNameW(path.c_str(), size, buffer.data(), nullptr);
-        if (written > 0 && written < size) {
-            buffer.resize(written);
-            full = std::move(buffer);
-        }
+    Path full = fullPathName(path);
+    if (full.empty()) {
+        full = path;
     }
     if (full.empty()) {
         return full;

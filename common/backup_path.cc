@@ -65,6 +65,14 @@ Path parentDirectory(const Path& path) {
     return path.substr(0, end);
 }
 
+Path leafName(const Path& path) {
+    size_t start = path.size();
+    while (start > 0 && !isSeparator(path[start - 1])) {
+        --start;
+    }
+    return path.substr(start);
+}
+
 Path temporaryPathFor(const Path& path) {
     return path + L".tmp";
 }

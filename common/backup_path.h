@@ -12,6 +12,10 @@
 /// into its root: "C:\b.txt" gives "C:\", "/b.txt" gives "/", "b.txt" gives "".
 Path parentDirectory(const Path& path);
 
+/// The last component of `path`: what follows its last separator ("C:\a\b.txt" gives
+/// "b.txt"), the whole text when it has none.
+Path leafName(const Path& path);
+
 /// Where a save writes before it renames: the whole path with ".tmp" appended.
 Path temporaryPathFor(const Path& path);
 

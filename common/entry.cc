@@ -12,16 +12,21 @@ int commandLineError(Host& host, std::string_view message, int code) {
     return code;
 }
 
-/// Runs `command` holding the backup path's lock, or, when another run keeps it, with a
-/// store that refuses everything. The lock is let go only after the backend returned, its
-/// line printed and its driver closed.
+/// Runs `command` holding the backup path's lock, or, when another run keeps it or the
+/// path is not safe for this process to use, with a store that refuses everything. The
+/// lock is let go only after the backend returned, its line printed and its driver closed.
 template <typename Command>
 int withBackupLock(BackupLock& lock, Host& host, const Path& backupPath, Command command) {
     const std::unique_ptr<HeldBackupLock> held = lock.acquire(backupPath, kBackupLockWait);
-    if (!held) {
+    if (!held || !host.backups.safeToUse(backupPath)) {
         host.backups.refuseAll();
     }
     return command();
+}
+
+/// An empty backup path names no file: the system would take it for the working folder.
+bool givesBackupPath(int argc, const wchar_t* const* argv, int at) {
+    return argc > at && argv[at][0] != L'\0';
 }
 
 int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
@@ -33,7 +38,7 @@ int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host&
     if (equalsIgnoringAsciiCase(command, "status")) {
         return backend.status(host);
     }
-    if (equalsIgnoringAsciiCase(command, "apply") && argc >= 4) {
+    if (equalsIgnoringAsciiCase(command, "apply") && givesBackupPath(argc, argv, 3)) {
         const PresetLevel level = parsePresetLevel(argv[2]);
         if (level == kNoPreset) {
             return commandLineError(host, framemessage::kBadPreset, exitcode::kUnknownPreset);
@@ -42,7 +47,7 @@ int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host&
         return withBackupLock(lock, host, backupPath,
                               [&] { return backend.apply(host, level, backupPath); });
     }
-    if (equalsIgnoringAsciiCase(command, "restore") && argc >= 3) {
+    if (equalsIgnoringAsciiCase(command, "restore") && givesBackupPath(argc, argv, 2)) {
         const Path backupPath(argv[2]);
         return withBackupLock(lock, host, backupPath,
                               [&] { return backend.restore(host, backupPath); });

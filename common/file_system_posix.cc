@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cwchar>
+#include <thread>
 
 #include "common/file_system.h"
 
@@ -29,6 +30,27 @@ std::string narrow(const Path& path) {
             out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
             out += static_cast<char>(0x80 | (c & 0x3F));
         }
+    }
+    return out;
+}
+
+/// The UTF-8 text `bytes` as wide text; bytes that are not UTF-8 pass one by one.
+Path widen(const std::string& bytes) {
+    Path out;
+    for (size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (lead < 0x80 || i + length > bytes.size() || lead < 0xC0) {
+            out += static_cast<wchar_t>(lead);
+            ++i;
+            continue;
+        }
+        uint32_t c = lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+        }
+        out += static_cast<wchar_t>(c);
+        i += length;
     }
     return out;
 }
@@ -71,6 +93,30 @@ class PosixFile : public WritableFile {
 
 class PosixFileSystem : public FileSystem {
   public:
+    bool elevated() override { return ::geteuid() == 0; }
+
+    Path fullPath(const Path& path) override {
+        if (path.empty() || path[0] == L'/') {
+            return path;
+        }
+        char buffer[4096];
+        if (::getcwd(buffer, sizeof buffer) == nullptr) {
+            return Path();
+        }
+        return widen(buffer) + L"/" + path;
+    }
+
+    NameInfo inspect(const Path& path) override {
+        struct stat st;
+        if (::lstat(narrow(path).c_str(), &st) != 0) {
+            return NameInfo{isNotFound(errno) || path.empty() ? PathState::absent
+                                                              : PathState::unknown};
+        }
+        const bool directory = S_ISDIR(st.st_mode);
+        return NameInfo{PathState::present, S_ISLNK(st.st_mode),
+                        directory ? 1u : static_cast<unsigned>(st.st_nlink)};
+    }
+
     PathState query(const Path& path) override {
         struct stat st;
         if (::lstat(narrow(path).c_str(), &st) == 0) {
@@ -93,14 +139,21 @@ class PosixFileSystem : public FileSystem {
         return ::stat(text.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
 
-    ReadOutcome readAll(const Path& path, std::string& bytes) override {
-        int fd = ::open(narrow(path).c_str(), O_RDONLY | O_CLOEXEC);
+    ReadOutcome readAll(const Path& path, std::string& bytes, size_t limit) override {
+        const int flags = O_RDONLY | O_CLOEXEC | (elevated() ? O_NOFOLLOW : 0);
+        int fd = ::open(narrow(path).c_str(), flags);
         if (fd < 0) {
             return isNotFound(errno) || path.empty() ? ReadOutcome::absent : ReadOutcome::failed;
         }
         bytes.clear();
         char buffer[65536];
         ReadOutcome outcome = ReadOutcome::ok;
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) > limit ||
+            (elevated() && st.st_nlink > 1)) {
+            ::close(fd);
+            return ReadOutcome::failed;
+        }
         for (;;) {
             ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) {
@@ -113,24 +166,28 @@ class PosixFileSystem : public FileSystem {
             if (n == 0) {
                 break;
             }
+            if (bytes.size() + static_cast<size_t>(n) > limit) {
+                outcome = ReadOutcome::failed;
+                break;
+            }
             bytes.append(buffer, static_cast<size_t>(n));
         }
         ::close(fd);
         return outcome;
     }
 
-    std::unique_ptr<WritableFile> openForWrite(const Path& path) override {
-        int fd = ::open(narrow(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::unique_ptr<WritableFile> createNew(const Path& path) override {
+        int fd = ::open(narrow(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) {
             return nullptr;
         }
         return std::make_unique<PosixFile>(fd);
     }
 
-    bool replace(const Path& from, const Path& to) override {
+    FileStatus replace(const Path& from, const Path& to) override {
         const std::string target = narrow(to);
         if (::rename(narrow(from).c_str(), target.c_str()) != 0) {
-            return false;
+            return FileStatus::failed;
         }
         // The rename itself is durable only once its directory is.
         std::string dir = narrow(to);
@@ -141,7 +198,7 @@ class PosixFileSystem : public FileSystem {
             ::fsync(fd);
             ::close(fd);
         }
-        return true;
+        return FileStatus::ok;
     }
 
     bool clearReadOnly(const Path& path) override {
@@ -153,9 +210,12 @@ class PosixFileSystem : public FileSystem {
         return ::chmod(text.c_str(), st.st_mode | S_IWUSR) == 0;
     }
 
-    bool removeFile(const Path& path) override {
-        return ::unlink(narrow(path).c_str()) == 0 || errno == ENOENT;
+    FileStatus removeFile(const Path& path) override {
+        return ::unlink(narrow(path).c_str()) == 0 || errno == ENOENT ? FileStatus::ok
+                                                                      : FileStatus::failed;
     }
+
+    void pause(std::chrono::milliseconds wait) override { std::this_thread::sleep_for(wait); }
 };
 
 }  // namespace

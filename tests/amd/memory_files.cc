@@ -30,19 +30,19 @@ PathState MemoryFiles::query(const Path& path) {
     return has(path) ? PathState::present : PathState::absent;
 }
 
-ReadOutcome MemoryFiles::readAll(const Path& path, std::string& bytes) {
+ReadOutcome MemoryFiles::readAll(const Path& path, std::string& bytes, size_t limit) {
     if (!has(path)) {
         return ReadOutcome::absent;
     }
-    if (readFails) {
+    if (readFails || files[path].size() > limit) {
         return ReadOutcome::failed;
     }
     bytes = files[path];
     return ReadOutcome::ok;
 }
 
-std::unique_ptr<WritableFile> MemoryFiles::openForWrite(const Path& path) {
-    if (writeFails) {
+std::unique_ptr<WritableFile> MemoryFiles::createNew(const Path& path) {
+    if (writeFails || has(path)) {
         return nullptr;
     }
     if (failingOpens > 0) {
@@ -52,10 +52,10 @@ std::unique_ptr<WritableFile> MemoryFiles::openForWrite(const Path& path) {
     return std::make_unique<MemoryFile>(*this, path);
 }
 
-bool MemoryFiles::replace(const Path& from, const Path& to) {
+FileStatus MemoryFiles::replace(const Path& from, const Path& to) {
     auto found = files.find(from);
     if (found == files.end()) {
-        return false;
+        return FileStatus::failed;
     }
     files[to] = found->second;
     files.erase(from);
@@ -63,13 +63,13 @@ bool MemoryFiles::replace(const Path& from, const Path& to) {
     if (log != nullptr) {
         log->push_back("save " + files[to]);
     }
-    return true;
+    return FileStatus::ok;
 }
 
-bool MemoryFiles::removeFile(const Path& path) {
+FileStatus MemoryFiles::removeFile(const Path& path) {
     files.erase(path);
     if (log != nullptr) {
         log->push_back("remove");
     }
-    return true;
+    return FileStatus::ok;
 }

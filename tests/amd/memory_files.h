@@ -18,13 +18,17 @@ class MemoryFiles : public FileSystem {
     std::vector<std::string>* log = nullptr;  // "save <bytes>", "remove"
     int saves = 0;
 
+    bool elevated() override { return false; }
+    Path fullPath(const Path& path) override { return path; }
+    NameInfo inspect(const Path& path) override { return NameInfo{query(path)}; }
     PathState query(const Path& path) override;
     bool makeDirectories(const Path&) override { return true; }
-    ReadOutcome readAll(const Path& path, std::string& bytes) override;
-    std::unique_ptr<WritableFile> openForWrite(const Path& path) override;
-    bool replace(const Path& from, const Path& to) override;
+    ReadOutcome readAll(const Path& path, std::string& bytes, size_t limit) override;
+    std::unique_ptr<WritableFile> createNew(const Path& path) override;
+    FileStatus replace(const Path& from, const Path& to) override;
     bool clearReadOnly(const Path&) override { return false; }
-    bool removeFile(const Path& path) override;
+    FileStatus removeFile(const Path& path) override;
+    void pause(std::chrono::milliseconds) override {}
 
     bool has(const Path& path) const { return files.count(path) != 0; }
 };

@@ -57,11 +57,11 @@ TEST_F(PosixFileSystemTest, QueryTellsAbsentPresentAndUnknown) {
 
 TEST_F(PosixFileSystemTest, ReadTellsAbsentFromUnreadable) {
     std::string bytes;
-    EXPECT_EQ(fs.readAll(wide("none"), bytes), ReadOutcome::absent);
+    EXPECT_EQ(fs.readAll(wide("none"), bytes, kLargestBackup), ReadOutcome::absent);
     mkdir((dir + "/sub").c_str(), 0755);
-    EXPECT_EQ(fs.readAll(wide("sub"), bytes), ReadOutcome::failed);
+    EXPECT_EQ(fs.readAll(wide("sub"), bytes, kLargestBackup), ReadOutcome::failed);
     std::ofstream(dir + "/f", std::ios::binary) << std::string("a\r\nb\0c", 6);
-    EXPECT_EQ(fs.readAll(wide("f"), bytes), ReadOutcome::ok);
+    EXPECT_EQ(fs.readAll(wide("f"), bytes, kLargestBackup), ReadOutcome::ok);
     EXPECT_EQ(bytes, std::string("a\r\nb\0c", 6));
 }
 
@@ -87,7 +87,7 @@ TEST_F(PosixFileSystemTest, ClearReadOnlyAndRemove) {
     chmod((dir + "/f").c_str(), 0444);
     EXPECT_TRUE(fs.clearReadOnly(wide("f")));
     chmod((dir + "/f").c_str(), 0444);
-    EXPECT_TRUE(fs.removeFile(wide("f")));
+    EXPECT_EQ(fs.removeFile(wide("f")), FileStatus::ok);
     EXPECT_FALSE(exists("f"));
-    EXPECT_TRUE(fs.removeFile(wide("f"))) << "already gone is no error";
+    EXPECT_EQ(fs.removeFile(wide("f")), FileStatus::ok) << "already gone is no error";
 }

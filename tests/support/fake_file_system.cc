@@ -16,14 +16,62 @@ bool FakeFileSystem::shouldFail(const std::string& op) {
     return it != failures_.end() && (it->second == 0 || it->second == call);
 }
 
+bool FakeFileSystem::isBusy(const std::string& op) {
+    auto it = busy_.find(op);
+    if (it == busy_.end() || it->second == 0) {
+        return false;
+    }
+    --it->second;
+    return true;
+}
+
+bool FakeFileSystem::refuses(const Path& path) const {
+    if (!runsElevated) {
+        return false;
+    }
+    auto file = files.find(path);
+    if (file != files.end() && file->second.names > 1) {
+        return true;
+    }
+    for (Path name = path;; name = parentDirectory(name)) {
+        if (links.count(name) != 0) {
+            return true;
+        }
+        if (parentDirectory(name) == name || parentDirectory(name).empty()) {
+            return false;
+        }
+    }
+}
+
+NameInfo FakeFileSystem::inspect(const Path& path) {
+    log.push_back("inspect " + narrowForTest(path));
+    Notify notify(*this);
+    if (unknownPaths.count(path) != 0 || shouldFail("inspect")) {
+        return NameInfo{PathState::unknown};
+    }
+    if (links.count(path) != 0) {
+        return NameInfo{PathState::present, true};
+    }
+    auto file = files.find(path);
+    if (file != files.end()) {
+        return NameInfo{PathState::present, false, file->second.names};
+    }
+    return NameInfo{directories.count(path) != 0 ? PathState::present : PathState::absent};
+}
+
+void FakeFileSystem::pause(std::chrono::milliseconds wait) {
+    log.push_back("pause " + std::to_string(wait.count()));
+}
+
 PathState FakeFileSystem::query(const Path& path) {
     log.push_back("query " + narrowForTest(path));
     Notify notify(*this);
     if (unknownPaths.count(path) != 0 || shouldFail("query")) {
         return PathState::unknown;
     }
-    return files.count(path) != 0 || directories.count(path) != 0 ? PathState::present
-                                                                  : PathState::absent;
+    return files.count(path) != 0 || directories.count(path) != 0 || links.count(path) != 0
+               ? PathState::present
+               : PathState::absent;
 }
 
 bool FakeFileSystem::makeDirectories(const Path& dir) {
@@ -36,15 +84,22 @@ bool FakeFileSystem::makeDirectories(const Path& dir) {
     return true;
 }
 
-ReadOutcome FakeFileSystem::readAll(const Path& path, std::string& bytes) {
+ReadOutcome FakeFileSystem::readAll(const Path& path, std::string& bytes, size_t limit) {
     log.push_back("read " + narrowForTest(path));
     Notify notify(*this);
-    if (unreadablePaths.count(path) != 0 || directories.count(path) != 0 || shouldFail("read")) {
+    if (isBusy("read")) {
+        return ReadOutcome::busy;
+    }
+    if (unreadablePaths.count(path) != 0 || directories.count(path) != 0 || refuses(path) ||
+        shouldFail("read")) {
         return ReadOutcome::failed;
     }
     auto it = files.find(path);
     if (it == files.end()) {
         return ReadOutcome::absent;
+    }
+    if (it->second.bytes.size() > limit) {
+        return ReadOutcome::failed;
     }
     bytes = it->second.bytes;
     return ReadOutcome::ok;
@@ -90,56 +145,63 @@ class FakeWritableFile : public WritableFile {
     Path path_;
 };
 
-std::unique_ptr<WritableFile> FakeFileSystem::openForWrite(const Path& path) {
+std::unique_ptr<WritableFile> FakeFileSystem::createNew(const Path& path) {
     log.push_back("open " + narrowForTest(path));
     Notify notify(*this);
-    if (shouldFail("open") || directories.count(path) != 0) {
+    if (shouldFail("open") || directories.count(path) != 0 || files.count(path) != 0 ||
+        links.count(path) != 0 || refuses(path)) {
         return nullptr;
     }
     if (openNeedsDirectory && directories.count(parentDirectory(path)) == 0) {
-        return nullptr;
-    }
-    auto it = files.find(path);
-    if (it != files.end() && it->second.readOnly) {
         return nullptr;
     }
     files[path].bytes.clear();
     return std::make_unique<FakeWritableFile>(*this, path);
 }
 
-bool FakeFileSystem::replace(const Path& from, const Path& to) {
+FileStatus FakeFileSystem::replace(const Path& from, const Path& to) {
     log.push_back("replace " + narrowForTest(from) + " " + narrowForTest(to));
     Notify notify(*this);
-    if (shouldFail("replace") || files.count(from) == 0 || directories.count(to) != 0) {
-        return false;
+    if (isBusy("replace")) {
+        return FileStatus::busy;
+    }
+    if (shouldFail("replace") || files.count(from) == 0 || directories.count(to) != 0 ||
+        refuses(from) || parentDirectory(from) != parentDirectory(to)) {
+        return FileStatus::failed;
     }
     auto target = files.find(to);
     if (target != files.end() && target->second.readOnly && replaceRefusesReadOnly) {
-        return false;
+        return FileStatus::failed;
     }
+    links.erase(to);  // a rename replaces the name, link or not
     files[to] = files[from];
     files[to].readOnly = false;
     files.erase(from);
-    return true;
+    return FileStatus::ok;
 }
 
 bool FakeFileSystem::clearReadOnly(const Path& path) {
     log.push_back("clear-readonly " + narrowForTest(path));
     Notify notify(*this);
     auto it = files.find(path);
-    if (shouldFail("clear-readonly") || it == files.end() || !it->second.readOnly) {
+    if (shouldFail("clear-readonly") || it == files.end() || !it->second.readOnly ||
+        refuses(path)) {
         return false;
     }
     it->second.readOnly = false;
     return true;
 }
 
-bool FakeFileSystem::removeFile(const Path& path) {
+FileStatus FakeFileSystem::removeFile(const Path& path) {
     log.push_back("remove " + narrowForTest(path));
     Notify notify(*this);
-    if (shouldFail("remove")) {
-        return false;
+    if (isBusy("remove")) {
+        return FileStatus::busy;
+    }
+    if (shouldFail("remove") || refuses(path)) {
+        return FileStatus::failed;
     }
     files.erase(path);
-    return true;
+    links.erase(path);
+    return FileStatus::ok;
 }

@@ -14,15 +14,21 @@ class FakeFileSystem : public FileSystem {
     struct Entry {
         std::string bytes;  // as on disk
         bool readOnly = false;
+        unsigned names = 1;  // hard links
     };
 
-    /// Names of the operations, as they appear in `log` and in `failOn`.
-    /// "query", "mkdir", "read", "open", "write", "flush", "close", "replace",
-    /// "clear-readonly", "remove".
+    /// Names of the operations, as they appear in `log`, in `failOn` and `busyFor`.
+    /// "inspect", "query", "mkdir", "read", "open" (a new file), "write", "flush", "close",
+    /// "replace", "clear-readonly", "remove"; "pause <ms>" records a wait.
     std::vector<std::string> log;
 
     std::map<Path, Entry> files;
     std::set<Path> directories;
+    /// Names that are links (symbolic links, junctions): present, and, when `runsElevated`,
+    /// refused by every operation on them or on a name below them, as the Windows layer
+    /// refuses what its handle checks show.
+    std::set<Path> links;
+    bool runsElevated = false;
     /// Paths whose query cannot be answered, and paths that exist but cannot be read.
     std::set<Path> unknownPaths;
     std::set<Path> unreadablePaths;
@@ -44,17 +50,28 @@ class FakeFileSystem : public FileSystem {
 
     /// Makes the `nth` (1-based) call of operation `op` fail; 0 makes every call fail.
     void failOn(const std::string& op, int nth = 0) { failures_[op] = nth; }
+    /// Makes the next `times` calls of `op` report the file busy, then lets them through.
+    void busyFor(const std::string& op, int times) { busy_[op] = times; }
 
+    bool elevated() override { return runsElevated; }
+    Path fullPath(const Path& path) override { return path; }
+    NameInfo inspect(const Path& path) override;
     PathState query(const Path& path) override;
     bool makeDirectories(const Path& dir) override;
-    ReadOutcome readAll(const Path& path, std::string& bytes) override;
-    std::unique_ptr<WritableFile> openForWrite(const Path& path) override;
-    bool replace(const Path& from, const Path& to) override;
+    ReadOutcome readAll(const Path& path, std::string& bytes, size_t limit) override;
+    std::unique_ptr<WritableFile> createNew(const Path& path) override;
+    FileStatus replace(const Path& from, const Path& to) override;
     bool clearReadOnly(const Path& path) override;
-    bool removeFile(const Path& path) override;
+    FileStatus removeFile(const Path& path) override;
+    void pause(std::chrono::milliseconds wait) override;
 
     /// Counts the call and tells whether it must fail.
     bool shouldFail(const std::string& op);
+    /// Whether this call of `op` finds the file busy.
+    bool isBusy(const std::string& op);
+    /// Whether an elevated process must refuse `path`: a link at it or on the way to it,
+    /// or a file there with more than one name.
+    bool refuses(const Path& path) const;
 
   private:
     friend class FakeWritableFile;
@@ -75,6 +92,7 @@ class FakeFileSystem : public FileSystem {
     };
 
     std::map<std::string, int> failures_;
+    std::map<std::string, int> busy_;
     std::map<std::string, int> calls_;
 };
 
