@@ -3,6 +3,10 @@
 // Whatever the save cannot do, the backup that stood there stays byte for byte.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "common/backup_file.h"
 #include "tests/support/fake_file_system.h"
 
@@ -96,4 +100,119 @@ TEST(BackupHostileState, LongAndNonAsciiPathsReachTheFileLayerAsGiven) {
     EXPECT_EQ(files.directories.count(dir + L"\\.."), 1u);
     EXPECT_EQ(files.files.count(path), 1u);
     EXPECT_EQ(files.files.count(path + L".tmp"), 0u);
+}
+
+TEST(BackupHostileState, ElevatedRunRefusesLinksAndSecondNamesOnTheWay) {
+    // What Wine cannot show: Windows marks a file link on its handle, junctions carry
+    // tags, and a run that is not elevated may use any path its user can.
+    struct Case {
+        const char* name;
+        std::function<void(FakeFileSystem&)> plant;
+        bool elevated;
+        bool safe;
+    } cases[] = {
+        {"plain backup", [](FakeFileSystem&) {}, true, true},
+        {"nothing there yet",
+         [](FakeFileSystem& f) {
+             f.directories.clear();
+             f.files.clear();
+         },
+         true, true},
+        {"link at the backup", [](FakeFileSystem& f) { f.links.insert(kPath); }, true, false},
+        {"link at the backup, not elevated", [](FakeFileSystem& f) { f.links.insert(kPath); },
+         false, true},
+        {"link at the temporary file", [](FakeFileSystem& f) { f.links.insert(kTemp); }, true,
+         false},
+        {"junction on the way", [](FakeFileSystem& f) { f.links.insert(L"C:\\saves"); }, true,
+         false},
+        {"link at the volume's root", [](FakeFileSystem& f) { f.links.insert(L"C:\\"); }, true,
+         true},
+        {"backup with a second name", [](FakeFileSystem& f) { f.files[kPath].names = 2; }, true,
+         false},
+        {"temporary file with a second name",
+         [](FakeFileSystem& f) {
+             f.files[kTemp] = {kStale, false, 2};
+         },
+         true, false},
+        {"folder that cannot be looked at",
+         [](FakeFileSystem& f) { f.unknownPaths.insert(L"C:\\saves"); }, true, false},
+        {"backup that cannot be looked at", [](FakeFileSystem& f) { f.unknownPaths.insert(kPath); },
+         true, false},
+    };
+    for (const Case& c : cases) {
+        FakeFileSystem files;
+        files.directories.insert(L"C:\\saves");
+        files.files[kPath].bytes = kOld;
+        files.runsElevated = c.elevated;
+        c.plant(files);
+        BackupStore store(files, "nvidia");
+        EXPECT_EQ(store.safeToUse(kPath), c.safe) << c.name;
+        for (const std::string& entry : files.log) {
+            EXPECT_EQ(entry.rfind("inspect ", 0), 0u) << c.name << ": only looked, " << entry;
+        }
+    }
+}
+
+TEST(BackupHostileState, LinkAtTheTemporaryPathIsNeverRemovedAndRefusesTheSave) {
+    FakeFileSystem files;
+    files.files[kPath].bytes = kOld;
+    files.links.insert(kTemp);
+    BackupStore store(files, "nvidia");
+    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
+    EXPECT_EQ(files.links.count(kTemp), 1u);
+    EXPECT_EQ(files.files.at(kPath).bytes, kOld);
+    EXPECT_FALSE(logHas(files, "remove C:\\saves\\backup.txt.tmp"));
+}
+
+TEST(BackupHostileState, BusyFileIsTriedAgainWithAGrowingWaitThenGivenUp) {
+    // Virus scanners and indexers hold a file for a moment: 25 ms times the attempt, ten
+    // tries more at most (1.375 s in all).
+    const std::vector<std::string> threeWaits = {"pause 25", "pause 50", "pause 75"};
+    std::vector<std::string> allWaits;
+    for (int attempt = 1; attempt <= kBusyRetries; ++attempt) {
+        allWaits.push_back("pause " + std::to_string(25 * attempt));
+    }
+    struct Case {
+        const char* op;
+        int busyTimes;
+        bool works;
+    } cases[] = {{"read", 3, true},      {"read", 11, false}, {"replace", 3, true},
+                 {"replace", 11, false}, {"remove", 3, true}, {"remove", 11, false}};
+    for (const Case& c : cases) {
+        FakeFileSystem files;
+        files.files[kPath].bytes = kOld;
+        files.busyFor(c.op, c.busyTimes);
+        BackupStore store(files, "nvidia");
+        bool worked = false;
+        if (std::string(c.op) == "read") {
+            worked = store.loadBackup(kPath).outcome == LoadOutcome::loaded;
+        } else if (std::string(c.op) == "replace") {
+            worked = store.saveBackup(kPath, {{"k", "v"}});
+        } else {
+            worked = store.removeBackup(kPath);
+        }
+        const std::string what = std::string(c.op) + " busy " + std::to_string(c.busyTimes);
+        EXPECT_EQ(worked, c.works) << what;
+        std::vector<std::string> waits;
+        for (const std::string& entry : files.log) {
+            if (entry.rfind("pause ", 0) == 0) {
+                waits.push_back(entry);
+            }
+        }
+        EXPECT_EQ(waits, c.works ? threeWaits : allWaits) << what;
+        EXPECT_EQ(files.files.count(kPath), std::string(c.op) == "remove" && c.works ? 0u : 1u)
+            << what;
+    }
+}
+
+TEST(BackupHostileState, BackupOverOneMebibyteIsUnreadableAndKept) {
+    for (size_t size : {kLargestBackup, kLargestBackup + 1}) {
+        FakeFileSystem files;
+        files.files[kPath].bytes = std::string(size, 'a');
+        BackupStore store(files, "nvidia");
+        EXPECT_EQ(store.loadBackup(kPath).outcome,
+                  size > kLargestBackup ? LoadOutcome::unreadable : LoadOutcome::loaded)
+            << size;
+        EXPECT_EQ(files.files.at(kPath).bytes.size(), size);
+    }
 }

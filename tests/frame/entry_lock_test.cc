@@ -71,10 +71,16 @@ struct EntryRun {
     int heldAfter;
 };
 
-EntryRun run(std::vector<const wchar_t*> args, bool busy) {
+/// A run as the front-end starts it; `elevatedWithLink` plants a link on the way to the
+/// backup of a run with administrator rights.
+EntryRun run(std::vector<const wchar_t*> args, bool busy, bool elevatedWithLink = false) {
     FakeFileSystem files;
     files.files[kBackup].bytes = kBytes;
     files.directories.insert(L"C:\\b");
+    if (elevatedWithLink) {
+        files.runsElevated = true;
+        files.links.insert(L"C:\\b");
+    }
     FakeBackupLock lock;
     lock.busy = busy;
     gLock = &lock;
@@ -121,22 +127,27 @@ TEST_F(EntryLockTest, FreeLockIsHeldForTheWholeCommandAndLetGoAfter) {
     }
 }
 
-TEST_F(EntryLockTest, BusyLockGivesTheBackendARefusingStoreThatTouchesNoFile) {
-    for (const auto& args : {kApply, kRestore}) {
-        const EntryRun r = run(args, true);
-        EXPECT_EQ(r.code, 33) << "the backend's own failure line and code stand";
-        EXPECT_TRUE(r.lines.empty());
-        ASSERT_TRUE(gSeen.called);
-        EXPECT_EQ(gSeen.heldDuringRun, 0);
-        EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000"}));
-        EXPECT_EQ(gSeen.load, LoadOutcome::unreadable);
-        EXPECT_EQ(gSeen.entries, 0u);
-        EXPECT_EQ(gSeen.exists, PathState::unknown);
-        EXPECT_FALSE(gSeen.saved);
-        EXPECT_FALSE(gSeen.recorded);
-        EXPECT_FALSE(gSeen.removed);
-        EXPECT_TRUE(r.fileLog.empty());
-        EXPECT_EQ(r.bytesAfter, kBytes);
+TEST_F(EntryLockTest, BusyLockOrUnsafePathGivesTheBackendARefusingStoreThatTouchesNoFile) {
+    for (const bool busy : {true, false}) {
+        for (const auto& args : {kApply, kRestore}) {
+            const EntryRun r = run(args, busy, /*elevatedWithLink=*/!busy);
+            EXPECT_EQ(r.code, 33) << "the backend's own failure line and code stand";
+            EXPECT_TRUE(r.lines.empty());
+            ASSERT_TRUE(gSeen.called);
+            EXPECT_EQ(gSeen.heldDuringRun, busy ? 0 : 1);
+            EXPECT_EQ(r.lockLog.front(), "acquire C:\\b\\backup.txt 10000");
+            EXPECT_EQ(gSeen.load, LoadOutcome::unreadable);
+            EXPECT_EQ(gSeen.entries, 0u);
+            EXPECT_EQ(gSeen.exists, PathState::unknown);
+            EXPECT_FALSE(gSeen.saved);
+            EXPECT_FALSE(gSeen.recorded);
+            EXPECT_FALSE(gSeen.removed);
+            for (const std::string& entry : r.fileLog) {
+                EXPECT_EQ(entry.rfind("inspect ", 0), 0u) << "only looked: " << entry;
+            }
+            EXPECT_EQ(r.fileLog.empty(), busy);
+            EXPECT_EQ(r.bytesAfter, kBytes);
+        }
     }
 }
 
