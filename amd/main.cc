@@ -5,6 +5,7 @@
 #include "common/backup_lock.h"
 #include "common/entry.h"
 #include "common/file_system.h"
+#include "common/process_start.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ int restore(Host& host, const Path& backupPath) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    hardenProcessStart();
     StdoutSink sink;
     ResultPrinter out(amdword::kVendorLine, sink);
     BackupStore backups(platformFileSystem(), amdword::kVendorFile);

@@ -2,6 +2,7 @@
 #include "common/backup_lock.h"
 #include "common/entry.h"
 #include "common/file_system.h"
+#include "common/process_start.h"
 #include "nvidia/loader/process_nvapi.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
@@ -23,6 +24,7 @@ int restore(Host& host, const Path& backupPath) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    hardenProcessStart();
     StdoutSink sink;
     ResultPrinter out(nvidiaword::kVendorLine, sink);
     BackupStore backups(platformFileSystem(), nvidiaword::kVendorFile);

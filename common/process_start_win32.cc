@@ -1,0 +1,57 @@
+// Process start on Win32. Both calls are looked up in kernel32 at run time: a Windows 7
+// without the library-search update lacks the first, Windows 7 lacks the second entirely
+// and systems that predate the redirection-trust policy refuse it, and the programs must
+// still run there as they did before.
+#include <windows.h>
+
+#include "common/process_start.h"
+
+namespace {
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+using SetProcessMitigationPolicyFn = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+
+static_assert(ProcessRedirectionTrustPolicy == 16, "the policy class the system knows");
+
+/// The functions this file calls; each stays null where kernel32 lacks it.
+struct StartFunctions {
+    SetDefaultDllDirectoriesFn setDefaultDllDirectories{nullptr};
+    SetProcessMitigationPolicyFn setProcessMitigationPolicy{nullptr};
+};
+
+/// The FARPROC cast, through void (*)() so -Wcast-function-type stays quiet. A copy of
+/// the loaders' helpers, which live in the vendor folders that common/ does not use.
+template <typename Fn>
+Fn exportAs(FARPROC address) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
+}
+
+StartFunctions findStartFunctions() {
+    StartFunctions found;
+    // kernel32 is in every process already; this takes no reference, so nothing to free.
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 == nullptr) {
+        return found;
+    }
+    found.setDefaultDllDirectories =
+        exportAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel32, "SetDefaultDllDirectories"));
+    found.setProcessMitigationPolicy = exportAs<SetProcessMitigationPolicyFn>(
+        GetProcAddress(kernel32, "SetProcessMitigationPolicy"));
+    return found;
+}
+
+}  // namespace
+
+void hardenProcessStart() {
+    const StartFunctions kernel = findStartFunctions();
+    // Results are not checked: a refusal leaves the process as it was, which is all a
+    // system without the call could offer anyway, and the run goes on either way.
+    if (kernel.setDefaultDllDirectories != nullptr) {
+        kernel.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    }
+    if (kernel.setProcessMitigationPolicy != nullptr) {
+        PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+        policy.EnforceRedirectionTrust = 1;
+        kernel.setProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+    }
+}
