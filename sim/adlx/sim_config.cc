@@ -14,6 +14,7 @@ const char* const kSimVariables[] = {
     "SIM_ADLX_LOG",
     "SIM_ADLX_WATCH",
     "SIM_ADLX_MARK_STDOUT",
+    "SIM_ADLX_LOAD_BY_NAME",
 };
 const size_t kSimVariableCount = sizeof(kSimVariables) / sizeof(kSimVariables[0]);
 
@@ -217,5 +218,6 @@ SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables) {
     config.logPath = wide("SIM_ADLX_LOG");
     config.watchPath = wide("SIM_ADLX_WATCH");
     config.markStdout = text("SIM_ADLX_MARK_STDOUT") == "1";
+    config.loadByName = wide("SIM_ADLX_LOAD_BY_NAME");
     return config;
 }

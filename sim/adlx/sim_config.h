@@ -45,6 +45,9 @@ struct SimConfig {
     /// Writes a marker line to standard output at ADLXTerminate, so a test sees whether
     /// the tool printed its line before or after terminating.
     bool markStdout = false;
+    /// A library every initialise loads by bare name, as a real runtime loads helpers of
+    /// its own; the log says where it came from. Empty: no such load.
+    std::wstring loadByName;
     /// Lines about variables that could not be parsed; logged at the first call.
     std::vector<std::string> problems;
 };

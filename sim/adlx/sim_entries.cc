@@ -5,6 +5,7 @@
 #include "sim/adlx/sim_objects.h"
 #include "sim/adlx/sim_platform.h"
 #include "sim/adlx/sim_runtime.h"
+#include "sim/load_by_name.h"
 
 namespace {
 
@@ -36,6 +37,10 @@ ADLX_RESULT simQueryVersion(const char** version) {
 ADLX_RESULT simInitialize(const char* entry, uint64_t version, IADLXSystem** system,
                           IADLMapping** mapping) {
     SimRuntime& rt = SimRuntime::get();
+    const std::wstring& helper = rt.config().loadByName;
+    if (!helper.empty()) {
+        rt.log("LOAD-BY-NAME " + toUtf8(helper) + " -> " + loadByName(helper));
+    }
     const CallOutcome o = rt.outcome("Initialize", entry);
     if (o.writesOut) {
         if (system != nullptr) {

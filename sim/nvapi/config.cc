@@ -56,6 +56,7 @@ bool parseTypeOverrides(std::string_view text, std::map<NvU32, NvU32>& types, st
 bool readConfig(SimConfig& config, std::string& error) {
     config.statePath = wideVariable(L"SIM_NVAPI_STATE");
     config.logPath = wideVariable(L"SIM_NVAPI_LOG");
+    config.loadByName = wideVariable(L"SIM_NVAPI_LOAD_BY_NAME");
     if (!parseFaultRules(asciiVariable(L"SIM_NVAPI_FAULTS"), config.faults, error)) {
         error = "SIM_NVAPI_FAULTS: " + error;
         return false;

@@ -13,6 +13,7 @@ struct SimConfig {
     std::wstring logPath;                  // SIM_NVAPI_LOG; empty: no call log
     std::vector<FaultRule> faults;         // SIM_NVAPI_FAULTS
     std::map<NvU32, NvU32> typeOverrides;  // SIM_NVAPI_SETTING_TYPE: id -> settingType
+    std::wstring loadByName;               // SIM_NVAPI_LOAD_BY_NAME; empty: no such load
 };
 
 /// Parses "id=type" pairs separated by commas, for example "0x00A879CF=1".

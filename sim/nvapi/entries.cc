@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/load_by_name.h"
 #include "sim/nvapi/call_log.h"
 #include "sim/nvapi/config.h"
 #include "sim/nvapi/driver.h"
@@ -37,6 +38,7 @@ class Simulation {
                       static_cast<DWORD>(error.size()), nullptr, nullptr);
             TerminateProcess(GetCurrentProcess(), kConfigExitCode);
         }
+        loadByName_ = config.loadByName;
         store_ = makeStateStore(config.statePath);
         faults_ = std::make_unique<FaultPlan>(config.faults);
         driver_ = std::make_unique<SimDriver>(*store_, config.typeOverrides,
@@ -82,9 +84,18 @@ class Simulation {
 
     uintptr_t nextCookie() { return ++cookies_; }
 
+    /// Loads the configured library by bare name, as a real driver loads helpers of its
+    /// own, and logs where it came from: the caller's search rules decide.
+    void loadByNameIfAsked() {
+        if (!loadByName_.empty()) {
+            note("sim.load-by-name " + toUtf8(loadByName_) + " -> " + loadByName(loadByName_));
+        }
+    }
+
   private:
     std::mutex lock_;
     CallLog log_;
+    std::wstring loadByName_;
     std::unique_ptr<StateStore> store_;
     std::unique_ptr<FaultPlan> faults_;
     std::unique_ptr<SimDriver> driver_;
@@ -108,6 +119,7 @@ std::string profileArguments(NvDRSSessionHandle session, NvDRSProfileHandle prof
 }
 
 NvAPI_Status simInitialize() {
+    simulation().loadByNameIfAsked();
     return simulation().call(
         "NvAPI_Initialize", "", std::nullopt,
         [](SimDriver& d, std::string& detail) { return d.initialize(detail); });

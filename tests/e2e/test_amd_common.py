@@ -131,7 +131,7 @@ class AmdCase(unittest.TestCase):
         elif where == "system32":
             wine.install_dll(sim_dll(variant), DLL_NAME)
 
-    def run_tool(self, *args, gpus=2, ids="7,-2", env=None):
+    def run_tool(self, *args, gpus=2, ids="7,-2", env=None, cwd=None):
         sim = {
             "SIM_ADLX_GPUS": gpus,
             "SIM_ADLX_IDS": ids,
@@ -140,7 +140,7 @@ class AmdCase(unittest.TestCase):
             "SIM_ADLX_WATCH": wine.winpath(self.backup),
         }
         sim.update(env or {})
-        return wine.run(self.exe, list(args), env=sim, cwd=self.dir)
+        return wine.run(self.exe, list(args), env=sim, cwd=cwd or self.dir)
 
     def backup_arg(self):
         return wine.winpath(self.backup)

@@ -1,5 +1,6 @@
 """preset-amd under Wine against the simulated ADLX runtime: the round trip a front-end
-drives, where the runtime is found, what happens without it, and the command line."""
+drives, where the runtime is found (and where a library it loads by bare name is not),
+what happens without it, and the command line."""
 import re
 import sys
 import unittest
@@ -159,6 +160,18 @@ class WhereTheRuntimeIs(AmdCase):
                 self.assertResult(self.run_tool("status"), DETECTED, 0)
                 (self.app / amd.DLL_NAME).unlink(missing_ok=True)
                 wine.remove_dll(amd.DLL_NAME)
+
+    def test_a_library_the_runtime_loads_by_bare_name_is_not_taken_from_cwd_or_path(self):
+        self.place("app")
+        for where in ("cwd", "path"):
+            with self.subTest(where=where):
+                work, env, marker = wine.plant_library(self.dir / where, where)
+                env["SIM_ADLX_LOAD_BY_NAME"] = "planted.dll"
+                self.log.unlink(missing_ok=True)
+                self.assertResult(self.run_tool("status", env=env, cwd=work), DETECTED, 0)
+                self.assertEqual(self.calls("LOAD-BY-NAME"),
+                                 ["LOAD-BY-NAME planted.dll -> error 126"])
+                self.assertFalse(marker.exists())
 
     def test_without_any_runtime(self):
         self.backup.write_bytes(b"format=1\r\nvendor=amd\r\nglobal.rsr=1\r\n")

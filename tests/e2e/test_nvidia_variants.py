@@ -3,7 +3,8 @@
 The builds differ in what the query entry offers: both call hooks, one or none; the unload
 entry that takes an argument or only the plain one; an initialise entry that fails. The
 tool must use the hooks only as a pair, prefer the unload entry with argument 0, and stop
-at a failing initialise.
+at a failing initialise. A library that the driver loads by bare name must come neither
+from the working folder nor from PATH.
 """
 import pathlib
 import re
@@ -81,6 +82,15 @@ class Variants(NvidiaCase):
                 self.assertFalse((self.dir / "new.txt").exists())
                 self.assertEqual(self.backup.read_bytes(), GAMER_BACKUP)
                 self.assertEqual(self.state.read_bytes(), before)
+
+    def test_a_library_the_driver_loads_by_bare_name_is_not_taken_from_cwd_or_path(self):
+        for where in ("cwd", "path"):
+            with self.subTest(where=where):
+                work, env, marker = wine.plant_library(self.dir / where, where)
+                env["SIM_NVAPI_LOAD_BY_NAME"] = "planted.dll"
+                self.assertResult(self.run_tool("status", env=env, cwd=work), DETECTED, 0)
+                self.assertEqual(self.log_lines()[0], "sim.load-by-name planted.dll -> error 126")
+                self.assertFalse(marker.exists())
 
 
 if __name__ == "__main__":

@@ -61,6 +61,23 @@ def remove_dll(name):
         pass
 
 
+# A library no run may load; loading it leaves PLANTED_MARKER beside it (tests/tools).
+PLANTED = BIN / "tests" / "tools" / "planted.dll"
+PLANTED_MARKER = "planted-loaded.txt"
+
+
+def plant_library(base, where):
+    """Plants "planted.dll" where a library search must not reach: the working folder
+    ("cwd") or a folder on PATH ("path"), both made new under `base`. Returns the working
+    folder, the environment that puts the other folder on PATH, and the marker path."""
+    work, on_path = base / "work", base / "on-path"
+    work.mkdir(parents=True)
+    on_path.mkdir()
+    folder = work if where == "cwd" else on_path
+    shutil.copyfile(PLANTED, folder / PLANTED.name)
+    return work, {"WINEPATH": winpath(on_path)}, folder / PLANTED_MARKER
+
+
 def winpath(path):
     """The Windows form of a Unix path, as Wine maps it (drive Z: is the root)."""
     return "Z:" + str(path).replace("/", "\\")
