@@ -1,8 +1,8 @@
 // Win32 file layer. Wine's stat-based queries report every failure as absence, so
 // existence is asked of GetFileAttributesW and its error code read here. Every file is
-// opened without following a link at its last component and then used through that
-// handle alone: written, renamed, deleted, its attributes changed. When the process is
-// elevated, each handle is first checked to be what its name says (win32_names.h).
+// opened once and then used through that handle alone: read, written, renamed, deleted,
+// its attributes changed. When the process is elevated, nothing follows a link, and each
+// handle is first checked to be what its name says (win32_names.h).
 #include <windows.h>
 
 #include <vector>
@@ -15,6 +15,10 @@
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+/// Renames, deletions and attribute changes act on a link itself, never on its target, as
+/// the by-name calls do on Windows; only reading follows a link, and only when the run is
+/// not elevated.
+constexpr DWORD kNameItself = FILE_FLAG_OPEN_REPARSE_POINT;
 
 /// The error codes that mean "nothing there": file, directory on the way, or a text
 /// that is no valid path name. Network errors are not among them: a share that does not
@@ -206,7 +210,7 @@ class Win32FileSystem : public FileSystem {
     std::unique_ptr<WritableFile> createNew(const Path& path) override {
         const Path full = fullPathName(path);
         OpenedName opened = openName(full, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, elevated());
+                                     FILE_ATTRIBUTE_NORMAL | kNameItself, elevated());
         if (!opened.handle.valid()) {
             return nullptr;
         }
@@ -229,7 +233,7 @@ class Win32FileSystem : public FileSystem {
             return FileStatus::failed;
         }
         const OpenedName opened = openName(fullFrom, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                           OPEN_EXISTING, 0, elevated());
+                                           OPEN_EXISTING, kNameItself, elevated());
         if (!opened.handle.valid()) {
             return isBusy(opened.error) ? FileStatus::busy : FileStatus::failed;
         }
@@ -254,7 +258,7 @@ class Win32FileSystem : public FileSystem {
     bool clearReadOnly(const Path& path) override {
         const OpenedName opened =
             openName(fullPathName(path), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                     OPEN_EXISTING, 0, elevated());
+                     OPEN_EXISTING, kNameItself, elevated());
         FILE_BASIC_INFO basic{};
         if (!opened.handle.valid() || unsafe(opened) ||
             !GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic,
@@ -274,7 +278,7 @@ class Win32FileSystem : public FileSystem {
         const Path full = fullPathName(path);
         const OpenedName opened =
             openName(full, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                     OPEN_EXISTING, 0, elevated());
+                     OPEN_EXISTING, kNameItself, elevated());
         if (!opened.handle.valid()) {
             if (stateAfter(opened.error, full) == PathState::absent) {
                 return FileStatus::ok;

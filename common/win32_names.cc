@@ -167,9 +167,10 @@ Path callPathOf(const Path& full) {
 OpenedName openName(const Path& full, DWORD access, DWORD share, DWORD disposition, DWORD flags,
                     bool checkLinks) {
     OpenedName opened;
-    opened.handle.reset(
-        CreateFileW(callPathOf(full).c_str(), access, share, nullptr, disposition,
-                    flags | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    opened.handle.reset(CreateFileW(
+        callPathOf(full).c_str(), access, share, nullptr, disposition,
+        flags | FILE_FLAG_BACKUP_SEMANTICS | (checkLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+        nullptr));
     if (!opened.handle.valid()) {
         opened.error = GetLastError();
         return opened;

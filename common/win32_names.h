@@ -36,9 +36,10 @@ struct OpenedName {
     bool directory = false;
 };
 
-/// Opens the absolute path `full` with FILE_FLAG_OPEN_REPARSE_POINT and
-/// FILE_FLAG_BACKUP_SEMANTICS added to `flags`, then looks at the handle. `link` and
-/// `names` are filled in only when `checkLinks` is true (they cost a few calls).
+/// Opens the absolute path `full` with FILE_FLAG_BACKUP_SEMANTICS added to `flags`. With
+/// `checkLinks`, FILE_FLAG_OPEN_REPARSE_POINT is added too, so a link at the last
+/// component is opened itself, and the handle is looked at: `link` and `names` are
+/// filled in (they cost a few calls).
 OpenedName openName(const Path& full, DWORD access, DWORD share, DWORD disposition, DWORD flags,
                     bool checkLinks);
 
