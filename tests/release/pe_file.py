@@ -1,9 +1,11 @@
 """Reads what the release tests check in a Windows PE image, with the standard library
-only: the COFF header, the sections, and the version resource (VS_VERSIONINFO with its
-fixed part, its StringFileInfo strings and its VarFileInfo translations)."""
+only: the COFF header, the DLL characteristics, the sections, the resource tree and the
+version resource (VS_VERSIONINFO with its fixed part, its StringFileInfo strings and its
+VarFileInfo translations)."""
 import struct
 
 RT_VERSION = 16
+RT_MANIFEST = 24
 FIXED_SIGNATURE = 0xFEEF04BD
 
 
@@ -24,6 +26,8 @@ class PeImage:
          optional_size, self.characteristics) = struct.unpack_from("<HHIIIHH", data, coff)
         optional = coff + 20
         magic = struct.unpack_from("<H", data, optional)[0]
+        # At the same place in the 32-bit and the 64-bit optional header.
+        self.dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
         if magic == 0x20B:
             directories_at = optional + 112
         elif magic == 0x10B:
@@ -50,29 +54,51 @@ class PeImage:
                 return raw_at + rva - start
         raise PeError("address 0x%x lies in no section" % rva)
 
-    def resource(self, path):
-        """The bytes of the resource at `path` (ids of type, name, language; None takes
-        the first entry of a level)."""
+    def resources(self):
+        """The resource tree as nested dicts: type id -> name id -> language id -> bytes.
+        An entry named by a string is keyed by that string."""
         rva, size = self.directories[2]
         if not size:
             raise PeError("no resource directory")
         base = self.offset(rva)
-        at = 0
-        for level, wanted in enumerate(path):
+
+        def directory(at, depth):
             named, ids = struct.unpack_from("<HH", self.data, base + at + 12)
-            entries = [struct.unpack_from("<II", self.data, base + at + 16 + 8 * i)
-                       for i in range(named + ids)]
-            match = [e for e in entries if wanted is None or e[0] == wanted]
-            if not match:
+            tree = {}
+            for i in range(named + ids):
+                key, child = struct.unpack_from("<II", self.data, base + at + 16 + 8 * i)
+                if key & 0x80000000:
+                    name_at = base + (key & 0x7FFFFFFF)
+                    length = struct.unpack_from("<H", self.data, name_at)[0]
+                    key = self.data[name_at + 2:name_at + 2 + 2 * length].decode("utf-16-le")
+                is_directory = bool(child & 0x80000000)
+                if is_directory != (depth < 2):
+                    raise PeError("resource tree has an unexpected shape at level %d" % depth)
+                if is_directory:
+                    tree[key] = directory(child & 0x7FFFFFFF, depth + 1)
+                else:
+                    data_rva, data_size = struct.unpack_from("<II", self.data, base + child)
+                    start = self.offset(data_rva)
+                    tree[key] = self.data[start:start + data_size]
+            return tree
+
+        return directory(0, 0)
+
+    def resource(self, path):
+        """The bytes of the resource at `path` (ids of type, name, language; None takes
+        the first entry of a level)."""
+        node = self.resources()
+        for level, wanted in enumerate(path):
+            if not isinstance(node, dict):
+                raise PeError("resource path %r goes below a leaf" % (path,))
+            if wanted is None and node:
+                wanted = next(iter(node))
+            if wanted not in node:
                 raise PeError("no resource %r at level %d" % (wanted, level))
-            child = match[0][1]
-            is_directory = bool(child & 0x80000000)
-            if is_directory != (level < len(path) - 1):
-                raise PeError("resource tree has an unexpected shape at level %d" % level)
-            at = child & 0x7FFFFFFF
-        data_rva, data_size = struct.unpack_from("<II", self.data, base + at)
-        start = self.offset(data_rva)
-        return self.data[start:start + data_size]
+            node = node[wanted]
+        if not isinstance(node, bytes):
+            raise PeError("resource path %r ends at a directory" % (path,))
+        return node
 
 
 def _align4(n):
