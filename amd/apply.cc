@@ -1,7 +1,6 @@
 // Apply: read every supported setting of a pass (the global rows, then each GPU), save the
 // values new to the backup file in one go, and only then change the settings of that pass,
 // so the file on disk always holds the original of every setting that has been changed.
-#include <set>
 #include <vector>
 
 #include "amd/adlx_session.h"
@@ -81,21 +80,23 @@ class ApplyVisitor : public RowVisitor {
             ++counts_.failed;
             return;
         }
-        const std::string text = valueText(row.shape, current);
-        const auto [firstRecord, firstInRun] = keysThisRun_.insert(key);
-        const std::string* newKey = nullptr;
-        if (firstInRun && map_.emplace(key, text).second) {
-            newKey = &*firstRecord;  // the first value wins: a key already held stays
-        }
         const int32_t desired = *presetValue(row, level_);
-        if (sameValue(row.shape, current, desired)) {
-            if (newKey != nullptr) {
-                pending_.push_back(PendingWrite{nullptr, nullptr, desired, newKey});
+        const bool inPlace = sameValue(row.shape, current, desired);
+        // The keys under this GPU's id belong to another GPU (or may): restore will never
+        // write this one, so it must not be changed and its value is not recorded.
+        if (gpu != nullptr && !gpu->ownsKeys) {
+            if (!inPlace) {
+                ++counts_.failed;
             }
             return;
         }
-        if (!firstInRun && !sharedOriginalHolds(key, text)) {
-            ++counts_.failed;
+        const auto [entry, isNew] = map_.emplace(key, valueText(row.shape, current));
+        // The first value wins: a key already held stays as it is.
+        const std::string* newKey = isNew ? &entry->first : nullptr;
+        if (inPlace) {
+            if (newKey != nullptr) {
+                pending_.push_back(PendingWrite{nullptr, nullptr, desired, newKey});
+            }
             return;
         }
         PendingWrite write{nullptr, nullptr, desired, newKey};
@@ -115,7 +116,6 @@ class ApplyVisitor : public RowVisitor {
         const bool saved = !anyNew || backups_.saveBackup(backupPath_, map_);
         for (const PendingWrite& write : pending_) {
             if (write.newKey != nullptr && !saved) {
-                unsaved_.insert(*write.newKey);
                 ++counts_.failed;
                 continue;
             }
@@ -143,22 +143,12 @@ class ApplyVisitor : public RowVisitor {
         return current == desired;
     }
 
-    /// A second GPU with an id already seen in this run shares that GPU's key, so only one
-    /// original can be kept for both. Changing this GPU is safe only when the original on
-    /// disk is its own value too; otherwise restore would give it the other GPU's value.
-    bool sharedOriginalHolds(const std::string& key, const std::string& text) const {
-        const auto entry = map_.find(key);
-        return entry != map_.end() && entry->second == text && unsaved_.count(key) == 0;
-    }
-
     PresetLevel level_;
     BackupStore& backups_;
     const Path& backupPath_;
     bool backupUsable_;
     BackupMap map_;
     ApplyCounts counts_;
-    std::set<std::string> keysThisRun_;
-    std::set<std::string> unsaved_;      // in the map, but their save failed
     std::vector<PendingWrite> pending_;  // this pass's, in catalogue order
 };
 

@@ -1,5 +1,8 @@
 #include "amd/catalogue.h"
 
+#include <charconv>
+#include <system_error>
+
 #include "amd/amd_words.h"
 
 namespace {
@@ -119,6 +122,8 @@ std::string valueText(SettingShape shape, int32_t value) {
     return std::to_string(value);
 }
 
+namespace {
+
 bool isPerGpuRowName(std::string_view name) {
     for (const CatalogueRow& row : kAmdCatalogue) {
         if (row.perGpu && row.name == name) {
@@ -128,7 +133,34 @@ bool isPerGpuRowName(std::string_view name) {
     return false;
 }
 
+/// The text `gpuKeyPrefix` writes for some 32-bit id: no sign but "-", no leading zeros.
+bool isIdText(std::string_view text) {
+    int32_t id = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, id);
+    return error == std::errc() && stop == end && std::to_string(id) == text;
+}
+
+}  // namespace
+
+std::optional<std::string_view> ownGpuKeyPrefix(std::string_view key) {
+    if (key.substr(0, amdkey::kGpuPrefix.size()) != amdkey::kGpuPrefix) {
+        return std::nullopt;
+    }
+    // Neither an id nor a row name holds a ".", so the first one after the prefix ends the id.
+    const size_t idEnd = key.find(amdkey::kGpuSuffixSeparator, amdkey::kGpuPrefix.size());
+    if (idEnd == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const size_t nameStart = idEnd + amdkey::kGpuSuffixSeparator.size();
+    const std::string_view id =
+        key.substr(amdkey::kGpuPrefix.size(), idEnd - amdkey::kGpuPrefix.size());
+    if (!isIdText(id) || !isPerGpuRowName(key.substr(nameStart))) {
+        return std::nullopt;
+    }
+    return key.substr(0, nameStart);
+}
+
 bool isAmdKey(std::string_view key) {
-    return key == kGlobalRsr || key == kGlobalAfmf ||
-           key.substr(0, amdkey::kGpuPrefix.size()) == amdkey::kGpuPrefix;
+    return key == kGlobalRsr || key == kGlobalAfmf || ownGpuKeyPrefix(key).has_value();
 }

@@ -59,8 +59,11 @@ std::string gpuKeyPrefix(int32_t gpuId);
 /// and "0" otherwise; a mode is signed decimal.
 std::string valueText(SettingShape shape, int32_t value);
 
-/// True when `name` is the part after the GPU prefix of one of the per-GPU rows.
-bool isPerGpuRowName(std::string_view name);
+/// The "gpu.<id>." prefix of `key` when `key` is one this tool writes for a per-GPU row:
+/// the id in the exact form `gpuKeyPrefix` gives it, then one of the twelve row names.
+/// Nothing for any other key, however much it looks like one.
+std::optional<std::string_view> ownGpuKeyPrefix(std::string_view key);
 
-/// True for the keys this tool restores: "global.rsr", "global.afmf" and every "gpu." key.
+/// True for the keys this tool owns: "global.rsr", "global.afmf" and the per-GPU keys of
+/// `ownGpuKeyPrefix`. Every other key belongs to someone else and is carried along.
 bool isAmdKey(std::string_view key);

@@ -21,10 +21,12 @@ struct WalkSources {
 };
 
 /// The setting objects a pass has handed out to a visitor that uses them until the pass is
-/// over, released then in reverse order of arrival.
+/// over (or that must outlive objects obtained after them), released then in reverse order
+/// of arrival.
 class PassObjects {
   public:
-    PassObjects() = default;
+    /// `always`: keep every object, whatever the visitor asks.
+    explicit PassObjects(bool always = false) : always_(always) {}
     PassObjects(const PassObjects&) = delete;
     PassObjects& operator=(const PassObjects&) = delete;
     ~PassObjects() {
@@ -35,13 +37,14 @@ class PassObjects {
 
     template <typename Owner>
     void keepIfAsked(const RowVisitor& visitor, Owner& owner) {
-        if (visitor.keepsSettingsForPass()) {
+        if (always_ || visitor.keepsSettingsForPass()) {
             held_.emplace_back();  // if this cannot grow, `owner` still releases the object
             held_.back() = InterfaceOwner(owner.detach());
         }
     }
 
   private:
+    bool always_;
     std::vector<InterfaceOwner> held_;
 };
 
@@ -111,10 +114,13 @@ void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVis
     const CatalogueRow& rsr = kAmdCatalogue[0];
     const CatalogueRow& afmf = kAmdCatalogue[1];
 
+    // The Radeon Super Resolution object comes before the extended services and goes after
+    // them; the AFMF object comes after the first of them and goes with its pass.
+    PassObjects rsrHeld(true);
+    visitRow(rsr, std::string(rsr.name), sources, nullptr, nullptr, visitor, rsrHeld);
     SettingsServices1Owner services1;
     {
         PassObjects globalPass;
-        visitRow(rsr, std::string(rsr.name), sources, nullptr, nullptr, visitor, globalPass);
         sources.services1Failed = queryExtended(services, kIdSettingsServices1, services1);
         sources.objects.services1 = services1.get();
         visitRow(afmf, std::string(afmf.name), sources, nullptr, nullptr, visitor, globalPass);
@@ -126,10 +132,14 @@ void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVis
     sources.objects.services3 = services3.get();
 
     std::set<int32_t> idsSeen;
+    // Once a GPU could not be fetched or named, its id is unknown and every later GPU may
+    // share it: none of them can be sure to own its keys.
+    bool earlierUnknown = false;
     // The list is asked for its size before every pass, as it may change under us.
     for (uint32_t index = 0; index < gpus->Size(); ++index) {
         GpuOwner gpu;
         if (!adlxSucceeded(gpus->At(index, gpu.put())) || !gpu) {
+            earlierUnknown = true;
             visitor.unreachableGpu(index);
             continue;
         }
@@ -137,15 +147,18 @@ void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVis
         // another id than the position, so its keys are not known.
         int32_t id = static_cast<int32_t>(index);
         const bool identified = adlxSucceeded(gpu->UniqueId(&id));
-        const bool repeats = identified && !idsSeen.insert(id).second;
-        const GpuPass pass{index, id, repeats, identified};
+        const bool owns = identified && !earlierUnknown && idsSeen.insert(id).second;
+        earlierUnknown = earlierUnknown || !identified;
+        const GpuPass pass{index, id, identified, owns};
         visitor.beginGpu(pass);
-        const std::string prefix = gpuKeyPrefix(id);
         PassObjects gpuPass;
-        for (size_t r = 2; r < kAmdCatalogue.size(); ++r) {
-            const CatalogueRow& row = kAmdCatalogue[r];
-            visitRow(row, prefix + std::string(row.name), sources, gpu.get(), &pass, visitor,
-                     gpuPass);
+        if (visitor.wantsGpu(pass)) {
+            const std::string prefix = gpuKeyPrefix(id);
+            for (size_t r = 2; r < kAmdCatalogue.size(); ++r) {
+                const CatalogueRow& row = kAmdCatalogue[r];
+                visitRow(row, prefix + std::string(row.name), sources, gpu.get(), &pass, visitor,
+                         gpuPass);
+            }
         }
         visitor.endPass(&pass);
     }

@@ -13,11 +13,13 @@
 struct GpuPass {
     uint32_t index;
     int32_t id;
-    /// True when an earlier GPU of this walk reported the same id, so both share keys.
-    bool repeatsEarlierId;
     /// False when `UniqueId` reported a failure: the GPU's keys are not known, and what
     /// stands in `id` may be another GPU's.
     bool identified;
+    /// True only for the first GPU of the list with its id, when every GPU before it was
+    /// fetched and named. The keys under an id hold one original, so they belong to one
+    /// GPU: writing any other GPU with that id would lose its own value for good.
+    bool ownsKeys;
 };
 
 class RowVisitor {
@@ -38,6 +40,11 @@ class RowVisitor {
     }
     /// Called before the rows of every GPU obtained from the list.
     virtual void beginGpu(const GpuPass& gpu) { (void)gpu; }
+    /// Whether the GPU's rows are walked at all; when not, none of its getters is called.
+    virtual bool wantsGpu(const GpuPass& gpu) const {
+        (void)gpu;
+        return true;
+    }
     /// True when the visitor still uses a pass's setting objects in `endPass`: they are then
     /// released after it, not after their own visit.
     virtual bool keepsSettingsForPass() const { return false; }
@@ -48,5 +55,6 @@ class RowVisitor {
 };
 
 /// Asks `services` for the two extended services, walks every row and GPU, and releases
-/// everything it obtained before it returns.
+/// everything it obtained before it returns, last obtained first: the Radeon Super
+/// Resolution object is held until the extended services are released.
 void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVisitor& visitor);

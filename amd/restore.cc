@@ -1,5 +1,6 @@
 // Restore: write every recorded value back and give up the backup only when all of them
 // went back; any failure keeps the file, unchanged, for another attempt.
+#include <algorithm>
 #include <set>
 
 #include "amd/adlx_session.h"
@@ -22,19 +23,19 @@ class RestoreVisitor : public RowVisitor {
     explicit RestoreVisitor(const BackupMap& saved) : saved_(saved) {}
 
     bool wants(const CatalogueRow&) const override { return true; }
-    void visitToggle(const CatalogueRow&, const std::string& key, const GpuPass* gpu,
+    void visitToggle(const CatalogueRow&, const std::string& key, const GpuPass*,
                      IADLX3DSwitchSetting* setting) override {
         const std::string* text = savedText(key);
-        if (text == nullptr || !identified(gpu) || !stillSupported(setting)) {
+        if (text == nullptr || !stillSupported(setting)) {
             return;
         }
         // Only the exact text "1" was ever written for "on".
         count(writeValue(setting, *text == amdkey::kSwitchOn ? 1 : 0));
     }
-    void visitMode(const CatalogueRow&, const std::string& key, const GpuPass* gpu,
+    void visitMode(const CatalogueRow&, const std::string& key, const GpuPass*,
                    IADLX3DModeSetting* setting) override {
         const std::string* text = savedText(key);
-        if (text == nullptr || !identified(gpu) || !stillSupported(setting)) {
+        if (text == nullptr || !stillSupported(setting)) {
             return;
         }
         const std::optional<int32_t> mode = parseModeNumber(*text);
@@ -46,31 +47,40 @@ class RestoreVisitor : public RowVisitor {
     }
     // A recorded value whose setting could not be reached this time has not gone back:
     // skipping it would let the backup be deleted with that value still in it.
-    void unreachable(const CatalogueRow&, const std::string& key, const GpuPass* gpu) override {
-        if (identified(gpu) && savedText(key) != nullptr) {
+    void unreachable(const CatalogueRow&, const std::string& key, const GpuPass*) override {
+        if (savedText(key) != nullptr) {
             ++counts_.failed;
         }
     }
     void beginGpu(const GpuPass& gpu) override {
-        if (gpu.identified) {
+        if (!gpu.identified) {
+            ++unknownGpus_;
+        } else if (gpu.ownsKeys) {
             reachedPrefixes_.insert(gpuKeyPrefix(gpu.id));
-        } else {
-            unknownGpu_ = true;
         }
     }
-    void unreachableGpu(uint32_t) override { unknownGpu_ = true; }
+    /// Only the owner of an id's keys is written. Another GPU with that id still holds
+    /// its own value, which the recorded one is not; a GPU that cannot be named may be
+    /// any GPU.
+    bool wantsGpu(const GpuPass& gpu) const override { return gpu.identified && gpu.ownsKeys; }
+    void unreachableGpu(uint32_t) override { ++unknownGpus_; }
 
-    /// The counts once the walk is over. A GPU of the list that could not be obtained or
-    /// named may be the one whose keys no GPU reached: those keys count as failed then.
-    /// Without such a GPU they belong to a GPU that is gone and are skipped.
+    /// The counts once the walk is over. A GPU of the list that could not be fetched or
+    /// named leaves the restore incomplete, whatever its id: it may be the one whose keys
+    /// no GPU reached, and those keys count as failed then; with none left, each such GPU
+    /// counts as one failure. Without such a GPU, unreached keys belong to a GPU that is
+    /// gone and are skipped.
     RestoreCounts counts() const {
         RestoreCounts counts = counts_;
-        if (unknownGpu_) {
+        if (unknownGpus_ > 0) {
+            int32_t unreached = 0;
             for (const auto& entry : saved_) {
-                if (isUnreachedGpuKey(entry.first)) {
-                    ++counts.failed;
+                const std::optional<std::string_view> prefix = ownGpuKeyPrefix(entry.first);
+                if (prefix && reachedPrefixes_.count(std::string(*prefix)) == 0) {
+                    ++unreached;
                 }
             }
+            counts.failed += std::max(unreached, unknownGpus_);
         }
         return counts;
     }
@@ -80,9 +90,6 @@ class RestoreVisitor : public RowVisitor {
         const auto entry = saved_.find(key);
         return entry == saved_.end() ? nullptr : &entry->second;
     }
-    /// A GPU whose id could not be read is not written: the keys its position stands in
-    /// for may be another GPU's.
-    static bool identified(const GpuPass* gpu) { return gpu == nullptr || gpu->identified; }
     /// A setting that says it is no longer supported is skipped; one that cannot say is
     /// not written and counts as failed if it has a recorded value.
     template <typename Setting>
@@ -98,14 +105,6 @@ class RestoreVisitor : public RowVisitor {
         }
         return false;
     }
-    bool isUnreachedGpuKey(const std::string& key) const {
-        const size_t lastDot = key.rfind('.');
-        if (key.rfind(amdkey::kGpuPrefix, 0) != 0 || lastDot < amdkey::kGpuPrefix.size()) {
-            return false;
-        }
-        return isPerGpuRowName(std::string_view(key).substr(lastDot + 1)) &&
-               reachedPrefixes_.count(key.substr(0, lastDot + 1)) == 0;
-    }
     void count(ADLX_RESULT result) {
         if (adlxSucceeded(result)) {
             ++counts_.restored;
@@ -116,8 +115,8 @@ class RestoreVisitor : public RowVisitor {
 
     const BackupMap& saved_;
     RestoreCounts counts_;
-    std::set<std::string> reachedPrefixes_;  // "gpu.<id>." of every GPU named this walk
-    bool unknownGpu_ = false;
+    std::set<std::string> reachedPrefixes_;  // "gpu.<id>." of every GPU that owns its keys
+    int32_t unknownGpus_ = 0;                // not fetched or not named
 };
 
 enum class RestoreEnd { unavailable, unreadable, counted };

@@ -109,8 +109,8 @@ TEST(AmdApply, TwoGpusGamerThenExtremo) {
     }
     expectCleanEnd(run);
     EXPECT_EQ(logFrom(run.adlx.log, "Release services3"),
-              (Log{"Release services3", "Release services1", "Release services", "Release gpus",
-                   "Terminate", "print"}));
+              (Log{"Release services3", "Release services1", "Release rsr", "Release services",
+                   "Release gpus", "Terminate", "print"}));
 
     run.adlx.log.clear();
     run.sink.lines.clear();
@@ -375,10 +375,10 @@ TEST(AmdApply, ForeignEntriesTravelUnderTheAmdHeader) {
 TEST(AmdApply, GpuWithoutIdUsesItsPosition) {
     AmdHarness run;
     run.adlx.withGpus({9, 9, 9});
-    run.adlx.gpus[2].writesId = false;
-    run.adlx.gpus[1].atResult = ADLX_FAIL;
+    run.adlx.gpus[1].writesId = false;
+    run.adlx.gpus[2].atResult = ADLX_FAIL;
     EXPECT_EQ(run.apply(1), 0);
-    EXPECT_NE(run.backup().find("\ngpu.2.chill=1\n"), std::string::npos);
+    EXPECT_NE(run.backup().find("\ngpu.1.chill=1\n"), std::string::npos);
     EXPECT_NE(run.backup().find("\ngpu.9.chill=1\n"), std::string::npos);
     EXPECT_EQ(run.line(), okLine(24, 24));
 }
@@ -403,18 +403,115 @@ TEST(AmdApply, GpuWhoseIdCannotBeReadIsLeftAlone) {
     }
 }
 
-TEST(AmdApply, SharedIdChangesSecondGpuOnlyWhenItsOriginalIsTheRecordedOne) {
-    AmdHarness run;
-    run.adlx.withGpus({4, 4});
-    run.adlx.setting("g1.aa-mode").value = 2;  // differs from the recorded 3
-    run.adlx.setting("g1.chill").value = 0;    // already where the preset wants it
-    EXPECT_EQ(run.apply(1), 21);
-    // 2 globals + 11 + 11 supported; the second GPU's aa-mode and chill stay.
-    EXPECT_EQ(run.line(), partialLine(24, 22));
-    EXPECT_EQ(fakeValue(run.adlx, "g1.aa-mode"), 2);
-    EXPECT_EQ(fakeValue(run.adlx, "g1.boost"), 0);
-    EXPECT_NE(run.backup().find("\ngpu.4.aa-mode=3\n"), std::string::npos);
-    expectCleanEnd(run);
+// Two GPUs with one id share one set of keys, which can hold only one original: only the
+// first GPU of the list owns them. Any other GPU that may share its id (a repeat, or any GPU
+// after one that could not be fetched or named) is read, never recorded or written; each of
+// its settings the preset would change counts as failed.
+TEST(AmdApply, SharedIdNeverChangesTheSecondGpu) {
+    struct Case {
+        const char* name;
+        std::vector<int32_t> ids;
+        void (*fault)(FakeAdlx&);  // before the second apply
+        int firstExit;
+        std::string firstLine;
+        std::string secondLine;
+    };
+    const char* const kFirstOwns =
+        "format=1\nvendor=amd\nglobal.afmf=1\nglobal.rsr=1\n"
+        "gpu.4.aa-mode=3\ngpu.4.anisotropic=1\ngpu.4.boost=1\ngpu.4.chill=1\n"
+        "gpu.4.frame-generation=1\ngpu.4.frtc=1\ngpu.4.fsr=1\ngpu.4.mlaa=1\n"
+        "gpu.4.sharpening=1\ngpu.4.tessellation-mode=3\ngpu.4.vsync-mode=3\n";
+    // The second GPU's chill is already 0: of its 11 rows, 10 would change.
+    const Case cases[] = {
+        {"no fault", {4, 4}, [](FakeAdlx&) {}, 21, partialLine(24, 13), partialLine(24, 0)},
+        {"first GPU's aa-mode now unsupported",
+         {4, 4},
+         [](FakeAdlx& a) { a.setting("g0.aa-mode").supported = 0; },
+         21,
+         partialLine(24, 13),
+         partialLine(23, 0)},
+        {"first GPU's aa-mode read fails",
+         {4, 4},
+         [](FakeAdlx& a) { a.setting("g0.aa-mode").readResult = ADLX_FAIL; },
+         21,
+         partialLine(24, 13),
+         partialLine(23, 0)},
+        {"first GPU's aa-mode getter fails",
+         {4, 4},
+         [](FakeAdlx& a) { a.setting("g0.aa-mode").getterResult = ADLX_FAIL; },
+         21,
+         partialLine(24, 13),
+         partialLine(23, 0)},
+        {"first GPU cannot be fetched",
+         {4, 4},
+         [](FakeAdlx& a) { a.gpus[0].atResult = ADLX_FAIL; },
+         21,
+         partialLine(24, 13),
+         partialLine(13, 0)},
+        {"first GPU cannot be named",
+         {4, 4},
+         [](FakeAdlx& a) { a.gpus[0].uniqueIdResult = ADLX_FAIL; },
+         21,
+         partialLine(24, 13),
+         partialLine(24, 0)},
+        // The unknown GPU's id may be anything: the GPU after it cannot know that it owns
+        // its keys, so the boost the user turned back on stays on.
+        {"distinct ids, first GPU cannot be fetched",
+         {4, 5},
+         [](FakeAdlx& a) {
+             a.gpus[0].atResult = ADLX_FAIL;
+             a.setting("g1.boost").value = 1;
+         },
+         0,
+         okLine(24, 23),
+         partialLine(13, 0)},
+    };
+    auto secondGpuValues = [](const FakeAdlx& adlx) {
+        std::map<std::string, int32_t> values;
+        for (const auto& [name, setting] : adlx.settings) {
+            if (name.rfind("g1.", 0) == 0) {
+                values[name] = setting.value;
+            }
+        }
+        return values;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AmdHarness run;
+        run.adlx.withGpus(c.ids);
+        for (const char* name : kPerGpuNames) {
+            run.adlx.setting(std::string("g1.") + name);
+        }
+        run.adlx.setting("g1.aa-mode").value = 2;
+        run.adlx.setting("g1.chill").value = 0;
+        const std::map<std::string, int32_t> own = secondGpuValues(run.adlx);
+        std::vector<std::string> violations;
+        watchBackupFirst(run, violations);
+        EXPECT_EQ(run.apply(1), c.firstExit);
+        EXPECT_EQ(run.line(), c.firstLine);
+        expectCleanEnd(run);
+        if (c.ids[0] == c.ids[1]) {
+            EXPECT_EQ(run.backup(), kFirstOwns);
+            EXPECT_EQ(secondGpuValues(run.adlx), own);
+            EXPECT_EQ(fakeValue(run.adlx, "g0.aa-mode"), 0);
+        }
+
+        const std::string file = run.backup();
+        run.adlx.log.clear();
+        run.sink.lines.clear();
+        c.fault(run.adlx);
+        const std::map<std::string, int32_t> before = secondGpuValues(run.adlx);
+        EXPECT_EQ(run.apply(1), 21);
+        EXPECT_EQ(run.line(), c.secondLine);
+        EXPECT_EQ(run.backup(), file);
+        EXPECT_EQ(secondGpuValues(run.adlx), before);
+        for (const std::string& call : run.adlx.log) {
+            EXPECT_FALSE(call.rfind("g1.", 0) == 0 && call.find(".Set") != std::string::npos)
+                << call;
+        }
+        EXPECT_TRUE(violations.empty());
+        expectCleanEnd(run);
+    }
 }
 
 }  // namespace

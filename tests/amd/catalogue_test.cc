@@ -73,13 +73,38 @@ TEST(AmdCatalogue, KeyAndValueTexts) {
 }
 
 TEST(AmdCatalogue, OwnKeys) {
-    for (const char* key : {"global.rsr", "global.afmf", "gpu.", "gpu.7.chill", "gpu.x"}) {
+    for (const char* key :
+         {"global.rsr", "global.afmf", "gpu.7.chill", "gpu.-2.frame-generation", "gpu.0.vsync-mode",
+          "gpu.-2147483648.aa-mode", "gpu.2147483647.tessellation-mode"}) {
         EXPECT_TRUE(isAmdKey(key)) << key;
     }
-    for (const char* key :
-         {"global.rsr2", "global", "GPU.7.chill", "setting.0x1", "format", "vendor", "", "gpu"}) {
+    for (const char* key : {"global.rsr2",
+                            "global",
+                            "GPU.7.chill",
+                            "setting.0x1",
+                            "format",
+                            "vendor",
+                            "",
+                            "gpu",
+                            "gpu.",
+                            "gpu.x",
+                            "gpu.1.other-tool",
+                            "gpu.1.",
+                            "gpu..chill",
+                            "gpu.07.chill",
+                            "gpu.+7.chill",
+                            "gpu.-0.chill",
+                            "gpu. 7.chill",
+                            "gpu.2147483648.chill",
+                            "gpu.-2147483649.chill",
+                            "gpu.7.chill.x",
+                            "gpu.7.chill ",
+                            "gpu.7.rsr",
+                            "gpu.7.Chill"}) {
         EXPECT_FALSE(isAmdKey(key)) << key;
     }
+    EXPECT_EQ(ownGpuKeyPrefix("gpu.-2.fsr"), std::optional<std::string_view>("gpu.-2."));
+    EXPECT_EQ(ownGpuKeyPrefix("gpu.1.other-tool"), std::nullopt);
 }
 
 TEST(AmdModeNumber, Reads) {

@@ -68,8 +68,8 @@ TEST(AmdRestore, RoundTripGivesBackTheStateBeforeTheFirstApply) {
     EXPECT_EQ(valuesOf(run.adlx.settings), valuesOf(before));
     EXPECT_FALSE(run.files.has(run.path));
     EXPECT_EQ(logFrom(run.adlx.log, "Release services3"),
-              (Log{"Release services3", "Release services1", "Release services", "Release gpus",
-                   "Terminate", "remove", "print"}));
+              (Log{"Release services3", "Release services1", "Release rsr", "Release services",
+                   "Release gpus", "Terminate", "remove", "print"}));
     expectCleanEnd(run);
 }
 
@@ -86,8 +86,7 @@ TEST(AmdRestore, ExactCallOrder) {
                           "GetGPUs",
                           "Empty",
                           "Get3DSettingsServices",
-                          "GetRadeonSuperResolution rsr",
-                          "Release rsr",  // no saved value: nothing is asked of it
+                          "GetRadeonSuperResolution rsr",  // no saved value: nothing asked
                           "QueryInterface 1",
                           "GetAMDFluidMotionFrames afmf",
                           "afmf.IsSupported",
@@ -124,6 +123,7 @@ TEST(AmdRestore, ExactCallOrder) {
                           "Release gpu0",
                           "Size",
                           "Release services1",
+                          "Release rsr",  // obtained before services1, released after it
                           "Release services",
                           "Release gpus",
                           "Terminate",
@@ -364,16 +364,170 @@ TEST(AmdRestore, ExtendedServicesMissingOrFailing) {
     }
 }
 
-TEST(AmdRestore, SharedIdRestoresBothFromOneKey) {
-    AmdHarness run;
-    run.adlx.withGpus({4, 4});
-    run.adlx.setting("g0.chill").value = 0;
-    run.adlx.setting("g1.chill").value = 0;
-    run.files.files[run.path] = "format=1\nvendor=amd\ngpu.4.chill=1\n";
-    EXPECT_EQ(run.restore(), 0);
-    EXPECT_EQ(run.line(), okLine(2));
-    EXPECT_EQ(fakeValue(run.adlx, "g0.chill"), 1);
-    EXPECT_EQ(fakeValue(run.adlx, "g1.chill"), 1);
+// The keys under an id hold the first GPU's original: only that GPU is written. Another
+// GPU with the same id still holds its own value; a GPU after one that could not be
+// fetched or named may be such a GPU. A GPU that could not be fetched or named leaves the
+// restore incomplete, even when every key was reached.
+TEST(AmdRestore, SharedIdRestoresOnlyTheFirstGpu) {
+    struct Case {
+        const char* name;
+        std::vector<int32_t> ids;
+        const char* file;
+        void (*fault)(FakeAdlx&);
+        int exitCode;
+        std::string line;
+        int32_t firstChill;  // afterwards; both start at 0
+    };
+    const char* const kShared = "format=1\nvendor=amd\ngpu.4.chill=1\n";
+    const char* const kDistinct = "format=1\nvendor=amd\ngpu.4.chill=1\ngpu.5.chill=1\n";
+    const Case cases[] = {
+        {"no fault", {4, 4}, kShared, [](FakeAdlx&) {}, 0, okLine(1), 1},
+        {"second GPU cannot be fetched",
+         {4, 4},
+         kShared,
+         [](FakeAdlx& a) { a.gpus[1].atResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 1),
+         1},
+        {"second GPU gives no object",
+         {4, 4},
+         kShared,
+         [](FakeAdlx& a) { a.gpus[1].atGivesObject = false; },
+         22,
+         incompleteLine(2, 1),
+         1},
+        {"second GPU cannot be named",
+         {4, 4},
+         kShared,
+         [](FakeAdlx& a) { a.gpus[1].uniqueIdResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 1),
+         1},
+        {"first GPU cannot be fetched",
+         {4, 4},
+         kShared,
+         [](FakeAdlx& a) { a.gpus[0].atResult = ADLX_FAIL; },
+         22,
+         incompleteLine(1, 0),
+         0},
+        {"first GPU cannot be named",
+         {4, 4},
+         kShared,
+         [](FakeAdlx& a) { a.gpus[0].uniqueIdResult = ADLX_FAIL; },
+         22,
+         incompleteLine(1, 0),
+         0},
+        {"distinct ids, second GPU cannot be fetched",
+         {4, 5},
+         kDistinct,
+         [](FakeAdlx& a) { a.gpus[1].atResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 1),
+         1},
+        {"distinct ids, first GPU cannot be fetched",
+         {4, 5},
+         kDistinct,
+         [](FakeAdlx& a) { a.gpus[0].atResult = ADLX_FAIL; },
+         22,
+         incompleteLine(2, 0),
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AmdHarness run;
+        run.adlx.withGpus(c.ids);
+        run.adlx.setting("g0.chill").value = 0;
+        run.adlx.setting("g1.chill").value = 0;
+        run.files.files[run.path] = c.file;
+        c.fault(run.adlx);
+        EXPECT_EQ(run.restore(), c.exitCode);
+        EXPECT_EQ(run.line(), c.line);
+        EXPECT_EQ(fakeValue(run.adlx, "g0.chill"), c.firstChill);
+        if (c.ids[0] == c.ids[1] || c.firstChill == 0) {
+            EXPECT_EQ(fakeValue(run.adlx, "g1.chill"), 0);
+            for (const std::string& call : run.adlx.log) {
+                EXPECT_NE(call.rfind("g1.", 0), 0u) << call;
+            }
+        }
+        EXPECT_EQ(run.files.has(run.path), c.exitCode != 0);
+        if (c.exitCode != 0) {
+            EXPECT_EQ(run.backup(), c.file);
+        }
+        expectCleanEnd(run);
+    }
+}
+
+// Every GPU holds its own original once restore is done, whatever went wrong on the way.
+TEST(AmdRestore, SharedIdRoundTripsKeepEveryOriginal) {
+    struct Case {
+        const char* name;
+        void (*steps)(AmdHarness&);  // the applies, and the fault of the first restore
+        std::string line;            // of the first restore
+    };
+    const Case cases[] = {
+        {"no fault", [](AmdHarness& r) { r.apply(1); }, okLine(13)},
+        {"first GPU's aa-mode unsupported in a later apply",
+         [](AmdHarness& r) {
+             r.apply(1);
+             r.adlx.setting("g0.aa-mode").supported = 0;
+             r.apply(1);
+             r.adlx.setting("g0.aa-mode").supported = 1;
+         },
+         okLine(13)},
+        {"first GPU's aa-mode read fails in a later apply",
+         [](AmdHarness& r) {
+             r.apply(1);
+             r.adlx.setting("g0.aa-mode").readResult = ADLX_FAIL;
+             r.apply(1);
+             r.adlx.setting("g0.aa-mode").readResult = ADLX_OK;
+         },
+         okLine(13)},
+        {"first GPU cannot be fetched in a later apply",
+         [](AmdHarness& r) {
+             r.apply(1);
+             r.adlx.gpus[0].atResult = ADLX_FAIL;
+             r.apply(3);
+             r.adlx.gpus[0].atResult = ADLX_OK;
+         },
+         okLine(13)},
+        {"second GPU cannot be fetched at restore",
+         [](AmdHarness& r) {
+             r.apply(1);
+             r.adlx.gpus[1].atResult = ADLX_FAIL;
+         },
+         incompleteLine(14, 13)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AmdHarness run;
+        run.adlx.withGpus({4, 4});
+        run.adlx.setting("g1.aa-mode").value = 2;
+        run.adlx.setting("g1.chill").value = 0;
+        for (const char* name : {"chill", "aa-mode", "enhanced-sync", "vsync-mode"}) {
+            run.adlx.setting(std::string("g0.") + name);
+            run.adlx.setting(std::string("g1.") + name);
+        }
+        std::map<std::string, int32_t> before;
+        for (const auto& [name, setting] : run.adlx.settings) {
+            before[name] = setting.value;
+        }
+        c.steps(run);
+        run.sink.lines.clear();
+        run.restore();
+        EXPECT_EQ(run.line(), c.line);
+        for (FakeGpuConfig& gpu : run.adlx.gpus) {
+            gpu.atResult = ADLX_OK;
+        }
+        if (run.files.has(run.path)) {
+            run.sink.lines.clear();
+            EXPECT_EQ(run.restore(), 0);
+            EXPECT_EQ(run.line(), okLine(13));
+        }
+        EXPECT_FALSE(run.files.has(run.path));
+        for (const auto& [name, value] : before) {
+            EXPECT_EQ(fakeValue(run.adlx, name), value) << name;
+        }
+    }
 }
 
 TEST(AmdRestore, ForeignEntriesOutliveACompleteRestore) {
@@ -390,6 +544,9 @@ TEST(AmdRestore, ForeignEntriesOutliveACompleteRestore) {
          "format=1\r\nvendor=nvidia\r\nsetting.0x1=missing\r\n",
          "format=1\r\nvendor=nvidia\r\nsetting.0x1=missing\r\n"},
         {"only ours: deleted", "format=1\nvendor=amd\ngpu.1.chill=1\nglobal.rsr=0\n", "<none>"},
+        {"keys that only look like ours are another tool's",
+         "format=1\nvendor=amd\ngpu.1.chill=1\ngpu.1.other-tool=5\ngpu.01.chill=1\ngpu.x=2\n",
+         "format=1\nvendor=amd\ngpu.01.chill=1\ngpu.1.other-tool=5\ngpu.x=2\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
