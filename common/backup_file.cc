@@ -104,8 +104,7 @@ LoadedBackup BackupStore::loadBackup(const Path& path) {
 
 bool BackupStore::removeStaleTemporary(const Path& temporary) {
     const NameInfo info = files_.inspect(temporary);
-    return info.state == PathState::present && !info.link && info.names == 1 &&
-           remove(temporary) == FileStatus::ok;
+    return info.state == PathState::present && !info.link && remove(temporary) == FileStatus::ok;
 }
 
 bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {

@@ -98,7 +98,7 @@ class BackupStore {
     auto retryWhileBusy(Operation operation);
     FileStatus remove(const Path& path);
     /// Removes a temporary file left by a run that died before its rename, but only once
-    /// it is shown to be a plain file: never a link, whose target is not ours.
+    /// it is shown not to be a link, whose target is not ours.
     bool removeStaleTemporary(const Path& temporary);
 
     FileSystem& files_;
