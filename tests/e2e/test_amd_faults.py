@@ -52,7 +52,8 @@ class ApplyFaults(AmdCase):
             ("SetEnabled:gpu0.boost=3", None, applied_partly(24, 23), 21),
             ("SetMode@2=3", None, applied_partly(24, 23), 21),
             ("SetEnabled:rsr=1", None, applied(24, 24), 0),
-            ("At:0=3+out", None, applied(13, 13), 0),
+            # The second GPU may share the first one's unknown id: it is left alone.
+            ("At:0=3+out", None, applied_partly(13, 2), 21),
             ("At=3", None, applied(2, 2), 0),
             ("QueryInterface:1=3+out", None, applied(23, 23), 0),
             ("QueryInterface:3=3", None, applied(20, 20), 0),
@@ -80,9 +81,9 @@ class ApplyFaults(AmdCase):
             ("none,none", ["gpu.0.", "gpu.1."], {}, applied(24, 24), 0),
             ("-2147483648,2147483647", ["gpu.-2147483648.", "gpu.2147483647."], {},
              applied(24, 24), 0),
-            # The second GPU's own aa-mode (2) differs from the shared recorded 3: it stays.
+            # One set of keys holds the first GPU's originals: the second is never written.
             ("5,5", ["gpu.5."], {"SIM_ADLX_INITIAL": "gpu1.aa-mode=2"},
-             applied_partly(24, 23), 21),
+             applied_partly(24, 13), 21),
         ]
         for ids, prefixes, env, expected, code in cases:
             with self.subTest(ids=ids):
@@ -94,7 +95,24 @@ class ApplyFaults(AmdCase):
                         if k.startswith("gpu.")]
                 self.assertEqual(sorted({k[:k.index(".", 4) + 1] for k in keys}), sorted(prefixes))
                 self.assertNothingLeaked()
-        self.assertEqual(self.state()["gpu1.aa-mode"], 2)
+        # The shared ids' backup: a restore that cannot fetch the second GPU keeps the
+        # file; the next one puts back the first GPU and leaves the second as it was.
+        initial = dict(amd.default_state(), **{"gpu1.aa-mode": 2})
+        self.assertEqual(self.state(), dict(initial, **{
+            "gpu0.%s" % n: 1 if n == "vsync-mode" else 0 for n in amd.PER_GPU
+            if n != "enhanced-sync"}, rsr=0, afmf=0))
+        kept = self.backup.read_bytes()
+        self.log.unlink()
+        self.assertResult(self.run_tool("restore", self.backup_arg(), ids="5,5",
+                                        env={"SIM_ADLX_FAULTS": "At:1=3"}),
+                          restore_incomplete(14, 13), 22)
+        self.assertEqual(self.backup.read_bytes(), kept)
+        self.assertResult(self.run_tool("restore", self.backup_arg(), ids="5,5"), restored(13), 0)
+        self.assertEqual(self.state(), initial)
+        self.assertFalse(self.backup.exists())
+        self.assertEqual([c for c in self.calls("SetEnabled") + self.calls("SetMode")
+                          if c.split(" ")[1].startswith("gpu1.")], [])
+        self.assertNothingLeaked()
 
     def test_backup_that_cannot_be_read_is_left_alone(self):
         self.backup.mkdir()  # something stands there that cannot be read as a file
@@ -186,7 +204,8 @@ class RestoreFaults(AmdCase):
             ("QueryInterface:1=3", restore_incomplete(26, 25)),
             ("QueryInterface:3=3", restore_incomplete(26, 22)),
             ("At:1=3", restore_incomplete(26, 14)),
-            ("UniqueId:gpu0=3-out", restore_incomplete(26, 14)),
+            # The GPU after one that cannot be named is not written either: it may share its id.
+            ("UniqueId:gpu0=3-out", restore_incomplete(26, 2)),
         ]
         for faults, expected in cases:
             with self.subTest(faults=faults):
