@@ -7,6 +7,24 @@ set(PRESETS_VERSION_RC_IN ${CMAKE_CURRENT_LIST_DIR}/version_info.rc.in)
 # The one manifest of each program. gcc would also link a default-manifest.o if the
 # toolchain had one (Debian's has not); ld then keeps this one and drops the default.
 set(PRESETS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/windows_program.manifest)
+# The stack guard and the handlers of the stack protector and the checked copies: our own,
+# so GCC's libssp adds only its checked copies and never its guard set-up, which would take
+# random bytes from the crypto provider at every start.
+set(PRESETS_STACK_GUARD ${CMAKE_SOURCE_DIR}/common/stack_guard_win32.cc)
+
+# presets_hardened(<target>...): the product's own code is built with the stack protector
+# and with the C library's checked copies where a size is known (_FORTIFY_SOURCE needs the
+# optimiser, so the Release build). The simulated drivers and test tools are not: they
+# must import only what a bare Windows has, and are never shipped.
+function(presets_hardened)
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE
+      $<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>
+      $<$<AND:$<COMPILE_LANGUAGE:C,CXX>,$<NOT:$<CONFIG:Debug>>>:-D_FORTIFY_SOURCE=2>)
+    # The checked copies; linked after the code that calls them.
+    target_link_libraries(${target} PUBLIC ssp)
+  endforeach()
+endfunction()
 
 # presets_windows_program(<target> <file description>)
 function(presets_windows_program target description)
@@ -23,14 +41,15 @@ function(presets_windows_program target description)
   # them too. Terminal-server-aware: the program needs none of the INI file and registry
   # remapping that Windows applies to older programs in remote desktop sessions.
   #
-  # Left out on purpose: -fstack-protector-strong and -D_FORTIFY_SOURCE=2. On MinGW-w64 10
-  # both need GCC's libssp, where the guard and the checked copies (__memcpy_chk, ...)
-  # live; without it the fortified build does not link. Its guard set-up runs at every
-  # start and takes random bytes from the RSA crypto provider (three more functions from
-  # ADVAPI32.dll): under Wine a status run of preset-amd then loads 16 DLLs instead of 7
-  # and takes about 40% longer.
   target_link_options(${target} PRIVATE
     -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--tsaware)
+
+  # Linked as an object, not from a library, so the guard is always ours; it runs before
+  # the guard is set and so is built without the protector.
+  presets_hardened(${target})
+  target_sources(${target} PRIVATE ${PRESETS_STACK_GUARD})
+  set_source_files_properties(${PRESETS_STACK_GUARD} PROPERTIES COMPILE_OPTIONS
+    -fno-stack-protector)
 
   # Drop the unused functions and data the static runtime drags in, and the symbol table
   # and debug sections of that runtime: the program is shipped as it is built.

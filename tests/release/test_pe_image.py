@@ -1,7 +1,7 @@
 """The shipped programs are built to be reproduced: no link time stamp, no symbol table,
 no path of the machine that built them. They are hardened: the loader randomises and
-guards their memory, and their one manifest asks for no elevation, names the systems
-they run on and takes long paths."""
+guards their memory, their code checks its stack, and their one manifest asks for no
+elevation, names the systems they run on and takes long paths."""
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -16,6 +16,10 @@ ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 # Windows 7, 8, 8.1, and 10 and 11.
+# The stack guard's value until the program seeds it (common/stack_guard_win32.cc): it
+# stands in the image only when protected code refers to the guard, since the linker
+# drops unreferenced data.
+STACK_GUARD_SEED = (0x00000B0A7E6B7A2D).to_bytes(8, "little")
 SUPPORTED_OS = ["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
@@ -50,6 +54,16 @@ class PeImageTest(unittest.TestCase):
             for bit, value in HARDENING_BITS.items():
                 with self.subTest(program=name, bit=bit):
                     self.assertEqual(flags & value, value, "DllCharacteristics 0x%04x" % flags)
+
+    def test_stack_protector_with_our_own_guard(self):
+        # GCC's own guard set-up asks the crypto provider at every start: its functions
+        # must not be imported, only the token check's from ADVAPI32.dll.
+        for name, path in PROGRAMS.items():
+            with self.subTest(program=name):
+                data = path.read_bytes()
+                self.assertEqual(data.count(STACK_GUARD_SEED), 1)
+                self.assertNotIn(b"CryptGenRandom", data)
+                self.assertNotIn(b"CryptAcquireContext", data)
 
     def test_exactly_one_manifest_with_id_1(self):
         # Windows reads id 1 when it starts the program; a second manifest, or a second
