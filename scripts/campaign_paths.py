@@ -2,12 +2,14 @@
 """Campaign rows of hostile backup paths and file states, for both programs under Wine.
 
 Runs the case table of tests/e2e/hostile_paths.py (the one the end-to-end test runs):
-non-ASCII names, paths over 260 characters, relative paths, a drive that does not exist,
-a directory at the backup path, a read-only backup, files held open by another process.
+non-ASCII names, paths over 260 characters, relative paths, 8.3 short names, a drive that
+does not exist, a directory at the backup path, a read-only backup, files held open by
+another process, a backup of 2 MiB, and symbolic and hard links planted at the backup, its
+"<backup>.tmp" or on the way, pointing into a protected folder of victims.
 A case is broken when a run does not give its documented line and exit code, a refused run
-alters what stood at the backup path or the driver, a run that worked did not leave the
-exact backup under its exact name, a "<backup>.tmp" is left behind, or the driver does not
-end where it started.
+alters what stood at the backup path, anything in the case's folders or the driver, a run
+that worked did not leave the exact backup under its exact name, a "<backup>.tmp" is left
+behind, a victim is not exactly as planted, or the driver does not end where it started.
 
     rows(short) -> [(row name, cases run, cases broken, [one description per broken case])]
 
@@ -28,7 +30,7 @@ if str(REPO / "tests" / "e2e") not in sys.path:
     sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import wine  # noqa: E402
 
-GROUPS = ["names and lengths", "file states"]
+GROUPS = ["names and lengths", "file states", "hostile links"]
 
 
 def rows(short):

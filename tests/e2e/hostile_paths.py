@@ -2,14 +2,20 @@
 programs, shared by tests/e2e/test_hostile_paths.py and scripts/campaign_paths.py.
 
 A case is a backup path (non-ASCII names, more than 260 characters, relative, on a drive
-Wine does not map) and a list of steps: runs of the real program, and things another
-program or the user does to the file between runs (a directory standing at the path, the
-read-only mark, another process holding the file open with no sharing). After every run
-`run_case` checks what a front-end and the user rely on:
+Wine does not map, an 8.3 short name, a drive letter that is a link to a folder) and a list
+of steps: runs of the real program, and things another program or the user does to the
+file between runs (a directory standing at the path, the read-only mark, another process
+holding the file open with no sharing, a file of 2 MiB), or that an attacker plants before
+them: symbolic and hard links at the backup, at its "<backup>.tmp" or on the way, that
+point into a "protected" folder of victims. Unix links under Z: stand in for Windows
+links: Wine shows them to the programs as links. After every run `run_case` checks what a
+front-end and the user rely on:
 
 - the exact result line and exit code the case's table row gives;
 - a refused run leaves whatever stood at the backup path byte for byte (or the directory
-  with its content), and the driver as it found it;
+  with its content), and the driver as it found it; nothing in the case's folders changes,
+  appears or goes: every file's bytes, mode bits and link count, every link's target;
+- the victims in the protected folder end exactly as they were planted;
 - a run that worked left the backup under its exact name (checked on the Linux side as
   UTF-8 bytes, so a wrong conversion of the argument shows) with the exact bytes expected;
 - no run leaves a "<backup>.tmp" of its own behind;
@@ -43,6 +49,12 @@ HOLDER = wine.BIN / "tests" / "tools" / "hold-file.exe"
 HOLDER_WAIT_SECONDS = 30
 PLANTED_TMP = b"left behind by an earlier run\r\n"
 DIRECTORY_CONTENT = b"keep"
+VICTIM_TEXT = b"not the programs' file: must stay exactly as it is\r\n"
+# Lines an attacker wants copied into a backup it can read. The victim holding them is a
+# readable backup of the vendor's (its header and these entries), so that only the link
+# can be the reason to refuse it.
+SECRETS = b"secret.password=hunter2\r\nsecret.token=0x5EC2E7\r\n"
+BIG = 2 * 1024 * 1024  # over the 1 MiB a backup may have
 
 # Name pieces: Portuguese accents, CJK, and a character outside the basic plane (two UTF-16
 # units on Windows, four UTF-8 bytes on Linux).
@@ -98,6 +110,8 @@ class Nvidia:
 
     def backup(self, presets):
         return nv.EXTREMO_AFTER_GAMER_BACKUP if "extremo" in presets else nv.GAMER_BACKUP
+
+    header = b"format=1\r\nvendor=nvidia\r\n"
 
 
 AMD_IDS = ["7", "-2"]
@@ -160,6 +174,8 @@ class Amd:
                 entries["gpu.%s.%s" % (gpu, name)] = "3" if name in amd.MODES else "1"
         return amd.backup_bytes(entries)
 
+    header = b"format=1\r\nvendor=amd\r\n"
+
 
 VENDORS = [Nvidia(), Amd()]
 
@@ -170,6 +186,16 @@ VENDORS = [Nvidia(), Amd()]
 class World:
     """One case's own directory: driver state, call log, and whatever the case builds."""
     root: pathlib.Path
+    cleanups: list = field(default_factory=list)  # undo what a case made outside `root`
+
+    @property
+    def protected(self):
+        """The folder of the victims, which an attacker's links point into."""
+        return self.root / "protected"
+
+    def clean_up(self):
+        while self.cleanups:
+            self.cleanups.pop()()
 
     @property
     def state(self):
@@ -264,6 +290,37 @@ def relative(text, cwd_parts=(), make_dirs=()):
     return make
 
 
+def linked_drive(world, folder):
+    """Maps a free drive letter to `folder` the way `subst` does and Wine keeps its drives:
+    the drive's root is itself a link. Letters below Q, so that `unmapped_drive` never
+    races for the same one."""
+    devices = wine.PREFIX / "dosdevices"
+    for letter in "PONMLKJIHG":
+        link = devices / (letter.lower() + ":")
+        try:
+            os.symlink(folder, link)
+        except FileExistsError:
+            continue
+        world.cleanups.append(link.unlink)
+        return letter
+    raise RuntimeError("every drive letter from G to P is mapped in %s" % devices)
+
+
+def on_linked_drive(world):
+    folder = world.root / "drive"
+    folder.mkdir()
+    return Target(linked_drive(world, folder) + ":\\saves\\backup.txt",
+                  folder / "saves" / "backup.txt")
+
+
+def short_name(path):
+    """The 8.3 short form Wine gives an existing `path` (Windows text), from the system."""
+    out, code = wine.run(HOLDER, ["--short-name", path])
+    if code != 0 or not out:
+        raise RuntimeError("no short name for %s (exit %d)" % (path, code))
+    return out.decode()
+
+
 def on_unmapped_drive(long=False):
     def make(world):
         dirs = long_dirs() if long else ["saves"]
@@ -276,9 +333,15 @@ def on_unmapped_drive(long=False):
 # Steps: ("apply", preset, outcome), ("restore", outcome), or an act between runs:
 # ("mkdir",) a directory with a file in it at the backup path; ("readonly",) the read-only
 # mark on the backup; ("plant-tmp", read_only) a "<backup>.tmp" left by someone else;
-# ("hold", "backup" or "tmp") another process opens it with no sharing; ("release",).
-# Outcomes: applied, unreadable (something unreadable stands at the path), unsaved (the
-# backup could not be written), restored, incomplete, nothing.
+# ("hold", "backup" or "tmp"[, milliseconds]) another process opens it with no sharing
+# (and lets go on its own, the milliseconds after the next run opened the driver);
+# ("release",) it lets go, or has let go;
+# ("plant", where, how, victim[, "read-only"]) an attacker's link (see `plant`) or a file;
+# ("shorten", "folder" or "file") the path from now on names its folder, or the whole
+# path, by their 8.3 short names.
+# Outcomes: applied, unreadable (something unreadable or unusable stands at the path: the
+# line of a backup that cannot be read), unsaved (the backup could not be written),
+# restored, incomplete, nothing.
 ROUND_TRIP = [("apply", "gamer", "applied"), ("restore", "restored")]
 ROUND_TRIP_TWICE = [("apply", "gamer", "applied"), ("apply", "extremo", "applied"),
                     ("restore", "restored")]
@@ -287,12 +350,13 @@ ROUND_TRIP_TWICE = [("apply", "gamer", "applied"), ("apply", "extremo", "applied
 @dataclass
 class Case:
     name: str
-    group: str          # "names and lengths" or "file states"
+    group: str          # "names and lengths", "file states" or "hostile links"
     target: object      # World -> Target
     steps: list
     short: bool = True  # part of the campaign's short form
     why: str = ""       # what Wine does differently, where it matters
-    ends_with: str = "absent"  # what stands at the path at the end: "absent", "directory"
+    # What stands at the path at the end: "absent", "directory", "file", "link".
+    ends_with: str = "absent"
 
 
 CASES = [
@@ -332,6 +396,11 @@ CASES = [
     Case("long path on a drive that does not exist", "names and lengths",
          on_unmapped_drive(long=True),
          [("apply", "gamer", "unreadable"), ("restore", "incomplete")], short=False),
+    # A short name is a second spelling of the same folder and file, not a link.
+    Case("8.3 short names of the folder, then of the whole path", "names and lengths",
+         existing("a rather long folder name", "a rather long backup name.txt"),
+         [("shorten", "folder"), ("apply", "gamer", "applied"), ("shorten", "file"),
+          ("apply", "extremo", "applied"), ("restore", "restored")]),
 
     Case("directory standing at the backup path", "file states", existing("backup.txt"),
          [("mkdir",), ("apply", "gamer", "unreadable"), ("restore", "incomplete")],
@@ -357,6 +426,51 @@ CASES = [
          why="root under Wine truncates a read-only file; on Windows the open is refused, "
              "and the save removes the stale file and opens it once more "
              "(backup_hostile_state_test)"),
+    # An antivirus scanner or indexer that holds the backup for a moment: the run waits.
+    Case("backup held without sharing for 300 ms, let go by the holder", "file states",
+         existing("busy", "backup.txt"),
+         [("apply", "gamer", "applied"), ("hold", "backup", 300),
+          ("apply", "extremo", "applied"), ("release",), ("restore", "restored")]),
+    Case("backup of 2 MiB", "file states", existing("big", "backup.txt"),
+         [("plant", "backup", "file", "big"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")], ends_with="file"),
+
+    # What an attacker plants before an elevated run. Every run must refuse the path with
+    # the line of an unreadable backup and touch nothing, here or at a link's target.
+    Case("symbolic link at <backup>.tmp to a victim", "hostile links",
+         existing("tmp symlink", "backup.txt"),
+         [("plant", "tmp", "symlink", "text"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")]),
+    Case("hard link at <backup>.tmp to a victim", "hostile links",
+         existing("tmp hard link", "backup.txt"),
+         [("plant", "tmp", "hard link", "text"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")]),
+    Case("dangling symbolic link at <backup>.tmp", "hostile links",
+         existing("tmp dangling", "backup.txt"),
+         [("plant", "tmp", "symlink", "absent"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")]),
+    # Wine's DeleteFileW on a symbolic link deletes its target: the victim must survive.
+    Case("folder link on the way, backup name is a victim's backup", "hostile links",
+         absolute("linked folder", "victim.txt"),
+         [("plant", "folder", "symlink", "backup"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")], ends_with="file"),
+    Case("folder link on the way, backup name new there", "hostile links",
+         absolute("linked folder", "new.txt"),
+         [("plant", "folder", "symlink", "text"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")]),
+    Case("symbolic link at the backup path to a victim of key=value lines", "hostile links",
+         existing("backup symlink", "backup.txt"),
+         [("plant", "backup", "symlink", "secrets"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")], ends_with="link"),
+    Case("hard link at the backup path to a read-only victim's backup", "hostile links",
+         existing("backup hard link", "backup.txt"),
+         [("plant", "backup", "hard link", "backup", "read-only"),
+          ("restore", "incomplete"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")], ends_with="file"),
+    # The root of a drive is where a path starts: a drive mapped to a folder is a link
+    # there, and works.
+    Case("drive letter mapped to a folder, its root a link", "hostile links",
+         on_linked_drive, ROUND_TRIP),
 ]
 
 
@@ -366,6 +480,8 @@ def snapshot(path):
     """What stands at `path`, comparable across runs."""
     if path is None or not os.path.lexists(path):
         return ("absent",)
+    if path.is_symlink():
+        return ("link", os.readlink(path), snapshot(path.resolve()))
     if path.is_dir():
         return ("directory", sorted((p.name, p.read_bytes()) for p in path.iterdir()))
     return ("file", path.read_bytes())
@@ -381,6 +497,92 @@ def exact_name_on_disk(path, top):
     return True
 
 
+def tree(root):
+    """Everything under `root`, links not followed: each file's bytes, mode bits and link
+    count, each folder's mode bits, each link's target."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            key = os.path.relpath(path, root)
+            if os.path.islink(path):
+                found[key] = ("link", os.readlink(path))
+            elif name in dirs:
+                found[key] = ("folder", oct(info.st_mode))
+            else:
+                with open(path, "rb") as f:
+                    found[key] = ("file", oct(info.st_mode), info.st_nlink, f.read())
+    return found
+
+
+def case_tree(world):
+    """The folders a case makes for its backups and victims (not the driver's state)."""
+    return {name: tree(world.root / name) for name in ("b", "cwd", "drive", "protected")}
+
+
+def tree_changes(before, after):
+    """What differs between two `case_tree`s, one text per path."""
+    changes = []
+    for top in before:
+        for key in sorted(set(before[top]) | set(after[top])):
+            old, new = before[top].get(key), after[top].get(key)
+            if old != new:
+                changes.append("%s/%s %s -> %s" % (top, key, brief(old), brief(new)))
+    return changes
+
+
+def brief(entry):
+    if entry is None:
+        return "absent"
+    if entry[0] == "file":
+        data = entry[3]
+        return "file %s links=%d %r" % (entry[1], entry[2],
+                                        data if len(data) <= 80 else data[:80] + b"...")
+    return " ".join(entry)
+
+
+def plant(vendor, world, target, where, how, victim, *flags):
+    """Plants what an attacker (or, for a plain file, anyone) puts there before a run.
+
+    `victim` is what the protected folder holds as "victim.txt": "text", "backup" (a
+    readable backup of the vendor, so a naive restore would use and delete it), "secrets"
+    (a readable backup of the vendor holding lines an attacker wants to read), "absent"
+    (nothing: a link to it dangles), or "big" (for `how` "file": a readable backup padded
+    past 2 MiB with entries the programs carry along). `how` is "symlink", "hard link" or
+    "file"; `where` is "tmp" (<backup>.tmp), "backup" (the backup path) or "folder" (the
+    backup's folder becomes a link to the protected folder)."""
+    content = {"text": lambda: VICTIM_TEXT, "backup": lambda: vendor.backup(["gamer"]),
+               "secrets": lambda: vendor.header + SECRETS, "absent": lambda: None,
+               "big": lambda: big_backup(vendor)}[victim]()
+    if how == "file":
+        target.file.write_bytes(content)
+        return
+    world.protected.mkdir(exist_ok=True)
+    victim_file = world.protected / "victim.txt"
+    if content is not None:
+        victim_file.write_bytes(content)
+        if "read-only" in flags:
+            victim_file.chmod(0o444)
+    at = {"tmp": temporary_of(target.file), "backup": target.file,
+          "folder": target.file.parent}[where]
+    at.parent.mkdir(parents=True, exist_ok=True)
+    if how == "symlink":
+        at.symlink_to(world.protected if where == "folder" else victim_file)
+    elif how == "hard link":
+        os.link(victim_file, at)
+    else:
+        raise ValueError(how)
+
+
+def big_backup(vendor):
+    head = vendor.backup(["gamer"])
+    line = 64  # bytes of each padding entry
+    count = (BIG - len(head) + line - 1) // line
+    return head + b"".join(b"zz.padding.%07d=%s\r\n" % (n, b"x" * (line - 21))
+                           for n in range(count))
+
+
 def temporary_of(path):
     return None if path is None else path.with_name(path.name + ".tmp")
 
@@ -388,12 +590,21 @@ def temporary_of(path):
 class Holder:
     """hold-file.exe, holding one file open with no sharing until released."""
 
-    def __init__(self, world, path):
+    def __init__(self, world, path, for_ms=None):
+        """With `for_ms` it lets go on its own that long after the next run's driver call
+        log appears: both programs open the driver just before they read the backup, so
+        the hold is still on when they first try, however long Wine takes to start them."""
         self.ready = world.root / "holder-ready"
         self.release_marker = world.root / "holder-release"
+        self.for_ms = for_ms
+        timed = []
+        if for_ms:
+            if world.log.exists():
+                world.log.unlink()
+            timed = [str(for_ms), wine.winpath(world.log)]
         self.proc = subprocess.Popen(
             [wine.WINE, str(HOLDER), wine.winpath(path), wine.winpath(self.ready),
-             wine.winpath(self.release_marker)],
+             wine.winpath(self.release_marker)] + timed,
             env=wine.base_env(LOCALE), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + HOLDER_WAIT_SECONDS
@@ -405,7 +616,8 @@ class Holder:
             time.sleep(0.02)
 
     def release(self):
-        self.release_marker.touch()
+        if not self.for_ms:
+            self.release_marker.touch()
         try:
             return self.proc.wait(timeout=HOLDER_WAIT_SECONDS)
         except subprocess.TimeoutExpired:
@@ -449,6 +661,7 @@ def run_case(vendor, case, base_dir):
         target = case.target(world)
         tmp = temporary_of(target.file)
         planted = None
+        victims = None  # the protected folder as planted
         applied = []
         for step in case.steps:
             what = " ".join(str(s) for s in step)
@@ -457,6 +670,7 @@ def run_case(vendor, case, base_dir):
                 preset = step[1] if act == "apply" else None
                 outcome = step[-1]
                 before_path = snapshot(target.file)
+                before_tree = case_tree(world)
                 before_state = vendor.state(world)
                 args = ["apply", preset, target.arg] if preset else ["restore", target.arg]
                 result = run_program(vendor, world, target, args)
@@ -487,6 +701,8 @@ def run_case(vendor, case, base_dir):
                         problems.append("%s: what stood at the backup path changed" % what)
                     if vendor.state(world) != before_state:
                         problems.append("%s: the driver was changed" % what)
+                    for change in tree_changes(before_tree, case_tree(world)):
+                        problems.append("%s: %s" % (what, change))
                 if tmp is not None and snapshot(tmp) != (planted or ("absent",)):
                     problems.append("%s: %s is %r" % (what, tmp.name, snapshot(tmp)[0]))
             elif act == "mkdir":
@@ -500,7 +716,8 @@ def run_case(vendor, case, base_dir):
                     tmp.chmod(0o444)
                 planted = ("file", PLANTED_TMP)
             elif act == "hold":
-                holder = Holder(world, target.file if step[1] == "backup" else tmp)
+                holder = Holder(world, target.file if step[1] == "backup" else tmp,
+                                *step[2:])
             elif act == "release":
                 code = holder.release()
                 holder = None
@@ -511,6 +728,17 @@ def run_case(vendor, case, base_dir):
                         problems.append("the held %s was changed" % tmp.name)
                     tmp.unlink()  # the holder's file, not the program's
                     planted = None
+            elif act == "plant":
+                plant(vendor, world, target, *step[1:])
+                if tmp is not None and os.path.lexists(tmp):
+                    planted = snapshot(tmp)
+                victims = tree(world.protected)
+            elif act == "shorten":
+                if step[1] == "folder":
+                    target.arg = short_name(wine.winpath(target.file.parent)) + "\\" + \
+                        target.file.name
+                else:
+                    target.arg = short_name(wine.winpath(target.file))
             else:
                 raise ValueError(step)
         else:
@@ -522,9 +750,14 @@ def run_case(vendor, case, base_dir):
             if case.ends_with == "directory" and snapshot(target.file) != (
                     "directory", [("inside.txt", DIRECTORY_CONTENT)]):
                 problems.append("the directory at the backup path was changed")
+            if victims is not None:
+                for change in tree_changes({"protected": victims},
+                                           {"protected": tree(world.protected)}):
+                    problems.append("at the end: %s" % change)
     finally:
         if holder is not None:
             holder.stop()
+        world.clean_up()
         shutil.rmtree(world.root, ignore_errors=True)
     return problems
 

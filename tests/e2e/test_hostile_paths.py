@@ -1,9 +1,11 @@
 """Hostile backup paths and file states for both programs, end to end under Wine.
 
-The cases (non-ASCII names, paths over 260 characters, relative paths, a drive that does
-not exist, a directory at the backup path, a read-only backup, a file another process
-holds open with no sharing) and what is checked after every run are in hostile_paths.py,
-shared with scripts/campaign_paths.py. Each case runs as one subtest per program.
+The cases (non-ASCII names, paths over 260 characters, relative paths, 8.3 short names, a
+drive that does not exist, a drive mapped to a folder, a directory at the backup path, a
+read-only backup, a file another process holds open with no sharing, a backup of 2 MiB,
+symbolic and hard links an attacker plants at or on the way to the backup) and what is
+checked after every run are in hostile_paths.py, shared with scripts/campaign_paths.py.
+Each case runs as one subtest per program.
 """
 import pathlib
 import shutil
@@ -48,8 +50,10 @@ class TheTable(unittest.TestCase):
     """The cases are what they claim to be, before any program runs."""
 
     def test_long_cases_exceed_max_path_and_names_are_not_ascii(self):
+        wine.ensure_prefix()  # a case maps a drive letter in it
         world = hostile_paths.World(pathlib.Path(hostile_paths.base_directory()))
         self.addCleanup(shutil.rmtree, world.root, ignore_errors=True)
+        self.addCleanup(world.clean_up)
         for case in hostile_paths.CASES:
             target = case.target(world)
             if "260" in case.name:
@@ -57,6 +61,8 @@ class TheTable(unittest.TestCase):
         emoji = hostile_paths.EMOJI
         self.assertEqual(len(emoji.encode("utf-16-le")), 4, "outside the basic plane")
         self.assertEqual(emoji.encode(), b"\xf0\x9f\x8e\xae")
+        for vendor in hostile_paths.VENDORS:
+            self.assertGreaterEqual(len(hostile_paths.big_backup(vendor)), 2 * 1024 * 1024)
 
     def test_the_unmapped_drive_is_not_mapped(self):
         wine.ensure_prefix()
