@@ -201,13 +201,17 @@ class CommandLine(AmdCase):
             ([], line("error", 0, 0, "Comando ausente"), 2),
             ([""], line("error", 0, 0, "Argumentos invalidos"), 2),
             (["apply", "gamer"], line("error", 0, 0, "Argumentos invalidos"), 2),
+            (["apply", "gamer", ""], line("error", 0, 0, "Argumentos invalidos"), 2),
             (["restore"], line("error", 0, 0, "Argumentos invalidos"), 2),
             (["apply", "turbo", self.backup_arg()], line("error", 0, 0, "Perfil invalido"), 3),
             (["reset", self.backup_arg()], line("error", 0, 0, "Argumentos invalidos"), 2),
         ]
         for args, expected, code in cases:
             with self.subTest(args=args):
+                before = sorted(self.dir.iterdir())
+                # Run from self.dir: an empty path must not become a ".tmp" there.
                 self.assertResult(self.run_tool(*args), expected, code)
+                self.assertEqual(sorted(self.dir.iterdir()), before)
         self.assertEqual(self.log_lines(), [])
         self.assertFalse(self.backup.exists())
 

@@ -271,6 +271,7 @@ class CommandLine(NvidiaCase):
             (["statuss"], bad_arguments, 2),
             (["apply"], bad_arguments, 2),
             (["apply", "gamer"], bad_arguments, 2),
+            (["apply", "gamer", ""], bad_arguments, 2),
             (["apply", "turbo"], bad_arguments, 2),
             (["restore"], bad_arguments, 2),
             (["RESTOR", path], bad_arguments, 2),
@@ -282,10 +283,14 @@ class CommandLine(NvidiaCase):
         ]
         for args, line, code in cases:
             with self.subTest(args=args):
-                self.assertResult(self.run_tool(*args, env={"LC_ALL": "C.UTF-8"}), line, code)
+                before = sorted(self.dir.iterdir())
+                # From the test's own folder: an empty path must not become a ".tmp" there.
+                self.assertResult(self.run_tool(*args, env={"LC_ALL": "C.UTF-8"}, cwd=self.dir),
+                                  line, code)
                 self.assertFalse(self.log.exists(), "no driver call")
                 self.assertFalse(self.backup.exists(), "no backup file")
                 self.assertFalse(pathlib.Path(str(self.backup) + ".tmp").exists())
+                self.assertEqual(sorted(self.dir.iterdir()), before)
 
     def test_words_are_compared_without_ascii_case_and_extra_arguments_are_ignored(self):
         path = wine.winpath(self.backup)
