@@ -5,8 +5,9 @@ preset-nvidia.exe and preset-amd.exe really print under Wine with the simulated 
 every provoked line must be listed with its program, command and exit code, and every
 listed (line, command) must be provoked. The one line no driver fault can bring about (an
 exception escaping a backend, e.g. memory exhausted) is checked against the source instead.
-The examples in docs/examples/ (Python, and C built natively and with MinGW) must parse
-every listed line, messages holding ";" and "=", and start the real programs themselves.
+The front-end clients in clients/ must parse every listed line, messages holding ";" and
+"=", give every listed (program, command, exit code, line) an outcome of its own, and start
+the real programs themselves.
 """
 import pathlib
 import re
@@ -23,6 +24,7 @@ import wine  # noqa: E402
 
 GUIDE = wine.REPO / "docs" / "integration.md"
 EXAMPLES = wine.REPO / "docs" / "examples"
+CLIENTS = wine.REPO / "clients"
 VENDOR = {"preset-nvidia": "NVIDIA", "preset-amd": "AMD"}
 COMMANDS = {"status", "apply", "restore", "(none)", "other"}
 # Brought about only by an exception escaping a backend; not reachable through a driver.
@@ -31,8 +33,8 @@ LINE_FIELDS = re.compile(r"result=([a-z]+);vendor=([A-Z]+);supported=([^;]+);cha
                          r"message=(.*)")
 
 
-sys.path.insert(0, str(EXAMPLES))
-import read_result  # noqa: E402
+sys.path.insert(0, str(CLIENTS))
+import preset_client  # noqa: E402
 
 
 class Row:
@@ -115,7 +117,7 @@ class GuideTable(unittest.TestCase):
         seconds = int(wait.group(1)) // 1000
         text = " ".join(GUIDE.read_text(encoding="utf-8").split())
         self.assertIn("waits up to %d seconds" % seconds, text)
-        self.assertEqual(read_result.TIMEOUT_S > seconds, True, "the example outwaits the lock")
+        self.assertEqual(preset_client.TIMEOUT_S > seconds, True, "the client outwaits the lock")
 
     def test_the_unprovoked_line_has_the_code_of_the_source(self):
         # The frame's catch-all prints this line with its unexpected-failure code.
@@ -268,11 +270,47 @@ def every_table_line():
     return cases
 
 
-class PythonExample(unittest.TestCase):
+# The outcome a client must give each listed answer: (command, exit code, kind).
+OUTCOME_OF = {
+    ("status", 0, "ok"): "supported",
+    ("apply", 0, "ok"): "applied",
+    ("apply", 21, "error"): "apply-partial",
+    ("apply", 20, "error"): "apply-not-saved",
+    ("restore", 0, "ok"): "restored",
+    ("restore", 0, "nothing"): "nothing-to-restore",
+    ("restore", 22, "error"): "restore-incomplete",
+    ("status", 10, "unsupported"): "unsupported",
+    ("apply", 10, "unsupported"): "unsupported",
+    ("restore", 10, "unsupported"): "unsupported-backup-kept",
+    ("(none)", 2, "error"): "caller-bug",
+    ("other", 2, "error"): "caller-bug",
+    ("apply", 2, "error"): "caller-bug",
+    ("restore", 2, "error"): "caller-bug",
+    ("apply", 3, "error"): "caller-bug",
+    ("status", 1, "error"): "failed",
+    ("apply", 1, "error"): "failed",
+    ("restore", 1, "error"): "restore-failed",
+}
+# The first argument that stands for each command of the table.
+FIRST_ARG = {"(none)": None, "other": "bogus", "status": "status", "apply": "apply",
+             "restore": "restore"}
+
+
+def every_listed_answer():
+    """(program, first argument, exit code, line bytes, expected outcome) for every row."""
+    answers = []
+    for row in ROWS:
+        for program in row.programs():
+            for command in sorted(row.commands):
+                answers.append((program, FIRST_ARG[command], row.code,
+                                row.example_line(program),
+                                OUTCOME_OF[(command, row.code, row.kind)]))
+    return answers
+
+
+class PythonClient(unittest.TestCase):
     def parts(self, data):
-        line = read_result.parse_result_line(data)
-        return (line["result"], line["vendor"], line["supported"], line["changed"],
-                line["message"])
+        return tuple(preset_client.parse_result_line(data))
 
     def test_parses_every_listed_line_and_tricky_messages(self):
         for data, expected in every_table_line() + TRICKY:
@@ -282,44 +320,51 @@ class PythonExample(unittest.TestCase):
     def test_refuses_what_is_not_one_line(self):
         for data in NOT_A_LINE:
             with self.subTest(data=data):
-                with self.assertRaises(read_result.ResultLineError):
-                    read_result.parse_result_line(data)
+                self.assertIsNone(preset_client.parse_result_line(data))
+
+    def test_gives_every_listed_answer_its_outcome(self):
+        for program, arg, code, data, outcome in every_listed_answer():
+            with self.subTest(program=program, command=arg, line=data):
+                result = preset_client.classify(preset_client.Program(program), arg, code,
+                                                data)
+                self.assertEqual(result.outcome.value, outcome)
 
 
-class ExampleRunsRealProgram(nv.NvidiaCase):
-    """The examples start preset-nvidia.exe themselves: the Python one through Wine, the C
-    one built for Windows and run under Wine, where it starts the program with
-    CreateProcessW."""
+class ClientRunsRealProgram(nv.NvidiaCase):
+    """The clients start preset-nvidia.exe themselves: the Python one through Wine (here;
+    the C++ one in test_clients.py)."""
 
     def sim_env(self, **extra):
         env = {"SIM_NVAPI_STATE": wine.winpath(self.state)}
         env.update(extra)
         return env
 
-    def test_python_example_round_trip(self):
+    def test_python_client_round_trip(self):
         self.write_state(nv.ORIGINAL)
         b = wine.winpath(self.backup)
         steps = [
-            (["status"], {}, nv.DETECTED, 0),
-            (["apply", "gamer", b], {}, nv.applied(8, 8), 0),
+            (["status"], {}, nv.DETECTED, 0, "supported"),
+            (["apply", "gamer", b], {}, nv.applied(8, 8), 0, "applied"),
             (["restore", b], {"SIM_NVAPI_FAULTS": "SetSetting@0x00AC8497=-5"},
-             nv.restore_incomplete(8, 7), 22),
-            (["restore", b], {}, nv.restored(8), 0),
+             nv.restore_incomplete(8, 7), 22, "restore-incomplete"),
+            (["restore", b], {}, nv.restored(8), 0, "restored"),
         ]
-        for args, extra, expected, code in steps:
+        for args, extra, expected, code, outcome in steps:
             with self.subTest(args=args):
-                out, got = read_result.run_preset(wine.WINE, [nv.EXE, *args],
-                                                  env=wine.base_env(self.sim_env(**extra)))
-                self.assertEqual((out, got), (expected, code))
-                self.assertEqual(read_result.parse_result_line(out)["result"],
-                                 expected.split(b";")[0][len(b"result="):].decode())
+                run = preset_client.run_preset(nv.EXE, *args, launcher=[wine.WINE],
+                                               env=wine.base_env(self.sim_env(**extra)))
+                self.assertEqual(tuple(run), (expected, code))
+                result = preset_client.classify(preset_client.Program.NVIDIA, args[0],
+                                                run.exit_code, run.output)
+                self.assertEqual(result.outcome.value, outcome)
         self.assertEqual(nv.parse_state(self.state.read_bytes()), nv.ORIGINAL)
 
-    def test_python_example_command_line(self):
+    def test_python_client_command_line(self):
         self.write_state(nv.ORIGINAL)
         with tempfile.TemporaryFile() as out:
-            proc = subprocess.run([sys.executable, str(EXAMPLES / "read_result.py"), wine.WINE,
-                                   str(nv.EXE), "status"], env=wine.base_env(self.sim_env()),
+            proc = subprocess.run([sys.executable, str(CLIENTS / "preset_client.py"),
+                                   "--launcher", wine.WINE, str(nv.EXE), "status"],
+                                  env=wine.base_env(self.sim_env()),
                                   stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.DEVNULL, timeout=120, check=False)
             out.seek(0)
@@ -327,7 +372,8 @@ class ExampleRunsRealProgram(nv.NvidiaCase):
         self.assertEqual(proc.returncode, 0)
         self.assertEqual(text.decode().splitlines(), [
             "result: ok", "vendor: NVIDIA", "supported: 13", "changed: 0",
-            "message: GPU NVIDIA detectada", "exit: 0"])
+            "message: GPU NVIDIA detectada", "exit: 0", "outcome: supported", "action: done",
+            "backup path: keep"])
 
     def test_c_example_for_windows_starts_the_program(self):
         compiler = shutil.which("x86_64-w64-mingw32-gcc")

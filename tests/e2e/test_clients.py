@@ -1,0 +1,104 @@
+"""Both front-end clients (clients/) turn real runs into the outcome the guide prescribes.
+
+Every case of client_cases.json sets up the simulated driver, runs the real program
+through the Python client, which must answer exactly the case's outcome, action and
+backup-path decision, and leave the backup where the case says.
+"""
+import json
+import pathlib
+import shutil
+import sys
+import tempfile
+import unittest
+
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+import test_amd_common as amd  # noqa: E402
+import test_nvidia_common as nv  # noqa: E402
+import wine  # noqa: E402
+
+sys.path.insert(0, str(wine.REPO / "clients"))
+import preset_client  # noqa: E402
+
+CASES = json.loads((HERE / "client_cases.json").read_text(encoding="utf-8"))["cases"]
+CANNED_BACKUP = {
+    "nvidia": nv.GAMER_BACKUP,
+    "amd": amd.backup_bytes({"global.rsr": "0", "gpu.7.chill": "0"}),
+}
+
+
+class Case:
+    """One case made ready in a folder of its own: program, driver, files, arguments."""
+
+    def __init__(self, case, base):
+        self.case, self.dir = case, base
+        self.env = {}
+        if case["program"] == "preset-nvidia":
+            self.exe = nv.EXE
+            if case["driver"]:
+                wine.install_dll(nv.sim_dll(), "nvapi64.dll")
+            else:
+                wine.remove_dll("nvapi64.dll")
+            (base / "state.txt").write_bytes(nv.state_bytes(nv.ORIGINAL))
+            self.env["SIM_NVAPI_STATE"] = wine.winpath(base / "state.txt")
+        else:
+            app = base / "app"
+            app.mkdir()
+            self.exe = app / "preset-amd.exe"
+            shutil.copyfile(amd.EXE, self.exe)
+            if case["driver"]:
+                shutil.copyfile(amd.sim_dll(), app / amd.DLL_NAME)
+            self.env.update({"SIM_ADLX_GPUS": "2", "SIM_ADLX_IDS": "7,-2",
+                             "SIM_ADLX_STATE": wine.winpath(base / "state.txt")})
+        self.env.update(case.get("env", {}))
+        relative = case.get("backup_path", "backup.txt")
+        self.backup = base.joinpath(*relative.split("\\"))
+        if "backup" in case:
+            self.backup.parent.mkdir(parents=True, exist_ok=True)
+            self.backup.write_bytes(CANNED_BACKUP[case["backup"]])
+        if "folder" in case:
+            (base / case["folder"]).mkdir()
+        places = {"{backup}": wine.winpath(base) + "\\" + relative, "{dir}": wine.winpath(base)}
+        self.args = [self.fill(a, places) for a in case["args"]]
+        self.timeout = case.get("timeout", preset_client.TIMEOUT_S)
+
+    @staticmethod
+    def fill(arg, places):
+        for mark, value in places.items():
+            arg = arg.replace(mark, value)
+        return arg
+
+
+class ClientCases(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        wine.ensure_prefix()
+
+    def setUp(self):
+        self.addCleanup(wine.remove_dll, "nvapi64.dll")
+
+    def each_case(self, answer):
+        """Runs `answer(case)` for every case, in a new folder; it returns the three words."""
+        for row in CASES:
+            with self.subTest(case=row["name"]):
+                base = pathlib.Path(tempfile.mkdtemp(prefix="client-e2e-"))
+                self.addCleanup(shutil.rmtree, base, ignore_errors=True)
+                case = Case(row, base)
+                self.assertEqual(answer(case), row["expect"])
+                if "backup_after" in row:
+                    self.assertEqual(case.backup.is_file(), row["backup_after"])
+
+    def test_python_client(self):
+        def answer(case):
+            result, _ = preset_client.run_and_classify(
+                case.exe, *case.args, timeout=case.timeout, env=wine.base_env(case.env),
+                launcher=[wine.WINE])
+            return [result.outcome.value, result.action.value,
+                    "keep" if result.keep_backup_path else "forget"]
+        self.each_case(answer)
+
+
+if __name__ == "__main__":
+    unittest.main()
