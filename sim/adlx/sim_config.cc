@@ -1,6 +1,9 @@
 #include "sim/adlx/sim_config.h"
 
-#include <cstdlib>
+#include <string_view>
+
+#include "sim/common/fault_rules.h"
+#include "sim/common/sim_text.h"
 
 const char* const kSimVariables[] = {
     "SIM_ADLX_GPUS",
@@ -18,7 +21,42 @@ const char* const kSimVariables[] = {
 };
 const size_t kSimVariableCount = sizeof(kSimVariables) / sizeof(kSimVariables[0]);
 
+const char* const kGlobalNames[2] = {"rsr", "afmf"};
+const char* const kGpuNames[12] = {
+    "chill",         "boost",      "frtc",        "sharpening",
+    "mlaa",          "aa-mode",    "anisotropic", "tessellation-mode",
+    "enhanced-sync", "vsync-mode", "fsr",         "frame-generation"};
+
 namespace {
+
+/// The initialise entries, as they name themselves in the log and in a fault's target.
+const char* const kInitializeEntries[] = {
+    "ADLXInitialize",
+    "ADLXInitialize2",
+    "ADLXInitializeWithCallerAdl",
+    "ADLXInitializeWithIncompatibleDriver",
+    "ADLXInitializeWithIncompatibleDriver2",
+};
+
+/// Calls whose subject is always empty: a target would never match them.
+const char* const kCallsWithoutSubject[] = {
+    "QueryFullVersion", "QueryVersion", "Terminate", "GetGPUs", "Get3DSettingsServices",
+};
+
+/// Calls whose subject is a setting ref.
+const char* const kSettingCalls[] = {
+    "Get", "IsSupported", "IsEnabled", "GetMode", "SetEnabled", "SetMode",
+};
+
+template <size_t N>
+bool oneOf(const char* const (&names)[N], std::string_view name) {
+    for (const char* known : names) {
+        if (name == known) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string narrow(const std::wstring& text) {
     std::string out;
@@ -28,105 +66,105 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
+/// The list's items, blanks trimmed, empty ones left out.
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(separator, start);
-        if (end == std::string::npos) {
-            end = text.size();
+    for (std::string_view piece : splitAt(text, separator)) {
+        piece = trimBlanks(piece);
+        if (!piece.empty()) {
+            parts.emplace_back(piece);
         }
-        std::string part = text.substr(start, end - start);
-        while (!part.empty() && part.front() == ' ') {
-            part.erase(part.begin());
-        }
-        while (!part.empty() && part.back() == ' ') {
-            part.pop_back();
-        }
-        if (!part.empty()) {
-            parts.push_back(part);
-        }
-        start = end + 1;
     }
     return parts;
 }
 
-std::optional<int64_t> number(const std::string& text) {
-    if (text.empty()) {
+/// A decimal GPU position, written back in its plain form so it compares with subjects.
+std::optional<std::string> decimalIndex(std::string_view text) {
+    uint32_t index = 0;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos ||
+        !parseU32(text, index)) {
         return std::nullopt;
     }
-    // Decimal, or hexadecimal after "0x"; a leading zero does not mean octal.
-    const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
-    const bool hex = text.size() > digits + 1 && text[digits] == '0' &&
-                     (text[digits + 1] == 'x' || text[digits + 1] == 'X');
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
-    if (end == nullptr || *end != '\0') {
-        return std::nullopt;
-    }
-    return value;
+    return std::to_string(index);
 }
 
-std::optional<FaultAction> parseAction(const std::string& text) {
-    FaultAction action;
-    if (text == "crash") {
-        action.crash = true;
-        return action;
+/// "rsr", "afmf", a per-GPU name, or "gpuN." and a per-GPU name.
+bool isSettingRef(std::string_view ref) {
+    if (oneOf(kGlobalNames, ref) || oneOf(kGpuNames, ref)) {
+        return true;
     }
-    const std::string sleep = "sleep:";
-    if (text.compare(0, sleep.size(), sleep) == 0) {
-        const std::optional<int64_t> ms = number(text.substr(sleep.size()));
-        if (!ms || *ms < 1 || *ms > UINT32_MAX) {
-            return std::nullopt;
-        }
-        action.sleepMs = static_cast<uint32_t>(*ms);
-        return action;
-    }
-    std::string code = text;
-    const size_t plus = text.find("+out");
-    const size_t minus = text.find("-out");
-    if (plus != std::string::npos && plus + 4 == text.size()) {
-        action.writesOut = true;
-        code = text.substr(0, plus);
-    } else if (minus != std::string::npos && minus > 0 && minus + 4 == text.size()) {
-        action.writesOut = false;
-        code = text.substr(0, minus);
-    }
-    const std::optional<int64_t> value = number(code);
-    if (!value) {
-        return std::nullopt;
-    }
-    action.result = static_cast<int32_t>(*value);
-    return action;
+    const size_t dot = ref.find('.');
+    return ref.substr(0, 3) == "gpu" && dot != std::string_view::npos &&
+           decimalIndex(ref.substr(3, dot - 3)) && oneOf(kGpuNames, ref.substr(dot + 1));
 }
 
-std::optional<FaultSpec> parseFault(const std::string& text) {
-    const size_t eq = text.rfind('=');
-    if (eq == std::string::npos) {
-        return std::nullopt;
+/// The target as the call's subjects are written, or nothing when no subject of that call
+/// can ever match it (a typo would otherwise inject nothing, silently).
+std::optional<std::string> subjectTarget(const std::string& call, const std::string& target) {
+    if (call == "Initialize") {
+        return oneOf(kInitializeEntries, target) ? std::optional<std::string>(target)
+                                                 : std::nullopt;
     }
-    FaultSpec rule;
-    std::string head = text.substr(0, eq);
-    const size_t at = head.find('@');
-    if (at != std::string::npos) {
-        const std::optional<int64_t> n = number(head.substr(at + 1));
-        if (!n || *n < 1) {
-            return std::nullopt;
+    if (call == "At") {
+        return decimalIndex(target);
+    }
+    if (call == "UniqueId") {
+        const std::optional<std::string> index =
+            target.compare(0, 3, "gpu") == 0 ? decimalIndex(target.substr(3)) : std::nullopt;
+        return index ? std::optional<std::string>("gpu" + *index) : std::nullopt;
+    }
+    if (call == "QueryInterface") {
+        return target == "1" || target == "3" ? std::optional<std::string>(target) : std::nullopt;
+    }
+    if (oneOf(kSettingCalls, call)) {
+        return isSettingRef(target) ? std::optional<std::string>(target) : std::nullopt;
+    }
+    if (call == "*") {
+        for (const char* some : {"Initialize", "At", "UniqueId", "QueryInterface", "Get"}) {
+            if (std::optional<std::string> subject = subjectTarget(some, target)) {
+                return subject;
+            }
         }
-        rule.nth = static_cast<uint32_t>(*n);
-        head = head.substr(0, at);
     }
-    const size_t colon = head.find(':');
-    rule.call = head.substr(0, colon);
-    if (colon != std::string::npos) {
-        rule.target = head.substr(colon + 1);
+    return std::nullopt;
+}
+
+bool knownCall(const std::string& call) {
+    return call == "*" || call == "Initialize" || call == "At" || call == "UniqueId" ||
+           call == "QueryInterface" || oneOf(kCallsWithoutSubject, call) ||
+           oneOf(kSettingCalls, call);
+}
+
+/// This runtime's reading of the shared fault grammar; false with `error` for a rule
+/// that names a call or target it does not have.
+bool readFaults(const std::string& text, std::vector<FaultSpec>& faults, std::string& error) {
+    std::vector<FaultRuleText> rules;
+    if (!parseFaultRuleList(text, LegacyAt::kCallNumber, rules, error)) {
+        return false;
     }
-    const std::optional<FaultAction> action = parseAction(text.substr(eq + 1));
-    if (rule.call.empty() || !action) {
-        return std::nullopt;
+    for (const FaultRuleText& rule : rules) {
+        FaultSpec spec;
+        spec.call = rule.call;
+        if (!knownCall(rule.call)) {
+            error = "fault rule for an unknown call: " + rule.text;
+            return false;
+        }
+        if (rule.target) {
+            const std::optional<std::string> subject = subjectTarget(rule.call, *rule.target);
+            if (!subject) {
+                error = "fault rule with a target its call never has: " + rule.text;
+                return false;
+            }
+            spec.target = *subject;
+        }
+        spec.nth = rule.nth;
+        spec.action.crash = rule.outcome.kind == FaultOutcome::Kind::kCrash;
+        spec.action.sleepMs = rule.outcome.sleepMs;
+        spec.action.result = rule.outcome.status;
+        spec.action.writesOut = rule.outcome.writesOut;
+        faults.push_back(spec);
     }
-    rule.action = *action;
-    return rule;
+    return true;
 }
 
 }  // namespace
@@ -144,7 +182,8 @@ std::optional<FaultAction> takeFault(std::vector<FaultSpec>& faults, const std::
                                      const std::string& subject) {
     std::optional<FaultAction> fired;
     for (FaultSpec& rule : faults) {
-        if (rule.call != call || (!rule.target.empty() && !refCovers(rule.target, subject))) {
+        if ((rule.call != "*" && rule.call != call) ||
+            (!rule.target.empty() && !refCovers(rule.target, subject))) {
             continue;
         }
         ++rule.seen;
@@ -165,28 +204,40 @@ SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables) {
         return found == variables.end() ? std::wstring() : found->second;
     };
     SimConfig config;
-    if (!text("SIM_ADLX_GPUS").empty()) {
-        const std::optional<int64_t> n = number(text("SIM_ADLX_GPUS"));
-        if (n && *n >= 0 && *n <= 64) {
-            config.gpuCount = static_cast<uint32_t>(*n);
+    // Only the first problem is kept: it is the one the process ends with.
+    auto refuse = [&config](const std::string& why) {
+        if (config.problem.empty()) {
+            config.problem = why;
+        }
+    };
+    const std::string gpus(trimBlanks(text("SIM_ADLX_GPUS")));
+    if (!gpus.empty()) {
+        uint32_t n = 0;
+        if (parseU32(gpus, n) && n <= 64) {
+            config.gpuCount = n;
         } else {
-            config.problems.push_back("SIM_ADLX_GPUS");
+            refuse("SIM_ADLX_GPUS: not a number from 0 to 64: " + gpus);
         }
     }
     for (const std::string& id : split(text("SIM_ADLX_IDS"), ',')) {
+        int32_t n = 0;
         if (id == "none") {
             config.ids.push_back(std::nullopt);
-        } else if (const std::optional<int64_t> n = number(id)) {
-            config.ids.push_back(static_cast<int32_t>(*n));
+        } else if (parseStatus(id, n)) {
+            config.ids.push_back(n);
         } else {
-            config.problems.push_back("SIM_ADLX_IDS " + id);
+            refuse("SIM_ADLX_IDS: bad id: " + id);
         }
     }
-    for (const std::string& ref : split(text("SIM_ADLX_ABSENT"), ',')) {
-        config.absent.insert(ref);
-    }
-    for (const std::string& ref : split(text("SIM_ADLX_UNSUPPORTED"), ',')) {
-        config.unsupported.insert(ref);
+    for (const auto& [name, refs] : {std::make_pair("SIM_ADLX_ABSENT", &config.absent),
+                                     std::make_pair("SIM_ADLX_UNSUPPORTED", &config.unsupported)}) {
+        for (const std::string& ref : split(text(name), ',')) {
+            if (isSettingRef(ref)) {
+                refs->insert(ref);
+            } else {
+                refuse(std::string(name) + ": unknown setting: " + ref);
+            }
+        }
     }
     for (const std::string& which : split(text("SIM_ADLX_MISSING_SERVICES"), ',')) {
         if (which == "1") {
@@ -194,30 +245,33 @@ SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables) {
         } else if (which == "3") {
             config.services3 = false;
         } else {
-            config.problems.push_back("SIM_ADLX_MISSING_SERVICES " + which);
+            refuse("SIM_ADLX_MISSING_SERVICES: not 1 or 3: " + which);
         }
     }
     for (const std::string& entry : split(text("SIM_ADLX_INITIAL"), ',')) {
         const size_t eq = entry.find('=');
-        const std::optional<int64_t> n =
-            eq == std::string::npos ? std::nullopt : number(entry.substr(eq + 1));
-        if (n) {
-            config.initial[entry.substr(0, eq)] = static_cast<int32_t>(*n);
+        const std::string ref(eq == std::string::npos ? std::string_view()
+                                                      : trimBlanks(entry.substr(0, eq)));
+        int32_t n = 0;
+        if (eq != std::string::npos && isSettingRef(ref) &&
+            parseStatus(trimBlanks(std::string_view(entry).substr(eq + 1)), n)) {
+            config.initial[ref] = n;
         } else {
-            config.problems.push_back("SIM_ADLX_INITIAL " + entry);
+            refuse("SIM_ADLX_INITIAL: bad pair: " + entry);
         }
     }
-    for (const std::string& entry : split(text("SIM_ADLX_FAULTS"), ';')) {
-        if (std::optional<FaultSpec> rule = parseFault(entry)) {
-            config.faults.push_back(*rule);
-        } else {
-            config.problems.push_back("SIM_ADLX_FAULTS " + entry);
-        }
+    std::string faultError;
+    if (!readFaults(text("SIM_ADLX_FAULTS"), config.faults, faultError)) {
+        refuse("SIM_ADLX_FAULTS: " + faultError);
     }
+    const std::string mark(trimBlanks(text("SIM_ADLX_MARK_STDOUT")));
+    if (mark != "" && mark != "0" && mark != "1") {
+        refuse("SIM_ADLX_MARK_STDOUT: not 0 or 1: " + mark);
+    }
+    config.markStdout = mark == "1";
     config.statePath = wide("SIM_ADLX_STATE");
     config.logPath = wide("SIM_ADLX_LOG");
     config.watchPath = wide("SIM_ADLX_WATCH");
-    config.markStdout = text("SIM_ADLX_MARK_STDOUT") == "1";
     config.loadByName = wide("SIM_ADLX_LOAD_BY_NAME");
     return config;
 }

@@ -1,6 +1,7 @@
-// The simulated runtime's configuration, read once from SIM_ADLX_* environment variables
-// (grammar in docs/simulated-adlx.md). Parsing is plain text work; reading the
-// environment is the platform file's.
+// The simulated runtime's configuration, read from SIM_ADLX_* environment variables
+// (grammar in docs/simulated-adlx.md; the fault rules' is shared with the NVIDIA library,
+// sim/common/fault_rules.h). Parsing is plain text work; reading the environment is the
+// platform file's.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,7 @@ struct FaultAction {
 };
 
 struct FaultSpec {
-    std::string call;    // "GetMode", "At", "Initialize", ...
+    std::string call;    // "GetMode", "At", "Initialize", ...; "*" for any call
     std::string target;  // empty: any; else a subject or the tail after a "."
     uint32_t nth = 0;    // 0: every matching call; else only the Nth (1-based)
     FaultAction action;
@@ -48,12 +49,17 @@ struct SimConfig {
     /// A library every initialise loads by bare name, as a real runtime loads helpers of
     /// its own; the log says where it came from. Empty: no such load.
     std::wstring loadByName;
-    /// Lines about variables that could not be parsed; logged at the first call.
-    std::vector<std::string> problems;
+    /// Why the first variable that could not be parsed was refused; empty when all
+    /// parsed. The library then ends the process before the program can use it.
+    std::string problem;
 };
 
 /// Builds the configuration from the variables' texts; a missing variable is "".
 SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables);
+
+/// The setting names: the global ones, and the ones every GPU has.
+extern const char* const kGlobalNames[2];
+extern const char* const kGpuNames[12];
 
 /// The variable names parseSimConfig reads.
 extern const char* const kSimVariables[];

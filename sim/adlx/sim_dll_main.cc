@@ -1,11 +1,15 @@
 // Logs the library's loading and unloading, so tests can tell whether the tool loaded
-// the runtime at all and whether it let it go. Only the log path is read here: the rest
-// of the runtime starts at the first call, outside the loader lock.
+// the runtime at all and whether it let it go. The configuration is checked here too, so
+// a bad one stops the process even when the program never calls in (a variant refused by
+// its presence check); the rest of the runtime starts at the first call, outside the
+// loader lock.
 #include <windows.h>
 
 #include <string>
 
+#include "sim/adlx/sim_config.h"
 #include "sim/adlx/sim_platform.h"
+#include "sim/adlx/sim_runtime.h"
 
 namespace {
 
@@ -22,6 +26,7 @@ void logAttachment(const char* what) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         logAttachment("DLL attached");
+        refuseBadConfiguration(parseSimConfig(readSimEnvironment()));
     } else if (reason == DLL_PROCESS_DETACH) {
         logAttachment("DLL detached");
     }

@@ -30,3 +30,10 @@ void sleepMilliseconds(uint32_t ms);
 
 /// The exit code crashProcess ends with.
 constexpr unsigned kCrashExitCode = 99;
+
+/// Writes `line` and CR LF to standard error, then ends the process at once with
+/// kConfigExitCode, before the program can go on with a half-configured runtime.
+[[noreturn]] void refuseConfiguration(const std::string& line);
+
+/// The exit code refuseConfiguration ends with; the NVIDIA library uses the same.
+constexpr unsigned kConfigExitCode = 98;

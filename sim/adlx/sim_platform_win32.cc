@@ -112,3 +112,9 @@ void crashProcess() {
     TerminateProcess(GetCurrentProcess(), kCrashExitCode);
     ExitProcess(kCrashExitCode);
 }
+
+void refuseConfiguration(const std::string& line) {
+    writeAll(GetStdHandle(STD_ERROR_HANDLE), line + "\r\n");
+    TerminateProcess(GetCurrentProcess(), kConfigExitCode);
+    ExitProcess(kConfigExitCode);
+}

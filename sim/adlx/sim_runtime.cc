@@ -7,11 +7,6 @@
 
 namespace {
 
-const char* const kGlobalNames[] = {"rsr", "afmf"};
-const char* const kGpuNames[] = {"chill",         "boost",      "frtc",        "sharpening",
-                                 "mlaa",          "aa-mode",    "anisotropic", "tessellation-mode",
-                                 "enhanced-sync", "vsync-mode", "fsr",         "frame-generation"};
-
 bool isModeRef(const std::string& ref) {
     return refCovers("aa-mode", ref) || refCovers("tessellation-mode", ref) ||
            refCovers("vsync-mode", ref);
@@ -56,10 +51,18 @@ SimRuntime& SimRuntime::get() {
     return instance;
 }
 
-SimRuntime::SimRuntime() : config_(parseSimConfig(readSimEnvironment())) {
-    for (const std::string& problem : config_.problems) {
-        log("CONFIG-ERROR " + problem);
+void refuseBadConfiguration(const SimConfig& config) {
+    if (config.problem.empty()) {
+        return;
     }
+    if (!config.logPath.empty()) {
+        appendLine(config.logPath, "CONFIG-ERROR " + config.problem);
+    }
+    refuseConfiguration("simulated amdadlx64.dll: " + config.problem);
+}
+
+SimRuntime::SimRuntime() : config_(parseSimConfig(readSimEnvironment())) {
+    refuseBadConfiguration(config_);
     loadState();
 }
 

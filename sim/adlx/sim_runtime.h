@@ -67,5 +67,10 @@ class SimRuntime {
     std::vector<Object> objects_;
 };
 
+/// When a variable could not be parsed: logs "CONFIG-ERROR <reason>", writes the reason to
+/// standard error and ends the process with exit code 98. Running on with half a
+/// configuration would let a test pass for the wrong reason.
+void refuseBadConfiguration(const SimConfig& config);
+
 /// Formats a 64-bit number as 0x and sixteen upper-case hexadecimal digits.
 std::string hex64(uint64_t value);

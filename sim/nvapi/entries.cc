@@ -34,8 +34,9 @@ class Simulation {
             // Running on with half a configuration would make a test pass for the wrong
             // reason; stop loudly instead.
             log_.write("sim.config-error " + error);
-            WriteFile(GetStdHandle(STD_ERROR_HANDLE), error.data(),
-                      static_cast<DWORD>(error.size()), nullptr, nullptr);
+            const std::string line = "simulated nvapi64.dll: " + error + "\r\n";
+            WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+                      nullptr, nullptr);
             TerminateProcess(GetCurrentProcess(), kConfigExitCode);
         }
         loadByName_ = config.loadByName;

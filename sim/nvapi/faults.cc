@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "sim/common/fault_rules.h"
 #include "sim/nvapi/text.h"
 
 namespace {
@@ -30,52 +31,32 @@ std::string_view shortName(std::string_view name) {
     return name;
 }
 
-bool parseRule(std::string_view text, FaultRule& rule, std::string& error) {
-    const size_t eq = text.find('=');
-    if (eq == std::string_view::npos) {
-        error = "fault rule without '=': " + std::string(text);
-        return false;
-    }
-    std::string_view target = trimBlanks(text.substr(0, eq));
-    const std::string_view outcome = trimBlanks(text.substr(eq + 1));
-
-    const size_t hash = target.find('#');
-    if (hash != std::string_view::npos) {
-        if (!parseU32(target.substr(hash + 1), rule.nth) || rule.nth == 0) {
-            error = "fault rule with a bad call number: " + std::string(text);
+/// This library's reading of a rule in the shared grammar: a known function, a setting
+/// id as target, and no "+out"/"-out" (a call a fault hits is never performed here).
+bool toRule(const FaultRuleText& text, FaultRule& rule, std::string& error) {
+    if (text.call != "*") {
+        rule.function = canonicalFunctionName(text.call);
+        if (rule.function.empty()) {
+            error = "fault rule for an unknown function: " + text.text;
             return false;
         }
-        target = target.substr(0, hash);
     }
-    const size_t at = target.find('@');
-    if (at != std::string_view::npos) {
+    if (text.target) {
         uint32_t id = 0;
-        if (!parseU32(target.substr(at + 1), id)) {
-            error = "fault rule with a bad setting id: " + std::string(text);
+        if (!parseU32(*text.target, id)) {
+            error = "fault rule with a bad setting id: " + text.text;
             return false;
         }
         rule.settingId = id;
-        target = target.substr(0, at);
     }
-    if (target != "*") {
-        rule.function = canonicalFunctionName(target);
-        if (rule.function.empty()) {
-            error = "fault rule for an unknown function: " + std::string(text);
-            return false;
-        }
-    }
-    constexpr std::string_view kSleep = "sleep:";
-    if (outcome == "exit") {
-        rule.exitProcess = true;
-    } else if (outcome.substr(0, kSleep.size()) == kSleep) {
-        if (!parseU32(outcome.substr(kSleep.size()), rule.sleepMs) || rule.sleepMs == 0) {
-            error = "fault rule with a bad sleep: " + std::string(text);
-            return false;
-        }
-    } else if (!parseStatus(outcome, rule.status)) {
-        error = "fault rule with a bad status: " + std::string(text);
+    rule.nth = text.nth;
+    if (text.outcome.writesOut) {
+        error = "fault rule with '+out' or '-out', which this library does not offer: " + text.text;
         return false;
     }
+    rule.exitProcess = text.outcome.kind == FaultOutcome::Kind::kCrash;
+    rule.sleepMs = text.outcome.sleepMs;
+    rule.status = text.outcome.status;
     return true;
 }
 
@@ -92,12 +73,13 @@ std::string canonicalFunctionName(std::string_view name) {
 
 bool parseFaultRules(std::string_view text, std::vector<FaultRule>& rules, std::string& error) {
     rules.clear();
-    if (trimBlanks(text).empty()) {
-        return true;
+    std::vector<FaultRuleText> texts;
+    if (!parseFaultRuleList(text, LegacyAt::kTarget, texts, error)) {
+        return false;
     }
-    for (std::string_view piece : splitAt(text, ',')) {
+    for (const FaultRuleText& ruleText : texts) {
         FaultRule rule;
-        if (!parseRule(trimBlanks(piece), rule, error)) {
+        if (!toRule(ruleText, rule, error)) {
             return false;
         }
         rules.push_back(rule);

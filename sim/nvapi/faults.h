@@ -1,14 +1,13 @@
 // Injected faults: which call answers with which status, or ends the process.
 //
-// A rule reads  target=outcome  and rules are separated by commas:
-//   target  := function [ "@" settingId ] [ "#" n ]
-//   function:= a driver function ("GetSetting" or "NvAPI_DRS_GetSetting", ...) or "*"
-//   outcome := a status ("-1", "-160", "0xFFFFFF60"), "exit" or "sleep:" milliseconds
-// "@id" limits a rule to calls about that setting (GetSetting, SetSetting,
-// DeleteProfileSetting). "#n" fires only at the n-th call the rule matches (counted from
-// 1); with "*" that is the n-th driver call of the process. Without "#n" every matching
-// call fires. The first rule that fires wins; the call is then not performed, except after
-// a sleep, which only delays it (so a test can keep a run busy at a chosen point).
+// Rules are written in the grammar both simulated libraries share (sim/common/
+// fault_rules.h); here a call is a driver function ("GetSetting" or
+// "NvAPI_DRS_GetSetting", ...) or "*", and a target is a setting id. A target limits a rule
+// to calls about that setting (GetSetting, SetSetting, DeleteProfileSetting). "#n" fires
+// only at the n-th call the rule matches (counted from 1); with a bare "*" that is the n-th
+// driver call of the process. Without "#n" every matching call fires. The first rule that
+// fires wins; the call is then not performed, except after a sleep, which only delays it
+// (so a test can keep a run busy at a chosen point).
 #pragma once
 
 #include <cstdint>

@@ -1,25 +1,12 @@
-// Small text helpers shared by the configuration, state file and log of the simulated
-// library. Numbers are written the way the tool writes them ("0x" and eight digits).
+// Small text helpers of the simulated library's state file and log; the ones its
+// configuration shares with the ADLX runtime come from sim/common/sim_text.h. Numbers are
+// written the way the tool writes them ("0x" and eight digits).
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <vector>
 
-/// `text` without spaces and tabs at either end.
-std::string_view trimBlanks(std::string_view text);
-
-/// Pieces of `text` between the separators; an empty text gives one empty piece.
-std::vector<std::string_view> splitAt(std::string_view text, char separator);
-
-/// Reads a whole unsigned 32-bit number: decimal, or hexadecimal after "0x"/"0X".
-/// False for anything else, trailing text and values above 0xFFFFFFFF included.
-bool parseU32(std::string_view text, uint32_t& out);
-
-/// Reads a signed status: an optional "-" and a decimal number, or a hexadecimal
-/// 32-bit pattern ("0xFFFFFF60" is -160).
-bool parseStatus(std::string_view text, int32_t& out);
+#include "sim/common/sim_text.h"
 
 /// "0x" and eight upper-case hexadecimal digits.
 std::string hex8(uint32_t value);

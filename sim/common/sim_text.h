@@ -1,0 +1,21 @@
+// Text helpers both simulated libraries read their configuration with, so a number or a
+// list means the same in either.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+/// `text` without spaces and tabs at either end.
+std::string_view trimBlanks(std::string_view text);
+
+/// Pieces of `text` between the separators; an empty text gives one empty piece.
+std::vector<std::string_view> splitAt(std::string_view text, char separator);
+
+/// Reads a whole unsigned 32-bit number: decimal, or hexadecimal after "0x"/"0X".
+/// False for anything else, trailing text and values above 0xFFFFFFFF included.
+bool parseU32(std::string_view text, uint32_t& out);
+
+/// Reads a signed status: an optional "-" or "+" and a decimal number, or a hexadecimal
+/// 32-bit pattern ("0xFFFFFF60" is -160).
+bool parseStatus(std::string_view text, int32_t& out);
