@@ -24,6 +24,7 @@ EXE = wine.BIN / "amd" / "preset-amd.exe"
 SIM_DIR = wine.BIN / "sim" / "adlx"
 DLL_NAME = "amdadlx64.dll"
 SIM_CRASH_EXIT = 99
+SIM_CONFIG_EXIT = 98  # the runtime refused its configuration
 
 ALL_EXPORTS = {
     "ADLXQueryFullVersion", "ADLXQueryVersion", "ADLXInitializeWithCallerAdl",
@@ -131,7 +132,7 @@ class AmdCase(unittest.TestCase):
         elif where == "system32":
             wine.install_dll(sim_dll(variant), DLL_NAME)
 
-    def run_tool(self, *args, gpus=2, ids="7,-2", env=None, cwd=None):
+    def run_tool(self, *args, gpus=2, ids="7,-2", env=None, cwd=None, stderr=None):
         sim = {
             "SIM_ADLX_GPUS": gpus,
             "SIM_ADLX_IDS": ids,
@@ -140,7 +141,7 @@ class AmdCase(unittest.TestCase):
             "SIM_ADLX_WATCH": wine.winpath(self.backup),
         }
         sim.update(env or {})
-        return wine.run(self.exe, list(args), env=sim, cwd=cwd or self.dir)
+        return wine.run(self.exe, list(args), env=sim, cwd=cwd or self.dir, stderr=stderr)
 
     def backup_arg(self):
         return wine.winpath(self.backup)

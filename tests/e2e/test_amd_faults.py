@@ -36,6 +36,41 @@ class StatusFaults(AmdCase):
                 self.assertEqual(self.log_lines()[-1], "DLL detached")
 
 
+    def test_a_configuration_it_cannot_parse_stops_the_run_at_load(self):
+        # No line and exit 98, also from a variant the program never calls into.
+        cases = [
+            ({"SIM_ADLX_FAULTS": "SetEnabled=bogus"}, "",
+             "SIM_ADLX_FAULTS: fault rule with a bad status: SetEnabled=bogus"),
+            ({"SIM_ADLX_FAULTS": "SetEnabled=bogus"}, "no-terminate",
+             "SIM_ADLX_FAULTS: fault rule with a bad status: SetEnabled=bogus"),
+            ({"SIM_ADLX_FAULTS": "SetEnabld=3"}, "",
+             "SIM_ADLX_FAULTS: fault rule for an unknown call: SetEnabld=3"),
+            ({"SIM_ADLX_FAULTS": "GetMode=3;SetEnabled:gpu0.bost=3"}, "",
+             "SIM_ADLX_FAULTS: fault rule with a target its call never has:"
+             " SetEnabled:gpu0.bost=3"),
+            ({"SIM_ADLX_FAULTS": "SetMode@2#2=3"}, "",
+             "SIM_ADLX_FAULTS: fault rule with two call numbers: SetMode@2#2=3"),
+            ({"SIM_ADLX_ABSENT": "chil"}, "", "SIM_ADLX_ABSENT: unknown setting: chil"),
+            ({"SIM_ADLX_GPUS": "two"}, "", "SIM_ADLX_GPUS: not a number from 0 to 64: two"),
+        ]
+        for env, variant, message in cases:
+            with self.subTest(env=env, variant=variant):
+                self.log.unlink(missing_ok=True)
+                self.place("app", variant)
+                stderr = []
+                self.assertResult(self.run_tool("status", env=env, stderr=stderr), b"",
+                                  amd.SIM_CONFIG_EXIT)
+                self.assertEqual(stderr, [b"simulated amdadlx64.dll: %s\r\n" % message.encode()])
+                self.assertEqual(self.log_lines(), ["DLL attached", "CONFIG-ERROR " + message])
+
+    def test_crash_and_exit_both_end_the_run_at_that_call(self):
+        for word in ("crash", "exit"):  # "exit" is the NVIDIA library's word for it
+            with self.subTest(word=word):
+                env = {"SIM_ADLX_FAULTS": "GetGPUs=" + word}
+                self.assertResult(self.run_tool("status", env=env), b"", amd.SIM_CRASH_EXIT)
+                self.assertEqual(self.log_lines()[-1], "CRASH GetGPUs ")
+
+
 class ApplyFaults(AmdCase):
     def setUp(self):
         super().setUp()
@@ -58,6 +93,10 @@ class ApplyFaults(AmdCase):
             ("QueryInterface:1=3+out", None, applied(23, 23), 0),
             ("QueryInterface:3=3", None, applied(20, 20), 0),
             ("IsEnabled=3;GetMode=3", None, NO_SETTING, 10),
+            # The spellings the NVIDIA library reads are read here too.
+            ("SetMode#2=3", None, applied_partly(24, 23), 21),
+            ("IsEnabled=3,GetMode=3", None, NO_SETTING, 10),
+            ("*:gpu0.boost#1=0x3", None, applied(23, 23), 0),
             ("GetGPUs=3", None, UNAVAILABLE, 10),
             ("", {"SIM_ADLX_MISSING_SERVICES": "1,3"}, applied(19, 19), 0),
             ("", {"SIM_ADLX_ABSENT": "gpu1.chill,rsr"}, applied(22, 22), 0),

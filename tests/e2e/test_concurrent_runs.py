@@ -214,8 +214,9 @@ class SleepFaults(unittest.TestCase):
                 log = target.dir / "bad.log"
                 log.unlink(missing_ok=True)
                 run = target.start(["status"], log, faults=rule)
-                self.assertEqual(run.wait(), (amd.DETECTED, 0))
-                self.assertIn("CONFIG-ERROR SIM_ADLX_FAULTS " + rule, log.read_text())
+                self.assertEqual(run.wait(), (b"", amd.SIM_CONFIG_EXIT))
+                self.assertIn("CONFIG-ERROR SIM_ADLX_FAULTS: fault rule with a bad sleep: "
+                              + rule, log.read_text())
                 self.assertNotIn("SLEEP", log.read_text())
 
 

@@ -11,9 +11,9 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
 from test_nvidia_common import (  # noqa: E402
-    ALL_IDS, CLOSE, GAMER_BACKUP, GAMER_IDS, OPEN, ORIGINAL, PRESET_VALUE, SIM_FAULT_EXIT,
-    UNSUPPORTED, NvidiaCase, applied_partly, backup_failed, restore_incomplete, restored,
-    set_line)
+    ALL_IDS, CLOSE, EXE, GAMER_BACKUP, GAMER_IDS, OPEN, ORIGINAL, PRESET_VALUE,
+    SIM_CONFIG_EXIT, SIM_FAULT_EXIT, UNSUPPORTED, NvidiaCase, applied_partly, backup_failed,
+    restore_incomplete, restored, set_line)
 
 GAMER_WITHOUT_ROW_3 = GAMER_BACKUP.replace(b"setting.0x00CE2691=value:0x0000003C\r\n", b"")
 
@@ -48,6 +48,22 @@ class OpeningFails(NvidiaCase):
                 self.assertEqual((out, code), (UNSUPPORTED, SIM_FAULT_EXIT))
                 self.assertEqual(self.log_lines()[-1],
                                  "NvAPI_DRS_DestroySession session=0x5E550001 -> exit (injected)")
+
+    def test_a_mistyped_rule_stops_the_run_before_any_driver_call(self):
+        cases = [
+            ("SetSetting=bogus", "fault rule with a bad status: SetSetting=bogus"),
+            ("SetEnabled=bogus", "fault rule with a bad status: SetEnabled=bogus"),
+        ]
+        for rule, message in cases:
+            with self.subTest(rule=rule):
+                stderr = []
+                out, code = wine.run(EXE, ["status"], env={
+                    "SIM_NVAPI_LOG": wine.winpath(self.log), "SIM_NVAPI_FAULTS": rule},
+                    stderr=stderr)
+                self.assertEqual((out, code), (b"", SIM_CONFIG_EXIT))
+                self.assertEqual(stderr, [b"simulated nvapi64.dll: SIM_NVAPI_FAULTS: %s\r\n"
+                                          % message.encode()])
+                self.assertEqual(self.calls(), [])
 
 
 class ApplyFails(NvidiaCase):

@@ -32,8 +32,9 @@ class Probe(unittest.TestCase):
         self.state = self.dir / "state.txt"
         self.log = self.dir / "calls.log"
 
-    def probe(self, *commands, variant="", faults=None, types=None, state=True):
-        """Runs the commands; returns (the status lines, exit code)."""
+    def probe(self, *commands, variant="", faults=None, types=None, state=True, stderr=None):
+        """Runs the commands; returns (the status lines, exit code). A list as `stderr`
+        receives the bytes of standard error."""
         if self.log.exists():
             self.log.unlink()
         env = {"SIM_NVAPI_LOG": wine.winpath(self.log)}
@@ -43,7 +44,8 @@ class Probe(unittest.TestCase):
             env["SIM_NVAPI_FAULTS"] = faults
         if types is not None:
             env["SIM_NVAPI_SETTING_TYPE"] = types
-        out, code = wine.run(PROBE, [wine.winpath(sim_dll(variant)), *commands], env=env)
+        out, code = wine.run(PROBE, [wine.winpath(sim_dll(variant)), *commands], env=env,
+                             stderr=stderr)
         return out.decode("ascii").splitlines(), code
 
     def statuses(self, *commands, **kwargs):
@@ -152,6 +154,9 @@ class Probe(unittest.TestCase):
             ("GetSetting@16#2=0xFFFFFF60", [ok10, ok20, "-160", ok20]),
             ("*#6=-33", [ok10, "-33", ok10, ok20]),       # 4 opening calls, then reads
             (" GetSetting@0x10 = -7 , GetSetting=-8 ", ["-7", "-8", "-7", "-8"]),
+            # The spellings the ADLX runtime reads are read here too.
+            ("GetSetting:0x20=-160", [ok10, "-160", ok10, "-160"]),
+            ("GetSetting:16#2=-2;GetSetting=+5", ["5", "5", "-2", "5"]),
             ("SetSetting=-1", [ok10, ok20, ok10, ok20]),
             # An injected 0 performs nothing either: the record comes back as it went in.
             ("GetSetting=0", ["0 id=0x00000000 type=0 value=0x00000000"] * 4),
@@ -171,15 +176,17 @@ class Probe(unittest.TestCase):
         self.assertEqual(self.state.read_bytes(), b"0x00000010=0x00000001\r\n")
 
     def test_exit_fault_ends_the_process_at_that_call(self):
-        self.state.write_bytes(b"0x10=1\r\n")
-        lines, code = self.probe(*OPENED, "set s1 p1 0x10 5", "save s1", "unload",
-                                 faults="SaveSettings=exit")
-        self.assertEqual(code, SIM_FAULT_EXIT)
-        self.assertEqual(lines, ["init -> 0", "create -> 0", "load -> 0", "base -> 0",
-                                 "set -> 0"])
-        self.assertEqual(self.log.read_bytes().split(b"\r\n")[-2],
-                         b"NvAPI_DRS_SaveSettings session=0x5E550001 -> exit (injected)")
-        self.assertEqual(self.state.read_bytes(), b"0x10=1\r\n")
+        for word in ("exit", "crash"):  # the ADLX runtime's word means the same here
+            with self.subTest(word=word):
+                self.state.write_bytes(b"0x10=1\r\n")
+                lines, code = self.probe(*OPENED, "set s1 p1 0x10 5", "save s1", "unload",
+                                         faults="SaveSettings=" + word)
+                self.assertEqual(code, SIM_FAULT_EXIT)
+                self.assertEqual(lines, ["init -> 0", "create -> 0", "load -> 0", "base -> 0",
+                                         "set -> 0"])
+                self.assertEqual(self.log.read_bytes().split(b"\r\n")[-2],
+                                 b"NvAPI_DRS_SaveSettings session=0x5E550001 -> exit (injected)")
+                self.assertEqual(self.state.read_bytes(), b"0x10=1\r\n")
 
     def test_a_bad_configuration_stops_the_process(self):
         cases = [
@@ -191,14 +198,25 @@ class Probe(unittest.TestCase):
              "SIM_NVAPI_FAULTS: fault rule with a bad setting id: GetSetting@zz=-1"),
             ({"faults": "GetSetting=oops"},
              "SIM_NVAPI_FAULTS: fault rule with a bad status: GetSetting=oops"),
+            ({"faults": "SetSetting=bogus"},
+             "SIM_NVAPI_FAULTS: fault rule with a bad status: SetSetting=bogus"),
+            ({"faults": "SetEnabled=3"},
+             "SIM_NVAPI_FAULTS: fault rule for an unknown function: SetEnabled=3"),
+            ({"faults": "GetSetting:0x10@0x20=-1"},
+             "SIM_NVAPI_FAULTS: fault rule with two targets: GetSetting:0x10@0x20=-1"),
+            ({"faults": "GetSetting=-1+out"},
+             "SIM_NVAPI_FAULTS: fault rule with '+out' or '-out', which this library does"
+             " not offer: GetSetting=-1+out"),
             ({"types": "0x10"}, "SIM_NVAPI_SETTING_TYPE: bad pair: 0x10"),
         ]
         for config, message in cases:
             with self.subTest(**config):
-                lines, code = self.probe("init", **config)
+                stderr = []
+                lines, code = self.probe("init", stderr=stderr, **config)
                 self.assertEqual((lines, code), ([], SIM_CONFIG_EXIT))
                 self.assertEqual(self.log.read_text().splitlines(),
                                  ["sim.config-error " + message])
+                self.assertEqual(stderr, [b"simulated nvapi64.dll: %s\r\n" % message.encode()])
 
     def test_unload_closes_open_sessions_and_needs_a_matching_initialise(self):
         self.statuses("init", "init", "create", "unloadarg 0", "unload", "unload")
