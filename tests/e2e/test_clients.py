@@ -1,8 +1,11 @@
 """Both front-end clients (clients/) turn real runs into the outcome the guide prescribes.
 
-Every case of client_cases.json sets up the simulated driver, runs the real program
-through the Python client, which must answer exactly the case's outcome, action and
-backup-path decision, and leave the backup where the case says.
+Every case of client_cases.json sets up the simulated driver, runs the real program once
+through the Python client and once through the C++ client (built with MinGW, run under
+Wine, where it starts the program with CreateProcessW), and both must answer exactly the
+case's outcome, action and backup-path decision, and leave the backup where the case says.
+The C++ driver also starts itself with the case's arguments first and fails when they do
+not come back intact, so every case checks its command-line quoting too.
 """
 import json
 import pathlib
@@ -21,6 +24,7 @@ sys.path.insert(0, str(wine.REPO / "clients"))
 import preset_client  # noqa: E402
 
 CASES = json.loads((HERE / "client_cases.json").read_text(encoding="utf-8"))["cases"]
+CPP_DRIVER = wine.BIN / "clients" / "preset-client-check.exe"
 CANNED_BACKUP = {
     "nvidia": nv.GAMER_BACKUP,
     "amd": amd.backup_bytes({"global.rsr": "0", "gpu.7.chill": "0"}),
@@ -97,6 +101,18 @@ class ClientCases(unittest.TestCase):
                 launcher=[wine.WINE])
             return [result.outcome.value, result.action.value,
                     "keep" if result.keep_backup_path else "forget"]
+        self.each_case(answer)
+
+    def test_cpp_client(self):
+        if not CPP_DRIVER.is_file():
+            self.fail("%s was not built" % CPP_DRIVER)
+
+        def answer(case):
+            out, code = wine.run(CPP_DRIVER, [str(case.timeout * 1000), case.case["program"],
+                                              wine.winpath(case.exe), *case.args],
+                                 env=case.env, timeout=case.timeout + 120)
+            self.assertEqual(code, 0, out)
+            return out.decode("utf-8").split()
         self.each_case(answer)
 
 

@@ -1,0 +1,494 @@
+// A front-end's client for preset-nvidia.exe and preset-amd.exe, in one header: starts a
+// program with CreateProcessW (no console window, arguments quoted for the program's own
+// command-line parser, standard output read from a pipe, a time limit), reads its one
+// result line and exit code, and turns them into an outcome and the action the
+// integration guide prescribes for it. Win32 and the C++17 standard library only; no
+// exceptions: failures come back as values.
+//
+//     preset_client::Result r = preset_client::RunAndClassify(
+//         preset_client::Program::kNvidia, L"C:\\Program Files\\App\\preset-nvidia.exe",
+//         {L"restore", backup_path});
+//     if (!r.keep_backup_path) { /* forget backup_path: nothing is left to undo */ }
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace preset_client {
+
+enum class Program { kNvidia, kAmd };
+enum class Command { kStatus, kApply, kRestore, kOther };
+
+enum class Outcome {
+    kSupported,              // status: the driver can be used; offer the presets
+    kApplied,                // apply done
+    kApplyPartial,           // apply exit 21: partly applied, or nothing when the backup failed
+    kApplyNotSaved,          // NVIDIA apply exit 20: nothing changed
+    kRestored,               // restore done; the program deleted the backup
+    kNothingToRestore,       // no backup at the path
+    kRestoreIncomplete,      // restore exit 22: the backup stays for another restore
+    kUnsupported,            // exit 10 of status or apply: nothing changed
+    kUnsupportedBackupKept,  // exit 10 of restore: restore again once the driver is back
+    kCallerBug,              // exit 2 or 3: the front-end passed a wrong command line
+    kFailed,                 // crashed, killed, or an answer the programs never give
+    kRestoreFailed,          // the same during a restore
+};
+
+enum class Action {
+    kDone,
+    kTellUser,  // the backup is safe; try again later
+    kRetryRestoreLater,
+    kTellUnsupported,
+    kReportBug,
+};
+
+struct ResultLine {
+    std::string kind;
+    std::string vendor;
+    std::uint64_t supported = 0;
+    std::uint64_t changed = 0;
+    std::string message;
+};
+
+struct Result {
+    Outcome outcome = Outcome::kFailed;
+    Action action = Action::kTellUser;
+    /// False only when nothing is left to undo: forget the backup path.
+    bool keep_backup_path = true;
+    std::optional<ResultLine> line;
+};
+
+/// Longer than a run can take: a run waits up to 10 seconds for another run on the same
+/// backup path, and driver calls take a few seconds at most.
+constexpr DWORD kDefaultTimeoutMs = 60000;
+
+inline const char* VendorWord(Program program) {
+    return program == Program::kNvidia ? "NVIDIA" : "AMD";
+}
+
+inline const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kSupported:
+            return "supported";
+        case Outcome::kApplied:
+            return "applied";
+        case Outcome::kApplyPartial:
+            return "apply-partial";
+        case Outcome::kApplyNotSaved:
+            return "apply-not-saved";
+        case Outcome::kRestored:
+            return "restored";
+        case Outcome::kNothingToRestore:
+            return "nothing-to-restore";
+        case Outcome::kRestoreIncomplete:
+            return "restore-incomplete";
+        case Outcome::kUnsupported:
+            return "unsupported";
+        case Outcome::kUnsupportedBackupKept:
+            return "unsupported-backup-kept";
+        case Outcome::kCallerBug:
+            return "caller-bug";
+        case Outcome::kFailed:
+            return "failed";
+        case Outcome::kRestoreFailed:
+            return "restore-failed";
+    }
+    return "failed";
+}
+
+inline const char* ActionName(Action action) {
+    switch (action) {
+        case Action::kDone:
+            return "done";
+        case Action::kTellUser:
+            return "tell-user";
+        case Action::kRetryRestoreLater:
+            return "retry-restore-later";
+        case Action::kTellUnsupported:
+            return "tell-unsupported";
+        case Action::kReportBug:
+            return "report-bug";
+    }
+    return "tell-user";
+}
+
+/// The command a first argument names; the programs ignore the case of ASCII letters.
+inline Command CommandOf(std::wstring_view word) {
+    std::wstring lowered(word);
+    for (wchar_t& c : lowered) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    if (lowered == L"status") {
+        return Command::kStatus;
+    }
+    if (lowered == L"apply") {
+        return Command::kApply;
+    }
+    return lowered == L"restore" ? Command::kRestore : Command::kOther;
+}
+
+namespace detail {
+
+inline bool ParseCount(std::string_view text, std::uint64_t* out) {
+    if (text.empty() || text.size() > 19) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    *out = value;
+    return true;
+}
+
+/// Takes "name=value" up to the next ';' (or the end) off the front of `rest`.
+inline bool TakeField(std::string_view* rest, std::string_view name, std::string_view* value) {
+    const std::string_view field = rest->substr(0, rest->find(';'));
+    if (field.size() <= name.size() || field.substr(0, name.size()) != name ||
+        field[name.size()] != '=') {
+        return false;
+    }
+    *value = field.substr(name.size() + 1);
+    rest->remove_prefix(std::min(rest->size(), field.size() + 1));
+    return true;
+}
+
+}  // namespace detail
+
+/// The fields of the bytes a run printed; nullopt when they are not exactly one result
+/// line ending in CR LF. The first four fields are split at ';'; the message is everything
+/// after the first ";message=", since a message may itself hold ';' (and '=').
+inline std::optional<ResultLine> ParseResultLine(std::string_view data) {
+    constexpr std::string_view kMark = ";message=";
+    if (data.size() < 2 || data.substr(data.size() - 2) != "\r\n") {
+        return std::nullopt;
+    }
+    data.remove_suffix(2);
+    for (char c : data) {
+        if (c == '\r' || c == '\n' || static_cast<unsigned char>(c) >= 0x80) {
+            return std::nullopt;
+        }
+    }
+    const std::size_t mark = data.find(kMark);
+    if (mark == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view head = data.substr(0, mark);
+    if (std::count(head.begin(), head.end(), ';') != 3) {
+        return std::nullopt;
+    }
+    ResultLine line;
+    std::string_view kind, vendor, supported, changed;
+    if (!detail::TakeField(&head, "result", &kind) ||
+        !detail::TakeField(&head, "vendor", &vendor) ||
+        !detail::TakeField(&head, "supported", &supported) ||
+        !detail::TakeField(&head, "changed", &changed) ||
+        !detail::ParseCount(supported, &line.supported) ||
+        !detail::ParseCount(changed, &line.changed)) {
+        return std::nullopt;
+    }
+    line.kind = std::string(kind);
+    line.vendor = std::string(vendor);
+    line.message = std::string(data.substr(mark + kMark.size()));
+    return line;
+}
+
+namespace detail {
+
+/// The outcome of an answer the programs give, or nullopt for one they never give.
+inline std::optional<Outcome> OutcomeOf(Program program, Command command, DWORD code,
+                                        std::string_view kind) {
+    const bool apply = command == Command::kApply;
+    const bool restore = command == Command::kRestore;
+    if (code == 0 && kind == "ok") {
+        if (command == Command::kStatus) {
+            return Outcome::kSupported;
+        }
+        if (apply || restore) {
+            return apply ? Outcome::kApplied : Outcome::kRestored;
+        }
+    }
+    if (code == 0 && kind == "nothing" && restore) {
+        return Outcome::kNothingToRestore;
+    }
+    if (code == 10 && kind == "unsupported" && command != Command::kOther) {
+        return restore ? Outcome::kUnsupportedBackupKept : Outcome::kUnsupported;
+    }
+    if (kind != "error") {
+        return std::nullopt;
+    }
+    if (code == 2 || (code == 3 && apply)) {
+        return Outcome::kCallerBug;
+    }
+    if (code == 21 && apply) {
+        return Outcome::kApplyPartial;
+    }
+    if (code == 20 && apply && program == Program::kNvidia) {
+        return Outcome::kApplyNotSaved;
+    }
+    if (code == 22 && restore) {
+        return Outcome::kRestoreIncomplete;
+    }
+    return std::nullopt;
+}
+
+}  // namespace detail
+
+/// What the front-end does after `outcome`. Only a finished restore (or none needed) lets
+/// go of the backup path: every other answer leaves a backup that a later restore still
+/// needs, or one from an earlier apply.
+inline Result Prescribe(Outcome outcome) {
+    Result result;
+    result.outcome = outcome;
+    switch (outcome) {
+        case Outcome::kSupported:
+        case Outcome::kApplied:
+            result.action = Action::kDone;
+            break;
+        case Outcome::kRestored:
+        case Outcome::kNothingToRestore:
+            result.action = Action::kDone;
+            result.keep_backup_path = false;
+            break;
+        case Outcome::kApplyPartial:
+        case Outcome::kApplyNotSaved:
+        case Outcome::kFailed:
+            result.action = Action::kTellUser;
+            break;
+        case Outcome::kRestoreIncomplete:
+        case Outcome::kRestoreFailed:
+            result.action = Action::kRetryRestoreLater;
+            break;
+        case Outcome::kUnsupported:
+        case Outcome::kUnsupportedBackupKept:
+            result.action = Action::kTellUnsupported;
+            break;
+        case Outcome::kCallerBug:
+            result.action = Action::kReportBug;
+            break;
+    }
+    return result;
+}
+
+/// The outcome of one run and what to do about it. `exit_code` nullopt: the run was killed
+/// or never started. No line, or one the programs never print, is a crash: the backup on
+/// disk is always complete, so keeping its path and restoring later is safe.
+inline Result Classify(Program program, Command command, std::optional<DWORD> exit_code,
+                       std::string_view output) {
+    std::optional<ResultLine> line;
+    std::optional<Outcome> outcome;
+    if (exit_code) {
+        line = ParseResultLine(output);
+    }
+    if (line && line->vendor == VendorWord(program)) {
+        outcome = detail::OutcomeOf(program, command, *exit_code, line->kind);
+    }
+    if (!outcome) {
+        outcome = command == Command::kRestore ? Outcome::kRestoreFailed : Outcome::kFailed;
+    }
+    Result result = Prescribe(*outcome);
+    result.line = std::move(line);
+    return result;
+}
+
+/// Appends `arg` to a command line so that the Windows C runtime's parser (and
+/// CommandLineToArgvW) hands it back unchanged: quoted when empty or holding blanks or
+/// quotes, a quote escaped, and backslashes doubled where they come before a quote.
+inline void AppendQuoted(std::wstring* cmd, std::wstring_view arg) {
+    if (!cmd->empty()) {
+        cmd->push_back(L' ');
+    }
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring_view::npos) {
+        cmd->append(arg);
+        return;
+    }
+    cmd->push_back(L'"');
+    std::size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        cmd->append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        cmd->push_back(c);
+        slashes = 0;
+    }
+    cmd->append(slashes * 2, L'\\');
+    cmd->push_back(L'"');
+}
+
+/// The whole command line: the program's path first (in quotes, no escapes: it is parsed
+/// by other rules and holds no quote), then every argument quoted.
+inline std::wstring CommandLine(std::wstring_view exe, const std::vector<std::wstring>& args) {
+    std::wstring cmd = L"\"" + std::wstring(exe) + L"\"";
+    for (const std::wstring& arg : args) {
+        AppendQuoted(&cmd, arg);
+    }
+    return cmd;
+}
+
+/// The one owner of a kernel handle: closes it exactly once. Win32 hands out null or
+/// INVALID_HANDLE_VALUE for "no handle"; both count as empty.
+class UniqueHandle {
+  public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE release() {
+        HANDLE h = h_;
+        h_ = nullptr;
+        return h;
+    }
+    void reset(HANDLE h = nullptr) {
+        if (valid()) {
+            CloseHandle(h_);
+        }
+        h_ = h;
+    }
+
+  private:
+    HANDLE h_ = nullptr;
+};
+
+enum class RunStatus { kExited, kNotStarted, kTimedOut, kFailed };
+
+struct Run {
+    RunStatus status = RunStatus::kNotStarted;
+    DWORD exit_code = 0;
+    std::string output;
+};
+
+namespace detail {
+
+/// More than one result line ever needs; what goes beyond is read and dropped, so that the
+/// program never blocks on a full pipe.
+constexpr std::size_t kMaxOutput = 64 * 1024;
+
+/// Reads what the pipe holds now, without waiting. False on a read error; a pipe whose
+/// writer is gone simply has nothing more.
+inline bool Drain(HANDLE pipe, std::string* out) {
+    char buffer[4096];
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+            return GetLastError() == ERROR_BROKEN_PIPE;
+        }
+        if (available == 0) {
+            return true;
+        }
+        DWORD got = 0;
+        const DWORD want = std::min<DWORD>(available, sizeof buffer);
+        if (!ReadFile(pipe, buffer, want, &got, nullptr)) {
+            return GetLastError() == ERROR_BROKEN_PIPE;
+        }
+        const std::size_t room = kMaxOutput - std::min(kMaxOutput, out->size());
+        out->append(buffer, std::min<std::size_t>(got, room));
+    }
+}
+
+}  // namespace detail
+
+/// Runs `exe` with `args`: no console window, standard input and error on the null device,
+/// standard output into a pipe that is read while the program runs. The run is waited for
+/// until it ends, not until the pipe is closed (a program may have handed its end on to a
+/// process that lives on). A run past `timeout_ms` is ended: safe, since no setting changes
+/// before its original stands in the backup file.
+inline Run RunPreset(const std::wstring& exe, const std::vector<std::wstring>& args,
+                     DWORD timeout_ms = kDefaultTimeoutMs) {
+    Run run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    const BOOL piped = CreatePipe(&read_end, &write_end, &inherit, 0);
+    UniqueHandle reader(piped ? read_end : nullptr);
+    UniqueHandle writer(piped ? write_end : nullptr);
+    UniqueHandle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                         OPEN_EXISTING, 0, nullptr));
+    if (!piped || !null_device.valid() ||
+        !SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0)) {
+        return run;
+    }
+    std::wstring cmd = CommandLine(exe, args);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null_device.get();
+    startup.hStdOutput = writer.get();
+    startup.hStdError = null_device.get();
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    UniqueHandle process(started ? info.hProcess : nullptr);
+    UniqueHandle thread(started ? info.hThread : nullptr);
+    // Only the program holds the write end and the null device from here on.
+    writer.reset();
+    null_device.reset();
+    if (!started) {
+        return run;
+    }
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    for (;;) {
+        if (!detail::Drain(reader.get(), &run.output)) {
+            run.status = RunStatus::kFailed;
+            break;
+        }
+        const DWORD waited = WaitForSingleObject(process.get(), 10);
+        if (waited == WAIT_OBJECT_0) {
+            run.status = detail::Drain(reader.get(), &run.output) &&
+                                 GetExitCodeProcess(process.get(), &run.exit_code)
+                             ? RunStatus::kExited
+                             : RunStatus::kFailed;
+            return run;
+        }
+        if (waited != WAIT_TIMEOUT) {
+            run.status = RunStatus::kFailed;
+            break;
+        }
+        if (GetTickCount64() >= deadline) {
+            run.status = RunStatus::kTimedOut;
+            break;
+        }
+    }
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+    return run;
+}
+
+/// RunPreset, then Classify; the command is the first argument.
+inline Result RunAndClassify(Program program, const std::wstring& exe,
+                             const std::vector<std::wstring>& args,
+                             DWORD timeout_ms = kDefaultTimeoutMs) {
+    const Run run = RunPreset(exe, args, timeout_ms);
+    const Command command = args.empty() ? Command::kOther : CommandOf(args.front());
+    std::optional<DWORD> code;
+    if (run.status == RunStatus::kExited) {
+        code = run.exit_code;
+    }
+    return Classify(program, command, code, run.output);
+}
+
+}  // namespace preset_client
