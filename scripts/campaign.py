@@ -331,10 +331,12 @@ AMD_SUBJECT_CALLS = {"Get", "IsSupported", "IsEnabled", "GetMode", "SetEnabled",
 
 
 class AmdMachine:
-    """GPUs with ids, starting values (ref -> number) and the runtime's other knobs."""
+    """GPUs with ids, starting values (ref -> number) and the runtime's other knobs;
+    `fault_calls` narrows the random round trips' faults to those calls."""
 
-    def __init__(self, name, gpus, ids, values=None, extra=None):
+    def __init__(self, name, gpus, ids, values=None, extra=None, fault_calls=None):
         self.name, self.gpus, self.ids = name, gpus, ids
+        self.fault_calls = fault_calls
         self.values = {}
         for ref in AMD_GLOBALS:
             self.values[ref] = 1
@@ -355,6 +357,12 @@ def amd_machines(full):
     if full:
         machines.append(AmdMachine("1 GPU, no extended services", 1, "-3", None,
                                    {"SIM_ADLX_MISSING_SERVICES": "1,3"}))
+        # One id for both: the second GPU's own values must survive every round trip.
+        machines.append(AmdMachine(
+            "2 GPUs sharing one id", 2, "4,4",
+            {"gpu1.aa-mode": 2, "gpu1.chill": 0, "gpu1.vsync-mode": -1, "gpu1.boost": 0,
+             "gpu1.enhanced-sync": 0, "gpu0.mlaa": 0},
+            fault_calls=["At", "UniqueId", "IsSupported", "read"]))
     return machines
 
 
@@ -794,7 +802,8 @@ def amd_run_sequence(directory, machine, steps):
                 parse_result(out, code, killed_allowed=rule.endswith("=crash"))
                 state, backup = world.snapshot(), world.backup_now()
                 problems = (model.faulty_apply_problems(step[1], state, backup)
-                            if step[0] == "apply" else model.faulty_restore_problems(state, backup))
+                            if step[0] == "apply" else model.faulty_restore_problems(
+                                state, backup, amd_model.unknown_gpu_fault(rule)))
                 check(not problems, "; ".join(problems))
                 if not world.changed_anything():
                     check(state == before, "a run that changed nothing changed %s" %

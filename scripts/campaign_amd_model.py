@@ -82,6 +82,14 @@ class Machine:
     def reachable(self, ref):
         return ref not in self.absent and ref not in self.unsupported
 
+    def owned(self, ref):
+        """False for a setting of a GPU whose id an earlier GPU of the list has: the keys
+        under an id hold the first GPU's originals, so no other GPU may ever be written."""
+        if not ref.startswith("gpu"):
+            return True
+        gpu = int(ref[3:].split(".", 1)[0])
+        return self.ids.index(self.ids[gpu]) == gpu
+
     def key(self, ref):
         if not ref.startswith("gpu"):
             return "global." + ref
@@ -122,19 +130,25 @@ class AmdModel:
         """Exact effect of a run without faults: (exit, kind, supported, changed)."""
         level = LEVEL[preset]
         backup = dict(self.backup or {})
-        supported = changed = 0
+        supported = changed = failed = 0
         for ref in self.m.preset_refs(preset):
             if not self.m.reachable(ref):
                 continue
             supported += 1
-            backup.setdefault(self.m.key(ref), value_text(ref, self.state[ref]))
             desired = preset_value(setting_name(ref), level)
-            if not same_value(ref, self.state[ref], desired):
+            in_place = same_value(ref, self.state[ref], desired)
+            if not self.m.owned(ref):
+                failed += 0 if in_place else 1  # read, never recorded or written
+                continue
+            backup.setdefault(self.m.key(ref), value_text(ref, self.state[ref]))
+            if not in_place:
                 self.state[ref] = desired
                 changed += 1
         if supported == 0:
             return 10, "unsupported", 0, 0
         self.backup = backup
+        if failed:
+            return 21, "error", supported, changed
         return 0, "ok", supported, changed
 
     def restore(self):
@@ -170,18 +184,24 @@ class AmdModel:
             if state.get(ref) == self.state.get(ref):
                 continue
             desired = preset_value(setting_name(ref), LEVEL[preset])
-            if ref not in refs or state.get(ref) != desired:
+            if not self.m.owned(ref):
+                problems.append("apply changed %s, whose GPU repeats an earlier GPU's id" % ref)
+            elif ref not in refs or state.get(ref) != desired:
                 problems.append("apply changed %s to %s" % (ref, state.get(ref)))
             elif backup is None or self.m.key(ref) not in backup:
                 problems.append("apply changed %s without its original on disk" % ref)
         return problems
 
-    def faulty_restore_problems(self, state, backup):
+    def faulty_restore_problems(self, state, backup, gpu_unknown=False):
         """What any restore may do: put recorded originals back, and give up the backup
-        only once every one of them is back."""
+        only once every one of them is back. `gpu_unknown`: a GPU of the list could not be
+        fetched or named in this run, so the restore cannot be complete."""
         problems = []
         if backup is not None and backup != self.backup:
             problems.append("restore rewrote the backup")
+        if backup is None and self.backup is not None and gpu_unknown:
+            problems.append("restore removed the backup although a GPU could not be fetched "
+                            "or named")
         if backup is None and self.backup is not None and state != self.after_restore():
             problems.append("restore removed the backup before every setting was back: %s" %
                             describe_difference(self.after_restore(), state))
@@ -189,7 +209,9 @@ class AmdModel:
             if state.get(ref) == self.state.get(ref):
                 continue
             key = self.m.key(ref)
-            if (self.backup is None or key not in self.backup
+            if not self.m.owned(ref):
+                problems.append("restore changed %s, whose GPU repeats an earlier GPU's id" % ref)
+            elif (self.backup is None or key not in self.backup
                     or state.get(ref) != restored_value(ref, self.backup[key])):
                 problems.append("restore changed %s to %s, not its original" % (
                     ref, state.get(ref)))
@@ -204,8 +226,11 @@ def describe_difference(expected, actual):
 
 def random_fault(rng, machine):
     """A rule naming one call the runs make (if the named call is not made, the step
-    runs without a fault and is checked exactly)."""
+    runs without a fault and is checked exactly). A machine with `fault_calls` gets its
+    faults only at those calls ("read" for IsEnabled or GetMode)."""
     m = Machine(machine)
+    if getattr(machine, "fault_calls", None):
+        return chosen_fault(rng, m, rng.choice(machine.fault_calls))
     ref = rng.choice(m.all_refs())
     read, write = ("GetMode", "SetMode") if is_mode(ref) else ("IsEnabled", "SetEnabled")
     call = rng.choice(["Get", "IsSupported", read, write, write, write])
@@ -219,6 +244,25 @@ def random_fault(rng, machine):
         subject = "QueryInterface:%s" % rng.choice("13")
     action = rng.choice(["3", "crash", "4", "3+out"])
     return "%s@1=%s" % (subject, action)
+
+
+def chosen_fault(rng, m, call):
+    if call == "At":
+        subject = "At:%d" % rng.randrange(m.gpus)
+    elif call == "UniqueId":
+        subject = "UniqueId:gpu%d" % rng.randrange(m.gpus)
+    else:
+        ref = rng.choice(m.all_refs())
+        if call == "read":
+            call = "GetMode" if is_mode(ref) else "IsEnabled"
+        subject = "%s:%s" % (call, ref)
+    return "%s@1=%s" % (subject, rng.choice(["3", "crash", "4", "3+out"]))
+
+
+def unknown_gpu_fault(rule):
+    """True for a rule that, when it fires without killing the run, leaves a GPU of the
+    list unfetched or unnamed."""
+    return bool(rule) and rule.startswith(("At:", "UniqueId:")) and not rule.endswith("=crash")
 
 
 def generate(seed, machines):
