@@ -23,7 +23,6 @@ import test_nvidia_common as nv  # noqa: E402
 import wine  # noqa: E402
 
 GUIDE = wine.REPO / "docs" / "integration.md"
-EXAMPLES = wine.REPO / "docs" / "examples"
 CLIENTS = wine.REPO / "clients"
 VENDOR = {"preset-nvidia": "NVIDIA", "preset-amd": "AMD"}
 COMMANDS = {"status", "apply", "restore", "(none)", "other"}
@@ -375,81 +374,39 @@ class ClientRunsRealProgram(nv.NvidiaCase):
             "message: GPU NVIDIA detectada", "exit: 0", "outcome: supported", "action: done",
             "backup path: keep"])
 
-    def test_c_example_for_windows_starts_the_program(self):
-        compiler = shutil.which("x86_64-w64-mingw32-gcc")
-        if compiler is None:
-            self.skipTest("no MinGW C compiler")
-        exe = self.dir / "read_result.exe"
-        subprocess.run([compiler, "-std=c99", "-municode", "-static", "-Wall", "-Wextra",
-                        "-Werror", str(EXAMPLES / "read_result.c"), "-o", str(exe)],
-                       check=True, stdin=subprocess.DEVNULL, timeout=300)
-        self.write_state(nv.ORIGINAL)
-        b = wine.winpath(self.dir / "sub dir" / "backup copy.txt")
-        cases = [
-            (["status"], {}, ["result: ok", "vendor: NVIDIA", "supported: 13", "changed: 0",
-                              "message: GPU NVIDIA detectada", "exit: 0"]),
-            (["apply", "gamer", b], {"SIM_NVAPI_FAULTS": "SetSetting@0x00AC8497=-5"},
-             ["result: error", "vendor: NVIDIA", "supported: 8", "changed: 7",
-              "message: Preset NVIDIA aplicado parcialmente", "exit: 21"]),
-            (["restore", b], {"SIM_NVAPI_FAULTS": "SetSetting@0x00AC8497=-5"},
-             ["result: error", "vendor: NVIDIA", "supported: 8", "changed: 7",
-              "message: Restauracao NVIDIA incompleta; backup mantido", "exit: 22"]),
-            (["restore", b], {}, ["result: ok", "vendor: NVIDIA", "supported: 8",
-                                  "changed: 8",
-                                  "message: Configuracoes NVIDIA originais restauradas",
-                                  "exit: 0"]),
-            (["restore", b], {}, ["result: nothing", "vendor: NVIDIA", "supported: 0",
-                                  "changed: 0",
-                                  "message: Nenhum backup NVIDIA para restaurar", "exit: 0"]),
-            (["bogus"], {}, ["result: error", "vendor: NVIDIA", "supported: 0", "changed: 0",
-                             "message: Argumentos invalidos", "exit: 2"]),
-        ]
-        for args, extra, expected in cases:
-            with self.subTest(args=args):
-                out, code = wine.run(exe, [wine.winpath(nv.EXE), *args],
-                                     env=self.sim_env(**extra), timeout=120)
-                self.assertEqual((out.decode().splitlines(), code), (expected, 0))
-        self.assertEqual(nv.parse_state(self.state.read_bytes()), nv.ORIGINAL)
 
+class CppClient(unittest.TestCase):
+    """The C++ client, built with MinGW and run under Wine, gives every listed answer its
+    outcome and parses every listed line and the tricky ones as the Python client does."""
 
-class NativeCExample(unittest.TestCase):
-    """The C parser, built for this system, on every listed line and the tricky ones."""
+    DRIVER = wine.BIN / "clients" / "preset-client-check.exe"
 
-    @classmethod
-    def setUpClass(cls):
-        compiler = shutil.which("cc") or shutil.which("gcc")
-        if compiler is None:
-            raise unittest.SkipTest("no C compiler")
-        cls.dir = pathlib.Path(tempfile.mkdtemp(prefix="guide-c-"))
-        cls.exe = cls.dir / "read_result"
-        subprocess.run([compiler, "-std=c99", "-Wall", "-Wextra", "-Werror", "-pedantic",
-                        str(EXAMPLES / "read_result.c"), "-o", str(cls.exe)], check=True,
-                       stdin=subprocess.DEVNULL, timeout=300)
+    def classify(self, answers):
+        """Runs the client over (program, first argument, exit code, bytes); its lines."""
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="guide-cpp-"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        source = folder / "answers.txt"
+        source.write_text("".join("%s %s %s %s\n" % (program, arg or "-", code, data.hex())
+                                  for program, arg, code, data in answers))
+        out, code = wine.run(self.DRIVER, ["--classify", wine.winpath(source)], timeout=120)
+        self.assertEqual(code, 0, out)
+        return out.decode("ascii").split("\r\n")[:-1]
 
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
-    def parse(self, data):
-        source = self.dir / "line.bin"
-        source.write_bytes(data)
-        with tempfile.TemporaryFile() as out:
-            proc = subprocess.run([str(self.exe), "--file", str(source)], stdout=out,
-                                  stdin=subprocess.DEVNULL, timeout=30, check=False)
-            out.seek(0)
-            return proc.returncode, out.read().decode()
+    def test_gives_every_listed_answer_its_outcome(self):
+        answers = every_listed_answer()
+        got = self.classify([a[:4] for a in answers])
+        self.assertEqual([g.split(" ")[0] for g in got], [a[4] for a in answers])
 
     def test_parses_every_listed_line_and_tricky_messages(self):
-        for data, (kind, vendor, supported, changed, message) in every_table_line() + TRICKY:
-            with self.subTest(line=data):
-                self.assertEqual(self.parse(data), (0, (
-                    "result: %s\nvendor: %s\nsupported: %d\nchanged: %d\nmessage: %s\n"
-                    % (kind, vendor, supported, changed, message))))
+        lines = every_table_line() + TRICKY
+        got = self.classify([("preset-amd" if fields[1] == "AMD" else "preset-nvidia",
+                              "status", 0, data) for data, fields in lines])
+        self.assertEqual([g.split("\t", 1)[1] for g in got],
+                         ["%s\t%s\t%d\t%d\t%s" % fields for _, fields in lines])
 
     def test_refuses_what_is_not_one_line(self):
-        for data in NOT_A_LINE:
-            with self.subTest(data=data):
-                self.assertEqual(self.parse(data), (1, "no result line\n"))
+        got = self.classify([("preset-amd", "status", 0, data) for data in NOT_A_LINE])
+        self.assertEqual(got, ["failed tell-user keep"] * len(NOT_A_LINE))
 
 
 if __name__ == "__main__":
