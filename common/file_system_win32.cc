@@ -143,7 +143,8 @@ class Win32FileSystem : public FileSystem {
         const OpenedName opened =
             openName(full, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, 0, /*checkLinks=*/true);
         if (!opened.handle.valid()) {
-            return NameInfo{stateAfter(opened.error, full)};
+            const PathState state = stateAfter(opened.error, full);
+            return NameInfo{state == PathState::absent ? confirmedAbsence(full) : state};
         }
         return NameInfo{PathState::present, opened.link, opened.names};
     }
@@ -298,6 +299,20 @@ class Win32FileSystem : public FileSystem {
     void pause(std::chrono::milliseconds wait) override { Sleep(static_cast<DWORD>(wait.count())); }
 
   private:
+    /// Asks the folder's listing as well, when opening a name found nothing. Wine cannot
+    /// open a symbolic link whose target is missing, and says "not found", yet a new file
+    /// cannot be made under that name; its listing then answers "no more files" rather
+    /// than "not found". Where the two views differ, nothing is known.
+    static PathState confirmedAbsence(const Path& full) {
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = FindFirstFileW(callPathOf(full).c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            return PathState::unknown;
+        }
+        return stateAfter(GetLastError(), full);
+    }
+
     /// Access denied on a rename onto a read-only file or a folder is no passing state:
     /// the caller clears the mark, or gives up.
     static bool readOnlyOrFolder(const Path& full) {
