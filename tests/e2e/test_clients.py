@@ -46,6 +46,8 @@ class Case:
             (base / "state.txt").write_bytes(nv.state_bytes(nv.ORIGINAL))
             self.env["SIM_NVAPI_STATE"] = wine.winpath(base / "state.txt")
         else:
+            # The runtime is found beside the program, or else in system32: none there.
+            wine.remove_dll(amd.DLL_NAME)
             app = base / "app"
             app.mkdir()
             self.exe = app / "preset-amd.exe"
@@ -82,6 +84,7 @@ class ClientCases(unittest.TestCase):
 
     def setUp(self):
         self.addCleanup(wine.remove_dll, "nvapi64.dll")
+        self.addCleanup(wine.remove_dll, amd.DLL_NAME)
 
     def each_case(self, answer):
         """Runs `answer(case)` for every case, in a new folder; it returns the three words."""
