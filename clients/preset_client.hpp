@@ -29,11 +29,13 @@ enum class Command { kStatus, kApply, kRestore, kOther };
 enum class Outcome {
     kSupported,              // status: the driver can be used; offer the presets
     kApplied,                // apply done
-    kApplyPartial,           // apply exit 21: partly applied, or nothing when the backup failed
-    kApplyNotSaved,          // NVIDIA apply exit 20: nothing changed
+    kApplyPartial,           // apply exit 21: partly applied, or (changed 0) nothing, when the
+                             // backup could not be saved, was busy or an elevated run refused it
+    kApplyNotSaved,          // NVIDIA apply exit 20: nothing changed (the same reasons)
     kRestored,               // restore done; the program deleted the backup
     kNothingToRestore,       // no backup at the path
-    kRestoreIncomplete,      // restore exit 22: the backup stays for another restore
+    kRestoreIncomplete,      // restore exit 22 (with 0 and 0 also: unreadable, busy or refused
+                             // path): the backup stays for another restore
     kUnsupported,            // exit 10 of status or apply: nothing changed
     kUnsupportedBackupKept,  // exit 10 of restore: restore again once the driver is back
     kCallerBug,              // exit 2 or 3: the front-end passed a wrong command line

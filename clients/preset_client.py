@@ -55,18 +55,21 @@ class Command(enum.Enum):
 
 
 class Outcome(enum.Enum):
-    SUPPORTED = "supported"
+    SUPPORTED = "supported"  # status: the driver can be used; offer the presets
     APPLIED = "applied"
+    # Apply exit 21: partly applied, or (changed 0) nothing, when the backup could not be
+    # saved, was busy or an elevated run refused its path.
     APPLY_PARTIAL = "apply-partial"
-    APPLY_NOT_SAVED = "apply-not-saved"
-    RESTORED = "restored"
+    APPLY_NOT_SAVED = "apply-not-saved"  # NVIDIA apply exit 20: nothing changed, same reasons
+    RESTORED = "restored"  # the program deleted the backup
     NOTHING_TO_RESTORE = "nothing-to-restore"
+    # Restore exit 22 (with 0 and 0 also: an unreadable, busy or refused path).
     RESTORE_INCOMPLETE = "restore-incomplete"
-    UNSUPPORTED = "unsupported"
-    UNSUPPORTED_BACKUP_KEPT = "unsupported-backup-kept"
-    CALLER_BUG = "caller-bug"
-    FAILED = "failed"
-    RESTORE_FAILED = "restore-failed"
+    UNSUPPORTED = "unsupported"  # exit 10 of status or apply: nothing changed
+    UNSUPPORTED_BACKUP_KEPT = "unsupported-backup-kept"  # exit 10 of restore
+    CALLER_BUG = "caller-bug"  # exit 2, or 3 of apply: a wrong command line
+    FAILED = "failed"  # crashed, killed, or an answer the programs never give
+    RESTORE_FAILED = "restore-failed"  # the same during a restore
 
 
 class Action(enum.Enum):
