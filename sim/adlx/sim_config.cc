@@ -137,14 +137,14 @@ bool knownCall(const std::string& call) {
 
 /// This runtime's reading of the shared fault grammar; false with `error` for a rule
 /// that names a call or target it does not have.
-bool readFaults(const std::string& text, std::vector<FaultSpec>& faults, std::string& error) {
+bool readFaults(const std::string& text, std::vector<AdlxFaultRule>& faults, std::string& error) {
     std::vector<FaultRuleText> rules;
     if (!parseFaultRuleList(text, LegacyAt::kCallNumber, rules, error)) {
         return false;
     }
     for (const FaultRuleText& rule : rules) {
-        FaultSpec spec;
-        spec.call = rule.call;
+        AdlxFaultRule fault;
+        fault.call = rule.call;
         if (!knownCall(rule.call)) {
             error = "fault rule for an unknown call: " + rule.text;
             return false;
@@ -155,14 +155,14 @@ bool readFaults(const std::string& text, std::vector<FaultSpec>& faults, std::st
                 error = "fault rule with a target its call never has: " + rule.text;
                 return false;
             }
-            spec.target = *subject;
+            fault.target = *subject;
         }
-        spec.nth = rule.nth;
-        spec.action.crash = rule.outcome.kind == FaultOutcome::Kind::kCrash;
-        spec.action.sleepMs = rule.outcome.sleepMs;
-        spec.action.result = rule.outcome.status;
-        spec.action.writesOut = rule.outcome.writesOut;
-        faults.push_back(spec);
+        fault.nth = rule.nth;
+        fault.action.crash = rule.outcome.kind == FaultOutcome::Kind::kCrash;
+        fault.action.sleepMs = rule.outcome.sleepMs;
+        fault.action.result = rule.outcome.status;
+        fault.action.writesOut = rule.outcome.writesOut;
+        faults.push_back(fault);
     }
     return true;
 }
@@ -178,10 +178,10 @@ bool refCovers(const std::string& ref, const std::string& subject) {
            subject[subject.size() - ref.size() - 1] == '.';
 }
 
-std::optional<FaultAction> takeFault(std::vector<FaultSpec>& faults, const std::string& call,
+std::optional<FaultAction> takeFault(std::vector<AdlxFaultRule>& faults, const std::string& call,
                                      const std::string& subject) {
     std::optional<FaultAction> fired;
-    for (FaultSpec& rule : faults) {
+    for (AdlxFaultRule& rule : faults) {
         if ((rule.call != "*" && rule.call != call) ||
             (!rule.target.empty() && !refCovers(rule.target, subject))) {
             continue;

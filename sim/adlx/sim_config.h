@@ -21,7 +21,7 @@ struct FaultAction {
     std::optional<bool> writesOut;
 };
 
-struct FaultSpec {
+struct AdlxFaultRule {
     std::string call;    // "GetMode", "At", "Initialize", ...; "*" for any call
     std::string target;  // empty: any; else a subject or the tail after a "."
     uint32_t nth = 0;    // 0: every matching call; else only the Nth (1-based)
@@ -39,7 +39,7 @@ struct SimConfig {
     bool services1 = true;
     bool services3 = true;
     std::map<std::string, int32_t> initial;  // ref -> starting value
-    std::vector<FaultSpec> faults;
+    std::vector<AdlxFaultRule> faults;
     std::wstring statePath;
     std::wstring logPath;
     std::wstring watchPath;
@@ -71,5 +71,5 @@ bool refCovers(const std::string& ref, const std::string& subject);
 
 /// Matches `call` on `subject` against the faults, counting the call in every rule it
 /// matches; the first rule that fires gives the action.
-std::optional<FaultAction> takeFault(std::vector<FaultSpec>& faults, const std::string& call,
+std::optional<FaultAction> takeFault(std::vector<AdlxFaultRule>& faults, const std::string& call,
                                      const std::string& subject);
