@@ -4,7 +4,9 @@ The guide's table of lines is parsed and compared, in both directions, with the 
 preset-nvidia.exe and preset-amd.exe really print under Wine with the simulated drivers:
 every provoked line must be listed with its program, command and exit code, and every
 listed (line, command) must be provoked. The one line no driver fault can bring about (an
-exception escaping a backend, e.g. memory exhausted) is checked against the source instead.
+exception escaping a backend, e.g. memory exhausted) is checked against the source instead,
+and so are the guide's two tables of what each preset writes and the messages it names as
+holding ";".
 The front-end clients in clients/ must parse every listed line, messages holding ";" and
 "=", give every listed (program, command, exit code, line) an outcome of its own, and start
 the real programs themselves.
@@ -117,6 +119,49 @@ class GuideTable(unittest.TestCase):
         text = " ".join(GUIDE.read_text(encoding="utf-8").split())
         self.assertIn("waits up to %d seconds" % seconds, text)
         self.assertEqual(preset_client.TIMEOUT_S > seconds, True, "the client outwaits the lock")
+
+    def test_it_names_every_message_holding_a_semicolon(self):
+        text = " ".join(GUIDE.read_text(encoding="utf-8").split())
+        sentence = re.search(r'(\w+) messages contain ";" themselves \(([^)]*)\)', text)
+        self.assertIsNotNone(sentence)
+        with_semicolon = {r.message for r in ROWS if ";" in r.message}
+        self.assertEqual(set(re.findall(r'"([^"]*)"', sentence.group(2))), with_semicolon)
+        self.assertEqual(sentence.group(1), {3: "three"}.get(len(with_semicolon)))
+
+    def guide_table(self, header):
+        """The body rows of the guide's table whose header row starts with `header`."""
+        lines = GUIDE.read_text(encoding="utf-8").splitlines()
+        start = next(i for i, line in enumerate(lines) if line.startswith(header))
+        rows = []
+        for line in lines[start + 2:]:
+            if not line.startswith("|"):
+                break
+            rows.append([c.strip().strip("`") for c in line.strip("|").split("|")])
+        return rows
+
+    def test_the_nvidia_preset_table_is_the_programs(self):
+        source = (wine.REPO / "nvidia" / "preset_table.cc").read_text()
+        expected = [["0x%08X" % int(i, 16), "0x%08X" % int(v, 16)] +
+                    ["yes" if int(level) <= preset else "no" for preset in (1, 2, 3)]
+                    for i, v, level in re.findall(r"\{(0x\w+), (0x\w+), (\d)\}", source)]
+        self.assertEqual(len(expected), 13)
+        self.assertEqual(self.guide_table("| Setting id |"), expected)
+
+    def test_the_amd_preset_table_is_the_programs(self):
+        source = (wine.REPO / "amd" / "catalogue.cc").read_text()
+        arrays = {name: values.split(", ") for name, values in re.findall(
+            r"std::array<int32_t, 3> (\w+)\{([^}]*)\}", source)}
+        names = dict(re.findall(r'constexpr std::string_view (\w+) = "([^"]*)"', source))
+        expected = []
+        for name, per_gpu, shape, lowest, values in re.findall(
+                r'\{"?([\w-]+)"?, (true|false), SettingShape::(\w+),.*?(\d), (\w+)\},',
+                source, re.S):
+            preset = ["left alone" if level < int(lowest) else arrays[values][level - 1]
+                      for level in (1, 2, 3)]
+            expected.append([names.get(name, name), "each GPU" if per_gpu == "true" else "global",
+                             {"toggle": "switch"}.get(shape, shape)] + preset)
+        self.assertEqual(len(expected), 14)
+        self.assertEqual(self.guide_table("| Setting | Scope |"), expected)
 
     def test_the_unprovoked_line_has_the_code_of_the_source(self):
         # The frame's catch-all prints this line with its unexpected-failure code.
