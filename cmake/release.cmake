@@ -1,8 +1,48 @@
-# What the release holds besides the two programs (whose install rules come from
-# presets_windows_program): README.md, LICENSE, and SHA256SUMS over all of them.
-# Included last, so the checksums are written after every other install rule has run.
-# scripts/release.sh installs this tree and packs it with scripts/release_zip.py.
+# The two release packages, as two install components. Included last, so each component's
+# SHA256SUMS is written after every other install rule of that component has run.
+# scripts/release.sh installs each component into a folder of its own and packs it with
+# scripts/release_zip.py.
+#
+#   win64   for end users and installers: the two programs (their install rules come from
+#           presets_windows_program), the end users' README, LICENSE, SHA256SUMS.
+#   devkit  for front-end authors: the integration guide and the simulated drivers' docs,
+#           the simulated libraries with every variant, the client code, a README of its
+#           own, LICENSE, SHA256SUMS. Never the programs: those come from the win64 package.
 
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
-install(CODE "set(PRESETS_SUMS_NAMES preset-amd.exe preset-nvidia.exe LICENSE README.md)")
-install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake)
+set(PRESETS_DEVKIT_DOCS
+  docs/integration.md docs/hostile-paths.md
+  docs/simulated-nvapi.md docs/simulated-adlx.md docs/simulated-faults.md)
+set(PRESETS_DEVKIT_CLIENTS clients/preset_client.py clients/preset_client.hpp)
+set(PRESETS_DEVKIT_NVAPI
+  nvapi64 nvapi64-nohooks nvapi64-onehook nvapi64-nounloadarg nvapi64-initfail nvapi-sim-probe)
+set(PRESETS_DEVKIT_ADLX
+  sim_adlx sim_adlx_no_incompatible2 sim_adlx_legacy sim_adlx_no_initialize2
+  sim_adlx_no_caller_adl sim_adlx_no_terminate)
+
+# The libraries are installed as files, not as targets, so their import libraries stay out;
+# this target builds them for scripts/release.sh.
+add_custom_target(presets_devkit DEPENDS ${PRESETS_DEVKIT_NVAPI} ${PRESETS_DEVKIT_ADLX})
+
+install(FILES ${CMAKE_SOURCE_DIR}/package/win64/README.md ${CMAKE_SOURCE_DIR}/LICENSE
+  DESTINATION . COMPONENT win64)
+install(CODE "set(PRESETS_SUMS_NAMES preset-amd.exe preset-nvidia.exe LICENSE README.md)"
+  COMPONENT win64)
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake COMPONENT win64)
+
+set(devkit_names README.md LICENSE)
+install(FILES ${CMAKE_SOURCE_DIR}/package/devkit/README.md ${CMAKE_SOURCE_DIR}/LICENSE
+  DESTINATION . COMPONENT devkit)
+foreach(file ${PRESETS_DEVKIT_DOCS} ${PRESETS_DEVKIT_CLIENTS})
+  get_filename_component(folder ${file} DIRECTORY)
+  install(FILES ${CMAKE_SOURCE_DIR}/${file} DESTINATION ${folder} COMPONENT devkit)
+  list(APPEND devkit_names ${file})
+endforeach()
+foreach(pair "sim/nvapi;${PRESETS_DEVKIT_NVAPI}" "sim/adlx;${PRESETS_DEVKIT_ADLX}")
+  list(POP_FRONT pair folder)
+  foreach(target ${pair})
+    install(FILES $<TARGET_FILE:${target}> DESTINATION ${folder} COMPONENT devkit)
+    list(APPEND devkit_names ${folder}/$<TARGET_FILE_NAME:${target}>)
+  endforeach()
+endforeach()
+install(CODE "set(PRESETS_SUMS_NAMES \"${devkit_names}\")" COMPONENT devkit)
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake COMPONENT devkit)

@@ -1,7 +1,8 @@
 # What every shipped Windows program gets: a version resource made from the project's
 # version, an application manifest, a hardened, small and stripped image, and an install
-# rule that puts it into the release. The simulated drivers and test tools do not come
-# through here: they are never shipped.
+# rule that puts it into the end users' package. The simulated drivers and test tools do
+# not come through here: they are never shipped to end users (the simulated drivers go
+# only into the front-end authors' package).
 
 set(PRESETS_VERSION_RC_IN ${CMAKE_CURRENT_LIST_DIR}/version_info.rc.in)
 # The one manifest of each program. gcc would also link a default-manifest.o if the
@@ -15,7 +16,7 @@ set(PRESETS_STACK_GUARD ${CMAKE_SOURCE_DIR}/common/stack_guard_win32.cc)
 # presets_hardened(<target>...): the product's own code is built with the stack protector
 # and with the C library's checked copies where a size is known (_FORTIFY_SOURCE needs the
 # optimiser, so the Release build). The simulated drivers and test tools are not: they
-# must import only what a bare Windows has, and are never shipped.
+# must import only what a bare Windows has, and are never shipped to end users.
 function(presets_hardened)
   foreach(target ${ARGN})
     target_compile_options(${target} PRIVATE
@@ -56,5 +57,5 @@ function(presets_windows_program target description)
   target_link_options(${target} PRIVATE
     $<$<NOT:$<CONFIG:Debug>>:-Wl,--gc-sections -s>)
 
-  install(TARGETS ${target} RUNTIME DESTINATION .)
+  install(TARGETS ${target} RUNTIME DESTINATION . COMPONENT win64)
 endfunction()

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the release ZIP: preset-nvidia.exe, preset-amd.exe, README.md, LICENSE and
-# SHA256SUMS. Does its own set-up, runs every test first (RELEASE_SKIP_TESTS=1 skips them
-# for a quick try), builds the programs in a tree of their own (RELEASE_BUILD_DIR, default
-# build/release), installs them with CMake and packs the installed files. The same commit
-# gives the same bytes in any directory, at any time.
+# Builds the two release ZIPs and a SHA256SUMS beside them that lists both:
+#   gpu-presets-<version>-win64.zip   the programs, the end users' README, LICENSE, SHA256SUMS
+#   gpu-presets-<version>-devkit.zip  the guide and simulated-driver docs, the simulated
+#                                     libraries, the clients, README, LICENSE, SHA256SUMS
+# Does its own set-up, runs every test first (RELEASE_SKIP_TESTS=1 skips them for a quick
+# try), builds in a tree of its own (RELEASE_BUILD_DIR, default build/release), installs
+# each package with CMake and packs the installed files. The same commit gives the same
+# bytes in any directory, at any time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,23 +28,34 @@ fi
 
 build="${RELEASE_BUILD_DIR:-build/release}"
 cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" --target preset-nvidia preset-amd
+cmake --build "$build" --target preset-nvidia preset-amd presets_devkit
 
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-name="$(cache CMAKE_PROJECT_NAME)-$(cache CMAKE_PROJECT_VERSION)-win64"
-stage="$build/stage/$name"
+base="$(cache CMAKE_PROJECT_NAME)-$(cache CMAKE_PROJECT_VERSION)"
 rm -rf "$build/stage"
-cmake --install "$build" --prefix "$stage" >/dev/null
-python3 scripts/release_zip.py "$stage" "$build/$name.zip"
+zips=()
+for package in win64 devkit; do
+  stage="$build/stage/$base-$package"
+  cmake --install "$build" --component "$package" --prefix "$stage" >/dev/null
+  python3 scripts/release_zip.py "$stage" "$build/$base-$package.zip"
+  zips+=("$base-$package.zip")
+done
+# Published beside the ZIPs, so each can be checked before it is unpacked.
+(cd "$build" && printf "%s\n" "${zips[@]}" | LC_ALL=C sort | xargs sha256sum >SHA256SUMS.part &&
+  mv SHA256SUMS.part SHA256SUMS)
 
 # What ships is what the tests ran: the tested build gives the same bytes.
 if [ -n "$tested" ]; then
-  for exe in nvidia/preset-nvidia.exe amd/preset-amd.exe; do
-    if ! cmp -s "$tested/$exe" "$build/$exe"; then
-      echo "release: $build/$exe differs from the tested $tested/$exe" >&2
+  shipped=(nvidia/preset-nvidia.exe amd/preset-amd.exe)
+  for file in "$build/stage/$base-devkit"/sim/*/*; do
+    shipped+=("${file#"$build/stage/$base-devkit/"}")
+  done
+  for file in "${shipped[@]}"; do
+    if ! cmp -s "$tested/$file" "$build/$file"; then
+      echo "release: $build/$file differs from the tested $tested/$file" >&2
       exit 1
     fi
   done
 fi
-echo "release: $build/$name.zip"
-(cd "$stage" && cat SHA256SUMS)
+for zip in "${zips[@]}"; do echo "release: $build/$zip"; done
+cat "$build/SHA256SUMS"

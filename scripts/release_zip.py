@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the release ZIP from an installed tree, the same bytes on every machine.
+"""Writes a release ZIP from an installed tree, the same bytes on every machine.
 
 CPack's ZIP generator (cmake 3.25) takes the file times from SOURCE_DATE_EPOCH but adds
 the files in the order the staging directory lists them, which differs between file
@@ -31,7 +31,7 @@ def write_zip(root, target, epoch):
         for name in entries(root):
             info = zipfile.ZipInfo(root.name + "/" + name, date_time=stamp)
             info.create_system = 3  # Unix, so that the mode below is read
-            mode = 0o755 if name.endswith(".exe") else 0o644
+            mode = 0o755 if name.endswith((".exe", ".dll")) else 0o644
             info.external_attr = (0o100000 | mode) << 16
             info.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(info, (root / name).read_bytes(), compresslevel=9)

@@ -25,6 +25,8 @@ import test_nvidia_common as nv  # noqa: E402
 import wine  # noqa: E402
 
 GUIDE = wine.REPO / "docs" / "integration.md"
+# The end users' README of the win64 package repeats the table for readers without the guide.
+END_USER_README = wine.REPO / "package" / "win64" / "README.md"
 CLIENTS = wine.REPO / "clients"
 VENDOR = {"preset-nvidia": "NVIDIA", "preset-amd": "AMD"}
 COMMANDS = {"status", "apply", "restore", "(none)", "other"}
@@ -72,9 +74,9 @@ class Row:
             count(self.changed, changed), self.message)).encode("ascii")
 
 
-def guide_rows():
+def guide_rows(document=GUIDE):
     rows = []
-    for raw in GUIDE.read_text(encoding="utf-8").splitlines():
+    for raw in document.read_text(encoding="utf-8").splitlines():
         cells = [c.strip() for c in raw.strip().strip("|").split("|")] if raw.startswith("|") else []
         if len(cells) < 4 or not cells[2].startswith("`result="):
             continue
@@ -96,10 +98,15 @@ class GuideTable(unittest.TestCase):
         self.assertGreaterEqual(len(ROWS), 20)
 
     def test_every_quoted_line_is_a_table_line(self):
-        text = GUIDE.read_text(encoding="utf-8")
-        for quoted in re.findall(r"`(result=[^`]*)`", text):
-            with self.subTest(line=quoted):
-                self.assertTrue(any(r.line == quoted for r in ROWS), quoted)
+        for document in (GUIDE, END_USER_README):
+            for quoted in re.findall(r"`(result=[^`]*)`", document.read_text(encoding="utf-8")):
+                with self.subTest(document=document.name, line=quoted):
+                    self.assertTrue(any(r.line == quoted for r in ROWS), quoted)
+
+    def test_the_end_users_readme_lists_the_same_lines(self):
+        def key(row):
+            return row.program, sorted(row.commands), row.line, row.code
+        self.assertEqual([key(r) for r in guide_rows(END_USER_README)], [key(r) for r in ROWS])
 
     def test_every_message_of_the_source_is_listed_and_no_other(self):
         sources = ["common/entry.h", "nvidia/nvidia_words.h", "amd/amd_words.h"]
@@ -116,8 +123,9 @@ class GuideTable(unittest.TestCase):
                          (wine.REPO / "common" / "backup_lock.h").read_text())
         self.assertIsNotNone(wait)
         seconds = int(wait.group(1)) // 1000
-        text = " ".join(GUIDE.read_text(encoding="utf-8").split())
-        self.assertIn("waits up to %d seconds" % seconds, text)
+        for document in (GUIDE, END_USER_README):
+            text = " ".join(document.read_text(encoding="utf-8").split())
+            self.assertIn("waits up to %d seconds" % seconds, text, document.name)
         self.assertEqual(preset_client.TIMEOUT_S > seconds, True, "the client outwaits the lock")
 
     def test_it_names_every_message_holding_a_semicolon(self):

@@ -1,9 +1,13 @@
 """Two release builds of the same commit, in two directories, one after the other and with
-different umasks, give byte-identical programs and ZIP; the ZIP holds exactly the release
-files, in byte order, with the commit's time, and SHA256SUMS matches them."""
+different umasks, give byte-identical programs, ZIPs and SHA256SUMS; each ZIP holds exactly
+its package's files, in byte order, with the commit's time, its SHA256SUMS matches them, the
+SHA256SUMS beside the ZIPs lists both, and every relative link in a shipped document
+resolves inside its own ZIP."""
 import hashlib
 import os
 import pathlib
+import posixpath
+import re
 import shutil
 import subprocess
 import time
@@ -13,8 +17,28 @@ import zipfile
 from release_env import REPO, project_version
 
 WORK = pathlib.Path(os.environ.get("RELEASE_REPRO_DIR", REPO / "build" / "release-repro"))
-FILES = ["LICENSE", "README.md", "SHA256SUMS", "preset-amd.exe", "preset-nvidia.exe"]
 PROGRAMS = ["nvidia/preset-nvidia.exe", "amd/preset-amd.exe"]
+NVAPI = ["nvapi-sim-probe.exe", "nvapi64-initfail.dll", "nvapi64-nohooks.dll",
+         "nvapi64-nounloadarg.dll", "nvapi64-onehook.dll", "nvapi64.dll"]
+ADLX = ["amdadlx64-legacy.dll", "amdadlx64-no-caller-adl.dll", "amdadlx64-no-incompatible2.dll",
+        "amdadlx64-no-initialize2.dll", "amdadlx64-no-terminate.dll", "amdadlx64.dll"]
+# What each package holds, and where its files come from in the source or the build tree.
+PACKAGES = {
+    "win64": {"LICENSE": "LICENSE", "README.md": "package/win64/README.md",
+              "preset-amd.exe": "@amd/preset-amd.exe",
+              "preset-nvidia.exe": "@nvidia/preset-nvidia.exe"},
+    "devkit": dict(
+        {"LICENSE": "LICENSE", "README.md": "package/devkit/README.md",
+         "clients/preset_client.hpp": "clients/preset_client.hpp",
+         "clients/preset_client.py": "clients/preset_client.py"},
+        **{"docs/%s.md" % d: "docs/%s.md" % d for d in
+           ["hostile-paths", "integration", "simulated-adlx", "simulated-faults",
+            "simulated-nvapi"]},
+        **{"sim/nvapi/" + f: "@sim/nvapi/" + f for f in NVAPI},
+        **{"sim/adlx/" + f: "@sim/adlx/" + f for f in ADLX}),
+}
+LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
+FENCE = re.compile(r"^```.*?^```", re.M | re.S)
 
 
 def commit_time():
@@ -31,6 +55,14 @@ def release(build, umask, epoch):
                    stdout=subprocess.DEVNULL, preexec_fn=lambda: os.umask(umask))
 
 
+def anchors(markdown):
+    """The fragment names of a document's headings, made the way GitHub makes them."""
+    names = set()
+    for heading in re.findall(r"^#+\s+(.*?)\s*$", FENCE.sub("", markdown), re.M):
+        names.add(re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-"))
+    return names
+
+
 class ReproducibleReleaseTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -39,43 +71,73 @@ class ReproducibleReleaseTest(unittest.TestCase):
         cls.epoch = commit_time()
         release(cls.a, 0o022, cls.epoch)
         release(cls.b, 0o077, cls.epoch)
-        cls.top = "gpu-presets-%d.%d.%d-win64" % project_version()
-        cls.zip_name = cls.top + ".zip"
+        cls.base = "gpu-presets-%d.%d.%d" % project_version()
+
+    def unpacked(self, package):
+        """The entries of a package's ZIP as {name inside its top folder: bytes}, in order."""
+        top = "%s-%s/" % (self.base, package)
+        with zipfile.ZipFile(self.a / ("%s-%s.zip" % (self.base, package))) as archive:
+            names = archive.namelist()
+            self.assertTrue(all(n.startswith(top) for n in names), names)
+            return {n[len(top):]: archive.read(n) for n in names}
 
     def test_programs_are_identical(self):
         for exe in PROGRAMS:
             with self.subTest(program=exe):
                 self.assertEqual((self.a / exe).read_bytes(), (self.b / exe).read_bytes())
 
-    def test_zips_are_identical(self):
-        self.assertEqual((self.a / self.zip_name).read_bytes(),
-                         (self.b / self.zip_name).read_bytes())
+    def test_zips_and_their_sums_are_identical(self):
+        for name in ["%s-%s.zip" % (self.base, p) for p in PACKAGES] + ["SHA256SUMS"]:
+            with self.subTest(file=name):
+                self.assertEqual((self.a / name).read_bytes(), (self.b / name).read_bytes())
 
-    def test_zip_holds_the_release_files_in_order_with_the_commit_time(self):
+    def test_sums_beside_the_zips_list_both(self):
+        zips = sorted("%s-%s.zip" % (self.base, p) for p in PACKAGES)
+        expected = "".join("%s  %s\n" % (hashlib.sha256((self.a / z).read_bytes()).hexdigest(), z)
+                           for z in zips)
+        self.assertEqual((self.a / "SHA256SUMS").read_text(encoding="ascii"), expected)
+
+    def test_each_zip_holds_its_files_in_order_with_the_commit_time(self):
         # The ZIP's time has two-second steps: an odd commit second is stored one lower.
         stamp = time.gmtime(self.epoch - self.epoch % 2)[:6]
-        with zipfile.ZipFile(self.a / self.zip_name) as archive:
-            infos = archive.infolist()
-            self.assertEqual([i.filename for i in infos], [self.top + "/" + f for f in FILES])
-            for info in infos:
-                with self.subTest(entry=info.filename):
-                    self.assertEqual(info.date_time, stamp)
-                    mode = 0o755 if info.filename.endswith(".exe") else 0o644
-                    self.assertEqual(info.external_attr >> 16, 0o100000 | mode)
-                    self.assertEqual(info.extra, b"")
+        for package, files in PACKAGES.items():
+            with zipfile.ZipFile(self.a / ("%s-%s.zip" % (self.base, package))) as archive:
+                infos = archive.infolist()
+                self.assertEqual([i.filename for i in infos],
+                                 ["%s-%s/%s" % (self.base, package, f)
+                                  for f in sorted([*files, "SHA256SUMS"])])
+                for info in infos:
+                    with self.subTest(entry=info.filename):
+                        self.assertEqual(info.date_time, stamp)
+                        mode = 0o755 if info.filename.endswith((".exe", ".dll")) else 0o644
+                        self.assertEqual(info.external_attr >> 16, 0o100000 | mode)
+                        self.assertEqual(info.extra, b"")
 
-    def test_zip_carries_the_built_programs_and_their_sums(self):
-        with zipfile.ZipFile(self.a / self.zip_name) as archive:
-            content = {f: archive.read(self.top + "/" + f) for f in FILES}
-        self.assertEqual(content["preset-nvidia.exe"],
-                         (self.a / "nvidia" / "preset-nvidia.exe").read_bytes())
-        self.assertEqual(content["preset-amd.exe"],
-                         (self.a / "amd" / "preset-amd.exe").read_bytes())
-        self.assertEqual(content["README.md"], (REPO / "README.md").read_bytes())
-        self.assertEqual(content["LICENSE"], (REPO / "LICENSE").read_bytes())
-        expected = "".join("%s  %s\n" % (hashlib.sha256(content[f]).hexdigest(), f)
-                           for f in FILES if f != "SHA256SUMS")
-        self.assertEqual(content["SHA256SUMS"].decode("ascii"), expected)
+    def test_each_zip_carries_the_built_files_and_their_sums(self):
+        for package, files in PACKAGES.items():
+            content = self.unpacked(package)
+            for name, source in files.items():
+                with self.subTest(package=package, file=name):
+                    origin = self.a / source[1:] if source.startswith("@") else REPO / source
+                    self.assertEqual(content[name], origin.read_bytes())
+            expected = "".join("%s  %s\n" % (hashlib.sha256(content[f]).hexdigest(), f)
+                               for f in sorted(files))
+            self.assertEqual(content["SHA256SUMS"].decode("ascii"), expected, package)
+
+    def test_every_relative_link_in_a_shipped_document_resolves_inside_its_zip(self):
+        for package in PACKAGES:
+            content = self.unpacked(package)
+            for doc in (n for n in content if n.endswith(".md")):
+                for target in LINK.findall(FENCE.sub("", content[doc].decode("utf-8"))):
+                    if re.match(r"[a-z][a-z0-9+.-]*:", target):
+                        continue
+                    with self.subTest(package=package, document=doc, link=target):
+                        path, _, fragment = target.partition("#")
+                        name = posixpath.normpath(posixpath.join(posixpath.dirname(doc), path))
+                        self.assertIn(name if path else doc, content)
+                        if fragment:
+                            self.assertIn(fragment, anchors(content[name if path else doc]
+                                                            .decode("utf-8")))
 
 
 if __name__ == "__main__":
