@@ -17,7 +17,7 @@ if [ "${RELEASE_SKIP_TESTS:-0}" != 1 ]; then
   tested=build/windows
 fi
 
-# Every file time in the ZIP is the commit's.
+# Every file time in the ZIPs is the commit's.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH="$(git log -1 --format=%ct)"
 fi
