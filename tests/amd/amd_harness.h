@@ -10,26 +10,14 @@
 #include "common/result_line.h"
 #include "tests/amd/fake_adlx.h"
 #include "tests/amd/memory_files.h"
-
-class LineCollector : public LineSink {
-  public:
-    explicit LineCollector(std::vector<std::string>& log) : log_(log) {}
-    void writeLine(std::string_view line) override {
-        lines.emplace_back(line);
-        log_.push_back("print");
-    }
-    std::vector<std::string> lines;
-
-  private:
-    std::vector<std::string>& log_;
-};
+#include "tests/support/recording_sink.h"
 
 struct AmdHarness {
     AmdHarness() { files.log = &adlx.log; }
 
     FakeAdlx adlx;
     MemoryFiles files;
-    LineCollector sink{adlx.log};
+    RecordingSink sink{adlx.log, "print"};
     ResultPrinter out{"AMD", sink};
     BackupStore backups{files, "amd"};
     Host host{out, backups};
