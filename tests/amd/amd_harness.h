@@ -1,5 +1,6 @@
 // One AMD command run against the fakes: the fake runtime, the in-memory files, the lines
-// printed. The file log and the driver log are one, so their order can be asserted.
+// printed. Saves, removals and lines go into the driver's log, so their order among the
+// driver calls can be asserted.
 #pragma once
 
 #include <string>
@@ -9,19 +10,22 @@
 #include "common/backup_file.h"
 #include "common/result_line.h"
 #include "tests/amd/fake_adlx.h"
-#include "tests/amd/memory_files.h"
+#include "tests/support/fake_file_system.h"
 #include "tests/support/recording_sink.h"
 
 struct AmdHarness {
-    AmdHarness() { files.log = &adlx.log; }
+    AmdHarness();
+    AmdHarness(const AmdHarness&) = delete;  // the file observer holds `this`
+    AmdHarness& operator=(const AmdHarness&) = delete;
 
     FakeAdlx adlx;
-    MemoryFiles files;
+    FakeFileSystem files;
     RecordingSink sink{adlx.log, "print"};
     ResultPrinter out{"AMD", sink};
     BackupStore backups{files, "amd"};
     Host host{out, backups};
     const Path path = L"C:\\b\\amd.txt";
+    int saves = 0;  // backups that took the backup's name, logged "save <bytes>"
 
     int status() { return amdStatus(adlx, host); }
     int apply(PresetLevel level) { return amdApply(adlx, host, level, path); }
@@ -29,10 +33,12 @@ struct AmdHarness {
 
     /// The one line printed, or "" when there is not exactly one.
     std::string line() const { return sink.lines.size() == 1 ? sink.lines[0] : ""; }
+    bool hasBackup() const { return files.files.count(path) != 0; }
     std::string backup() const {
         auto found = files.files.find(path);
-        return found == files.files.end() ? "<none>" : found->second;
+        return found == files.files.end() ? "<none>" : found->second.bytes;
     }
+    void plantBackup(const std::string& bytes) { files.files[path].bytes = bytes; }
 };
 
 /// Entries of `log` from the first one equal to `from` (inclusive) to the end.
