@@ -16,6 +16,11 @@ AmdHarness::AmdHarness() {
     };
 }
 
+std::string amdLine(const char* result, int supported, int changed, const char* message) {
+    return std::string("result=") + result + ";vendor=AMD;supported=" + std::to_string(supported) +
+           ";changed=" + std::to_string(changed) + ";message=" + message;
+}
+
 std::vector<std::string> logFrom(const std::vector<std::string>& log, const std::string& from) {
     auto start = std::find(log.begin(), log.end(), from);
     return std::vector<std::string>(start, log.end());

@@ -41,5 +41,12 @@ struct AmdHarness {
     void plantBackup(const std::string& bytes) { files.files[path].bytes = bytes; }
 };
 
+/// A result line as the AMD program prints it, field by field.
+std::string amdLine(const char* result, int supported, int changed, const char* message);
+/// What every command prints when there is no ADLX or no AMD GPU it can use.
+inline constexpr const char* kUnavailable =
+    "result=unsupported;vendor=AMD;supported=0;changed=0;"
+    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
+
 /// Entries of `log` from the first one equal to `from` (inclusive) to the end.
 std::vector<std::string> logFrom(const std::vector<std::string>& log, const std::string& from);

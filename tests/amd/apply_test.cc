@@ -36,20 +36,13 @@ const char* const kExtremoAfterGamer =
     "gpu.7.sharpening=1\ngpu.7.tessellation-mode=3\ngpu.7.vsync-mode=3\n";
 
 std::string okLine(int supported, int changed) {
-    return "result=ok;vendor=AMD;supported=" + std::to_string(supported) +
-           ";changed=" + std::to_string(changed) +
-           ";message=Preset AMD aplicado e backup preservado";
+    return amdLine("ok", supported, changed, "Preset AMD aplicado e backup preservado");
 }
 
 std::string partialLine(int supported, int changed) {
-    return "result=error;vendor=AMD;supported=" + std::to_string(supported) +
-           ";changed=" + std::to_string(changed) +
-           ";message=Preset AMD aplicado parcialmente; backup mantido";
+    return amdLine("error", supported, changed, "Preset AMD aplicado parcialmente; backup mantido");
 }
 
-const char* const kUnavailable =
-    "result=unsupported;vendor=AMD;supported=0;changed=0;"
-    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
 const char* const kNoSetting =
     "result=unsupported;vendor=AMD;supported=0;changed=0;"
     "message=Nenhum ajuste 3D AMD compativel foi encontrado";

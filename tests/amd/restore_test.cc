@@ -9,21 +9,15 @@ namespace {
 using Log = std::vector<std::string>;
 
 std::string okLine(int n) {
-    return "result=ok;vendor=AMD;supported=" + std::to_string(n) + ";changed=" + std::to_string(n) +
-           ";message=Configuracoes AMD originais restauradas";
+    return amdLine("ok", n, n, "Configuracoes AMD originais restauradas");
 }
 
 std::string incompleteLine(int supported, int changed) {
-    return "result=error;vendor=AMD;supported=" + std::to_string(supported) +
-           ";changed=" + std::to_string(changed) +
-           ";message=Restauracao AMD incompleta; backup mantido";
+    return amdLine("error", supported, changed, "Restauracao AMD incompleta; backup mantido");
 }
 
 const char* const kNothing =
     "result=nothing;vendor=AMD;supported=0;changed=0;message=Nenhum backup AMD para restaurar";
-const char* const kUnavailable =
-    "result=unsupported;vendor=AMD;supported=0;changed=0;"
-    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
 
 void expectCleanEnd(const AmdHarness& run) {
     EXPECT_EQ(run.adlx.liveObjects(), 0);
