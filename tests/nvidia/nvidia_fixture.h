@@ -38,6 +38,14 @@ class NvidiaTest : public ::testing::Test {
         sink.lines.clear();
         return last;
     }
+    /// Files like the fixture's holding `backup`, on which every `op` fails.
+    FakeFileSystem filesFailingOn(const char* op, const std::string& backup) const {
+        FakeFileSystem fresh;
+        fresh.crlf = true;
+        fresh.files[kPath].bytes = backup;
+        fresh.failOn(op);
+        return fresh;
+    }
     std::string backupBytes() const {
         auto it = files.files.find(kPath);
         return it == files.files.end() ? "<absent>" : it->second.bytes;
