@@ -1,5 +1,6 @@
 // One AMD command run against the fakes: the fake runtime, the in-memory files, the lines
-// printed. The file log and the driver log are one, so their order can be asserted.
+// printed. Saves, removals and lines go into the driver's log, so their order among the
+// driver calls can be asserted.
 #pragma once
 
 #include <string>
@@ -9,31 +10,22 @@
 #include "common/backup_file.h"
 #include "common/result_line.h"
 #include "tests/amd/fake_adlx.h"
-#include "tests/amd/memory_files.h"
-
-class LineCollector : public LineSink {
-  public:
-    explicit LineCollector(std::vector<std::string>& log) : log_(log) {}
-    void writeLine(std::string_view line) override {
-        lines.emplace_back(line);
-        log_.push_back("print");
-    }
-    std::vector<std::string> lines;
-
-  private:
-    std::vector<std::string>& log_;
-};
+#include "tests/support/fake_file_system.h"
+#include "tests/support/recording_sink.h"
 
 struct AmdHarness {
-    AmdHarness() { files.log = &adlx.log; }
+    AmdHarness();
+    AmdHarness(const AmdHarness&) = delete;  // the file observer holds `this`
+    AmdHarness& operator=(const AmdHarness&) = delete;
 
     FakeAdlx adlx;
-    MemoryFiles files;
-    LineCollector sink{adlx.log};
+    FakeFileSystem files;
+    RecordingSink sink{adlx.log, "print"};
     ResultPrinter out{"AMD", sink};
     BackupStore backups{files, "amd"};
     Host host{out, backups};
     const Path path = L"C:\\b\\amd.txt";
+    int saves = 0;  // backups that took the backup's name, logged "save <bytes>"
 
     int status() { return amdStatus(adlx, host); }
     int apply(PresetLevel level) { return amdApply(adlx, host, level, path); }
@@ -41,11 +33,20 @@ struct AmdHarness {
 
     /// The one line printed, or "" when there is not exactly one.
     std::string line() const { return sink.lines.size() == 1 ? sink.lines[0] : ""; }
+    bool hasBackup() const { return files.files.count(path) != 0; }
     std::string backup() const {
         auto found = files.files.find(path);
-        return found == files.files.end() ? "<none>" : found->second;
+        return found == files.files.end() ? "<none>" : found->second.bytes;
     }
+    void plantBackup(const std::string& bytes) { files.files[path].bytes = bytes; }
 };
+
+/// A result line as the AMD program prints it, field by field.
+std::string amdLine(const char* result, int supported, int changed, const char* message);
+/// What every command prints when there is no ADLX or no AMD GPU it can use.
+inline constexpr const char* kUnavailable =
+    "result=unsupported;vendor=AMD;supported=0;changed=0;"
+    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
 
 /// Entries of `log` from the first one equal to `from` (inclusive) to the end.
 std::vector<std::string> logFrom(const std::vector<std::string>& log, const std::string& from);

@@ -36,20 +36,13 @@ const char* const kExtremoAfterGamer =
     "gpu.7.sharpening=1\ngpu.7.tessellation-mode=3\ngpu.7.vsync-mode=3\n";
 
 std::string okLine(int supported, int changed) {
-    return "result=ok;vendor=AMD;supported=" + std::to_string(supported) +
-           ";changed=" + std::to_string(changed) +
-           ";message=Preset AMD aplicado e backup preservado";
+    return amdLine("ok", supported, changed, "Preset AMD aplicado e backup preservado");
 }
 
 std::string partialLine(int supported, int changed) {
-    return "result=error;vendor=AMD;supported=" + std::to_string(supported) +
-           ";changed=" + std::to_string(changed) +
-           ";message=Preset AMD aplicado parcialmente; backup mantido";
+    return amdLine("error", supported, changed, "Preset AMD aplicado parcialmente; backup mantido");
 }
 
-const char* const kUnavailable =
-    "result=unsupported;vendor=AMD;supported=0;changed=0;"
-    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
 const char* const kNoSetting =
     "result=unsupported;vendor=AMD;supported=0;changed=0;"
     "message=Nenhum ajuste 3D AMD compativel foi encontrado";
@@ -96,7 +89,7 @@ TEST(AmdApply, TwoGpusGamerThenExtremo) {
     EXPECT_EQ(run.apply(1), 0);
     EXPECT_EQ(run.line(), okLine(24, 24));
     EXPECT_EQ(run.backup(), kGamerTwoGpus);
-    EXPECT_EQ(run.files.saves, 3);  // one for the global rows, one per GPU
+    EXPECT_EQ(run.saves, 3);  // one for the global rows, one per GPU
     for (int g = 0; g < 2; ++g) {
         const std::string p = "g" + std::to_string(g) + ".";
         EXPECT_EQ(fakeValue(run.adlx, p + "vsync-mode"), 1);
@@ -114,11 +107,11 @@ TEST(AmdApply, TwoGpusGamerThenExtremo) {
 
     run.adlx.log.clear();
     run.sink.lines.clear();
-    run.files.saves = 0;
+    run.saves = 0;
     EXPECT_EQ(run.apply(3), 0);
     EXPECT_EQ(run.line(), okLine(26, 4));
     EXPECT_EQ(run.backup(), kExtremoAfterGamer);
-    EXPECT_EQ(run.files.saves, 2);
+    EXPECT_EQ(run.saves, 2);
     for (int g = 0; g < 2; ++g) {
         const std::string p = "g" + std::to_string(g) + ".";
         EXPECT_EQ(fakeValue(run.adlx, p + "vsync-mode"), 0);
@@ -189,12 +182,12 @@ TEST(AmdApply, ExactCallOrderOfOneGpuPass) {
 TEST(AmdApply, FailedSaveHoldsBackOnlyItsOwnPass) {
     AmdHarness run;
     run.adlx.withGpus({1});
-    run.files.failingOpens = 1;  // the global rows' save
+    run.files.failOn("open", 1);  // the global rows' save
     std::vector<std::string> violations;
     watchBackupFirst(run, violations);
     EXPECT_EQ(run.apply(1), 21);
     EXPECT_EQ(run.line(), partialLine(13, 11));
-    EXPECT_EQ(run.files.saves, 1);
+    EXPECT_EQ(run.saves, 1);
     EXPECT_EQ(fakeValue(run.adlx, "rsr"), 1);
     EXPECT_EQ(fakeValue(run.adlx, "afmf"), 1);
     EXPECT_EQ(fakeValue(run.adlx, "g0.chill"), 0);
@@ -205,16 +198,16 @@ TEST(AmdApply, FailedSaveHoldsBackOnlyItsOwnPass) {
 
     // The next run finds the globals recorded and changes them without another save.
     run.sink.lines.clear();
-    run.files.saves = 0;
+    run.saves = 0;
     EXPECT_EQ(run.apply(1), 0);
     EXPECT_EQ(run.line(), okLine(13, 2));
-    EXPECT_EQ(run.files.saves, 0);
+    EXPECT_EQ(run.saves, 0);
     EXPECT_EQ(fakeValue(run.adlx, "rsr"), 0);
 }
 
 struct FaultCase {
     const char* name;
-    void (*setUp)(FakeAdlx&, MemoryFiles&);
+    void (*setUp)(FakeAdlx&, FakeFileSystem&);
     int exitCode;
     std::string line;
     bool anyBackup;
@@ -224,52 +217,53 @@ struct FaultCase {
 // settings and changes all of them unless a fault says otherwise.
 TEST(AmdApply, FaultsAndCounts) {
     const FaultCase cases[] = {
-        {"baseline", [](FakeAdlx&, MemoryFiles&) {}, 0, okLine(13, 13), true},
+        {"baseline", [](FakeAdlx&, FakeFileSystem&) {}, 0, okLine(13, 13), true},
         {"read fails: a failure, not supported",
-         [](FakeAdlx& a, MemoryFiles&) { a.setting("g0.chill").readResult = ADLX_FAIL; }, 21,
+         [](FakeAdlx& a, FakeFileSystem&) { a.setting("g0.chill").readResult = ADLX_FAIL; }, 21,
          partialLine(12, 12), true},
         {"mode read fails",
-         [](FakeAdlx& a, MemoryFiles&) { a.setting("g0.vsync-mode").readResult = 9; }, 21,
+         [](FakeAdlx& a, FakeFileSystem&) { a.setting("g0.vsync-mode").readResult = 9; }, 21,
          partialLine(12, 12), true},
         {"IsSupported fails: skipped",
-         [](FakeAdlx& a, MemoryFiles&) { a.setting("g0.chill").supportedResult = ADLX_FAIL; }, 0,
+         [](FakeAdlx& a, FakeFileSystem&) { a.setting("g0.chill").supportedResult = ADLX_FAIL; }, 0,
          okLine(12, 12), true},
         {"IsSupported false: skipped",
-         [](FakeAdlx& a, MemoryFiles&) { a.setting("rsr").supported = 0; }, 0, okLine(12, 12),
+         [](FakeAdlx& a, FakeFileSystem&) { a.setting("rsr").supported = 0; }, 0, okLine(12, 12),
          true},
         {"getter fails and still hands out an object",
-         [](FakeAdlx& a, MemoryFiles&) {
+         [](FakeAdlx& a, FakeFileSystem&) {
              a.setting("g0.aa-mode").getterResult = ADLX_FAIL;
              a.setting("g0.aa-mode").writeObjectOnFailure = true;
          },
          0, okLine(12, 12), true},
         {"write refused",
-         [](FakeAdlx& a, MemoryFiles&) { a.setting("g0.boost").writeResult = ADLX_FAIL; }, 21,
+         [](FakeAdlx& a, FakeFileSystem&) { a.setting("g0.boost").writeResult = ADLX_FAIL; }, 21,
          partialLine(13, 12), true},
         {"already enabled counts as success",
-         [](FakeAdlx& a, MemoryFiles&) {
+         [](FakeAdlx& a, FakeFileSystem&) {
              a.setting("g0.boost").writeResult = ADLX_ALREADY_ENABLED;
          },
          0, okLine(13, 13), true},
         {"value already in place",
-         [](FakeAdlx& a, MemoryFiles&) { a.setting("g0.mlaa").value = 0; }, 0, okLine(13, 12),
+         [](FakeAdlx& a, FakeFileSystem&) { a.setting("g0.mlaa").value = 0; }, 0, okLine(13, 12),
          true},
-        {"a flag of 2 is on", [](FakeAdlx& a, MemoryFiles&) { a.setting("g0.mlaa").value = 2; }, 0,
-         okLine(13, 13), true},
+        {"a flag of 2 is on", [](FakeAdlx& a, FakeFileSystem&) { a.setting("g0.mlaa").value = 2; },
+         0, okLine(13, 13), true},
         {"no services1",
-         [](FakeAdlx& a, MemoryFiles&) {
+         [](FakeAdlx& a, FakeFileSystem&) {
              a.services1Result = ADLX_FAIL;
              a.queryGivesObjectOnFailure = true;
          },
          0, okLine(12, 12), true},
-        {"no services3", [](FakeAdlx& a, MemoryFiles&) { a.services3Result = 1; }, 0,
+        {"no services3", [](FakeAdlx& a, FakeFileSystem&) { a.services3Result = 1; }, 0,
          okLine(11, 11), true},
         {"At fails: only the globals",
-         [](FakeAdlx& a, MemoryFiles&) { a.gpus[0].atResult = ADLX_FAIL; }, 0, okLine(2, 2), true},
-        {"At gives nothing", [](FakeAdlx& a, MemoryFiles&) { a.gpus[0].atGivesObject = false; }, 0,
-         okLine(2, 2), true},
+         [](FakeAdlx& a, FakeFileSystem&) { a.gpus[0].atResult = ADLX_FAIL; }, 0, okLine(2, 2),
+         true},
+        {"At gives nothing", [](FakeAdlx& a, FakeFileSystem&) { a.gpus[0].atGivesObject = false; },
+         0, okLine(2, 2), true},
         {"every read fails",
-         [](FakeAdlx& a, MemoryFiles&) {
+         [](FakeAdlx& a, FakeFileSystem&) {
              a.setting("rsr").readResult = ADLX_FAIL;
              a.setting("afmf").readResult = ADLX_FAIL;
              for (const char* n : kPerGpuNames) {
@@ -277,13 +271,13 @@ TEST(AmdApply, FaultsAndCounts) {
              }
          },
          10, kNoSetting, false},
-        {"backup cannot be written", [](FakeAdlx&, MemoryFiles& f) { f.writeFails = true; }, 21,
+        {"backup cannot be written", [](FakeAdlx&, FakeFileSystem& f) { f.failOn("open"); }, 21,
          partialLine(13, 0), false},
-        {"initialise refused", [](FakeAdlx& a, MemoryFiles&) { a.initializeResult = 3; }, 10,
+        {"initialise refused", [](FakeAdlx& a, FakeFileSystem&) { a.initializeResult = 3; }, 10,
          kUnavailable, false},
-        {"empty GPU list", [](FakeAdlx& a, MemoryFiles&) { a.gpus.clear(); }, 10, kUnavailable,
+        {"empty GPU list", [](FakeAdlx& a, FakeFileSystem&) { a.gpus.clear(); }, 10, kUnavailable,
          false},
-        {"no 3D services", [](FakeAdlx& a, MemoryFiles&) { a.servicesResult = ADLX_FAIL; }, 10,
+        {"no 3D services", [](FakeAdlx& a, FakeFileSystem&) { a.servicesResult = ADLX_FAIL; }, 10,
          kUnavailable, false},
     };
     for (const FaultCase& c : cases) {
@@ -295,7 +289,7 @@ TEST(AmdApply, FaultsAndCounts) {
         c.setUp(run.adlx, run.files);
         EXPECT_EQ(run.apply(1), c.exitCode);
         EXPECT_EQ(run.line(), c.line);
-        EXPECT_EQ(run.files.has(run.path), c.anyBackup);
+        EXPECT_EQ(run.hasBackup(), c.anyBackup);
         EXPECT_TRUE(violations.empty());
         expectCleanEnd(run);
     }
@@ -304,7 +298,7 @@ TEST(AmdApply, FaultsAndCounts) {
 TEST(AmdApply, BackupThatCannotBeSavedChangesNothing) {
     AmdHarness run;
     run.adlx.withGpus({1});
-    run.files.writeFails = true;
+    run.files.failOn("open");
     EXPECT_EQ(run.apply(2), 21);
     EXPECT_EQ(run.line(), partialLine(14, 0));
     for (const std::string& entry : run.adlx.log) {
@@ -316,12 +310,12 @@ TEST(AmdApply, UnreadableBackupIsLeftAloneAndNothingChanges) {
     AmdHarness run;
     run.adlx.withGpus({1, 2});
     const std::string before = "format=1\nvendor=amd\ngpu.1.chill=0\n";
-    run.files.files[run.path] = before;
-    run.files.readFails = true;
+    run.plantBackup(before);
+    run.files.failOn("read");
     EXPECT_EQ(run.apply(1), 21);
     EXPECT_EQ(run.line(), partialLine(24, 0));
-    EXPECT_EQ(run.files.files[run.path], before);
-    EXPECT_EQ(run.files.saves, 0);
+    EXPECT_EQ(run.backup(), before);
+    EXPECT_EQ(run.saves, 0);
     for (const std::string& entry : run.adlx.log) {
         EXPECT_EQ(entry.find(".Set"), std::string::npos) << entry;
     }
@@ -335,10 +329,10 @@ TEST(AmdApply, SecondRunRecordsNothingNewAndChangesNothing) {
     const std::string file = run.backup();
     run.adlx.log.clear();
     run.sink.lines.clear();
-    run.files.saves = 0;
+    run.saves = 0;
     EXPECT_EQ(run.apply(2), 0);
     EXPECT_EQ(run.line(), okLine(14, 0));
-    EXPECT_EQ(run.files.saves, 0);
+    EXPECT_EQ(run.saves, 0);
     EXPECT_EQ(run.backup(), file);
 }
 
@@ -366,7 +360,7 @@ TEST(AmdApply, ForeignEntriesTravelUnderTheAmdHeader) {
     for (const char* name : kPerGpuNames) {
         run.adlx.setting(std::string("g0.") + name).exists = false;
     }
-    run.files.files[run.path] = "format=1\r\nvendor=nvidia\r\nsetting.0x00A879CF=missing\r\n";
+    run.plantBackup("format=1\r\nvendor=nvidia\r\nsetting.0x00A879CF=missing\r\n");
     EXPECT_EQ(run.apply(1), 0);
     EXPECT_EQ(run.line(), okLine(1, 0));
     EXPECT_EQ(run.backup(), "format=1\nvendor=amd\nglobal.rsr=0\nsetting.0x00A879CF=missing\n");

@@ -9,21 +9,15 @@ namespace {
 using Log = std::vector<std::string>;
 
 std::string okLine(int n) {
-    return "result=ok;vendor=AMD;supported=" + std::to_string(n) + ";changed=" + std::to_string(n) +
-           ";message=Configuracoes AMD originais restauradas";
+    return amdLine("ok", n, n, "Configuracoes AMD originais restauradas");
 }
 
 std::string incompleteLine(int supported, int changed) {
-    return "result=error;vendor=AMD;supported=" + std::to_string(supported) +
-           ";changed=" + std::to_string(changed) +
-           ";message=Restauracao AMD incompleta; backup mantido";
+    return amdLine("error", supported, changed, "Restauracao AMD incompleta; backup mantido");
 }
 
 const char* const kNothing =
     "result=nothing;vendor=AMD;supported=0;changed=0;message=Nenhum backup AMD para restaurar";
-const char* const kUnavailable =
-    "result=unsupported;vendor=AMD;supported=0;changed=0;"
-    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
 
 void expectCleanEnd(const AmdHarness& run) {
     EXPECT_EQ(run.adlx.liveObjects(), 0);
@@ -66,7 +60,7 @@ TEST(AmdRestore, RoundTripGivesBackTheStateBeforeTheFirstApply) {
     EXPECT_EQ(run.line(), okLine(26));
     // The mode -1 went back as -1 and the switches that were on went back on.
     EXPECT_EQ(valuesOf(run.adlx.settings), valuesOf(before));
-    EXPECT_FALSE(run.files.has(run.path));
+    EXPECT_FALSE(run.hasBackup());
     EXPECT_EQ(logFrom(run.adlx.log, "Release services3"),
               (Log{"Release services3", "Release services1", "Release rsr", "Release services",
                    "Release gpus", "Terminate", "remove", "print"}));
@@ -77,8 +71,7 @@ TEST(AmdRestore, ExactCallOrder) {
     AmdHarness run;
     run.adlx.withGpus({5});
     run.adlx.services3Result = ADLX_FAIL;
-    run.files.files[run.path] =
-        "format=1\nvendor=amd\nglobal.afmf=1\ngpu.5.aa-mode=2\ngpu.5.chill=1\n";
+    run.plantBackup("format=1\nvendor=amd\nglobal.afmf=1\ngpu.5.aa-mode=2\ngpu.5.chill=1\n");
     EXPECT_EQ(run.restore(), 0);
     EXPECT_EQ(run.line(), okLine(3));
     const Log expected = {"Initialize",
@@ -170,13 +163,13 @@ TEST(AmdRestore, SavedTexts) {
         run.adlx.setting(c.setting).value = 9;
         const std::string file =
             std::string("format=1\nvendor=amd\n") + c.key + "=" + c.saved + "\n";
-        run.files.files[run.path] = file;
+        run.plantBackup(file);
         EXPECT_EQ(run.restore(), c.exitCode);
         EXPECT_EQ(run.line(), c.line);
         EXPECT_EQ(fakeValue(run.adlx, c.setting), c.after);
-        EXPECT_EQ(run.files.has(run.path), c.fileKept);
+        EXPECT_EQ(run.hasBackup(), c.fileKept);
         if (c.fileKept) {
-            EXPECT_EQ(run.files.files[run.path], file);
+            EXPECT_EQ(run.backup(), file);
         }
         expectCleanEnd(run);
     }
@@ -202,7 +195,7 @@ TEST(AmdRestore, EveryPath) {
          false,
          {"print"}},
         {"existence unknown: driver untouched",
-         [](AmdHarness& r) { r.files.queryUnknown = true; },
+         [](AmdHarness& r) { r.files.failOn("query"); },
          22,
          incompleteLine(0, 0),
          true,
@@ -221,7 +214,7 @@ TEST(AmdRestore, EveryPath) {
          {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Release gpus", "Terminate",
           "print"}},
         {"unreadable backup",
-         [](AmdHarness& r) { r.files.readFails = true; },
+         [](AmdHarness& r) { r.files.failOn("read"); },
          22,
          incompleteLine(0, 0),
          true,
@@ -297,13 +290,13 @@ TEST(AmdRestore, EveryPath) {
          false,
          {}},
         {"header only is deleted",
-         [](AmdHarness& r) { r.files.files[r.path] = "format=1\nvendor=amd\n"; },
+         [](AmdHarness& r) { r.plantBackup("format=1\nvendor=amd\n"); },
          0,
          okLine(0),
          false,
          {}},
         {"empty file is deleted",
-         [](AmdHarness& r) { r.files.files[r.path] = ""; },
+         [](AmdHarness& r) { r.plantBackup(""); },
          0,
          okLine(0),
          false,
@@ -313,12 +306,12 @@ TEST(AmdRestore, EveryPath) {
         SCOPED_TRACE(c.name);
         AmdHarness run;
         run.adlx.withGpus({1});
-        run.files.files[run.path] = kTwoKeys;
+        run.plantBackup(kTwoKeys);
         c.setUp(run);
         const std::string before = run.backup();
         EXPECT_EQ(run.restore(), c.exitCode);
         EXPECT_EQ(run.line(), c.line);
-        EXPECT_EQ(run.files.has(run.path), c.fileKept);
+        EXPECT_EQ(run.hasBackup(), c.fileKept);
         if (c.fileKept) {
             EXPECT_EQ(run.backup(), before);
         }
@@ -353,10 +346,10 @@ TEST(AmdRestore, ExtendedServicesMissingOrFailing) {
         run.adlx.withGpus({1});
         run.adlx.services1Result = c.services1;
         run.adlx.services3Result = c.services3;
-        run.files.files[run.path] = file;
+        run.plantBackup(file);
         EXPECT_EQ(run.restore(), c.exitCode);
         EXPECT_EQ(run.line(), c.line);
-        EXPECT_EQ(run.files.has(run.path), c.exitCode != 0);
+        EXPECT_EQ(run.hasBackup(), c.exitCode != 0);
         if (c.exitCode != 0) {
             EXPECT_EQ(run.backup(), file);
         }
@@ -438,7 +431,7 @@ TEST(AmdRestore, SharedIdRestoresOnlyTheFirstGpu) {
         run.adlx.withGpus(c.ids);
         run.adlx.setting("g0.chill").value = 0;
         run.adlx.setting("g1.chill").value = 0;
-        run.files.files[run.path] = c.file;
+        run.plantBackup(c.file);
         c.fault(run.adlx);
         EXPECT_EQ(run.restore(), c.exitCode);
         EXPECT_EQ(run.line(), c.line);
@@ -449,7 +442,7 @@ TEST(AmdRestore, SharedIdRestoresOnlyTheFirstGpu) {
                 EXPECT_NE(call.rfind("g1.", 0), 0u) << call;
             }
         }
-        EXPECT_EQ(run.files.has(run.path), c.exitCode != 0);
+        EXPECT_EQ(run.hasBackup(), c.exitCode != 0);
         if (c.exitCode != 0) {
             EXPECT_EQ(run.backup(), c.file);
         }
@@ -518,12 +511,12 @@ TEST(AmdRestore, SharedIdRoundTripsKeepEveryOriginal) {
         for (FakeGpuConfig& gpu : run.adlx.gpus) {
             gpu.atResult = ADLX_OK;
         }
-        if (run.files.has(run.path)) {
+        if (run.hasBackup()) {
             run.sink.lines.clear();
             EXPECT_EQ(run.restore(), 0);
             EXPECT_EQ(run.line(), okLine(13));
         }
-        EXPECT_FALSE(run.files.has(run.path));
+        EXPECT_FALSE(run.hasBackup());
         for (const auto& [name, value] : before) {
             EXPECT_EQ(fakeValue(run.adlx, name), value) << name;
         }
@@ -552,7 +545,7 @@ TEST(AmdRestore, ForeignEntriesOutliveACompleteRestore) {
         SCOPED_TRACE(c.name);
         AmdHarness run;
         run.adlx.withGpus({1});
-        run.files.files[run.path] = c.before;
+        run.plantBackup(c.before);
         EXPECT_EQ(run.restore(), 0);
         EXPECT_EQ(run.backup(), c.after);
     }
@@ -561,8 +554,8 @@ TEST(AmdRestore, ForeignEntriesOutliveACompleteRestore) {
 TEST(AmdRestore, BackupThatCannotBeRetiredIsReportedIncomplete) {
     AmdHarness run;
     run.adlx.withGpus({1});
-    run.files.files[run.path] = "format=1\nvendor=amd\ngpu.1.chill=0\nother=1\n";
-    run.files.writeFails = true;
+    run.plantBackup("format=1\nvendor=amd\ngpu.1.chill=0\nother=1\n");
+    run.files.failOn("open");
     EXPECT_EQ(run.restore(), 22);
     EXPECT_EQ(run.line(), incompleteLine(1, 1));
     EXPECT_EQ(run.backup(), "format=1\nvendor=amd\ngpu.1.chill=0\nother=1\n");

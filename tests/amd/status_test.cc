@@ -7,9 +7,11 @@ namespace {
 using Log = std::vector<std::string>;
 
 const char* const kOk = "result=ok;vendor=AMD;supported=1;changed=0;message=GPU AMD detectada";
-const char* const kUnavailable =
-    "result=unsupported;vendor=AMD;supported=0;changed=0;"
-    "message=ADLX indisponivel ou nenhuma GPU AMD compativel";
+
+// Every object obtained, released in reverse, then the line.
+const Log kWholeRun = {
+    "Initialize",       "GetSystemServices", "GetGPUs",   "Empty", "Get3DSettingsServices",
+    "Release services", "Release gpus",      "Terminate", "print"};
 
 struct StatusCase {
     const char* name;
@@ -25,10 +27,7 @@ TEST(AmdStatus, EveryPath) {
          [](FakeAdlx& a) {
              a.withGpus({7, -2});
          },
-         0,
-         kOk,
-         {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Get3DSettingsServices",
-          "Release services", "Release gpus", "Terminate", "print"}},
+         0, kOk, kWholeRun},
         {"initialise refused",
          [](FakeAdlx& a) { a.initializeResult = ADLX_FAIL; },
          10,
@@ -39,10 +38,7 @@ TEST(AmdStatus, EveryPath) {
              a.withGpus({1});
              a.initializeResult = ADLX_ALREADY_INITIALIZED;
          },
-         0,
-         kOk,
-         {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Get3DSettingsServices",
-          "Release services", "Release gpus", "Terminate", "print"}},
+         0, kOk, kWholeRun},
         {"no system services",
          [](FakeAdlx& a) { a.systemPresent = false; },
          10,
@@ -84,10 +80,7 @@ TEST(AmdStatus, EveryPath) {
              a.withGpus({1});
              a.servicesResult = 4;
          },
-         10,
-         kUnavailable,
-         {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Get3DSettingsServices",
-          "Release services", "Release gpus", "Terminate", "print"}},
+         10, kUnavailable, kWholeRun},
     };
     for (const StatusCase& c : cases) {
         SCOPED_TRACE(c.name);

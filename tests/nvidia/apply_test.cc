@@ -142,10 +142,7 @@ TEST_F(NvidiaTest, NothingRecordableMeansNothingWritten) {
 TEST_F(NvidiaTest, FailedSaveWritesNothingAndKeepsTheOldBackup) {
     const std::string old = "format=1\r\nvendor=nvidia\r\nsetting.0x1057EB71=value:0x00000005\r\n";
     for (const char* step : {"open", "write", "flush", "close", "replace"}) {
-        FakeFileSystem fresh;
-        fresh.crlf = true;
-        fresh.files[kPath].bytes = old;
-        fresh.failOn(step);
+        FakeFileSystem fresh = filesFailingOn(step, old);
         BackupStore store(fresh, "nvidia");
         Host host{out, store};
         driver.calls.clear();

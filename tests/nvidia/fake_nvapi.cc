@@ -1,6 +1,7 @@
 #include "tests/nvidia/fake_nvapi.h"
 
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 
 #include "nvidia/preset_table.h"
@@ -56,40 +57,48 @@ NvAPI_Status createSession(NvDRSSessionHandle* session) {
     return status;
 }
 
-NvAPI_Status loadSettings(NvDRSSessionHandle session) {
-    NvAPI_Status status = enter("LoadSettings", "LoadSettings");
+/// A call on the session: logged, refused with a handle that is not the session's, and
+/// taking effect only when no fault was asked for.
+template <typename Effect>
+NvAPI_Status sessionCall(const char* name, NvDRSSessionHandle session, Effect effect) {
+    NvAPI_Status status = enter(name, name);
     if (session != kSession) {
         return NVAPI_ERROR;
     }
     if (status == NVAPI_OK) {
-        current->session = current->committed;
+        effect();
     }
     return status;
 }
 
-NvAPI_Status getBaseProfile(NvDRSSessionHandle session, NvDRSProfileHandle* profile) {
-    NvAPI_Status status = enter("GetBaseProfile", "GetBaseProfile");
-    if (session != kSession) {
-        return NVAPI_ERROR;
-    }
-    if (status == NVAPI_OK) {
-        *profile = kProfile;
-    }
-    return status;
-}
-
-NvAPI_Status getSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id,
-                        NVDRS_SETTING* record) {
-    NvAPI_Status status = enter("GetSetting", "GetSetting " + hex(id));
-    checkRecord(record, false);
+/// Why a call on one setting fails before it takes effect, if it does: a handle that is
+/// not ours, a fault asked for the call, or one asked for that setting.
+std::optional<NvAPI_Status> refusal(NvAPI_Status status, NvDRSSessionHandle s, NvDRSProfileHandle p,
+                                    const std::map<NvU32, NvAPI_Status>& settingFaults, NvU32 id) {
     if (badHandles(s, p)) {
         return NVAPI_ERROR;
     }
     if (status != NVAPI_OK) {
         return status;
     }
-    if (auto fault = current->getFaults.find(id); fault != current->getFaults.end()) {
-        return fault->second;
+    auto fault = settingFaults.find(id);
+    return fault == settingFaults.end() ? std::nullopt : std::optional(fault->second);
+}
+
+NvAPI_Status loadSettings(NvDRSSessionHandle session) {
+    return sessionCall("LoadSettings", session, [] { current->session = current->committed; });
+}
+
+NvAPI_Status getBaseProfile(NvDRSSessionHandle session, NvDRSProfileHandle* profile) {
+    return sessionCall("GetBaseProfile", session, [profile] { *profile = kProfile; });
+}
+
+NvAPI_Status getSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id,
+                        NVDRS_SETTING* record) {
+    NvAPI_Status status = enter("GetSetting", "GetSetting " + hex(id));
+    checkRecord(record, false);
+    if (auto refused = refusal(status, s, p, current->getFaults, id)) {
+        return *refused;
     }
     auto it = current->session.find(id);
     if (it == current->session.end()) {
@@ -105,15 +114,8 @@ NvAPI_Status setSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NVDRS_SETTIN
     NvAPI_Status status = enter(
         "SetSetting", "SetSetting " + hex(record->settingId) + " " + hex(record->u32CurrentValue));
     checkRecord(record, true);
-    if (badHandles(s, p)) {
-        return NVAPI_ERROR;
-    }
-    if (status != NVAPI_OK) {
-        return status;
-    }
-    if (auto fault = current->setFaults.find(record->settingId);
-        fault != current->setFaults.end()) {
-        return fault->second;
+    if (auto refused = refusal(status, s, p, current->setFaults, record->settingId)) {
+        return *refused;
     }
     current->session[record->settingId] = {record->settingType, record->u32CurrentValue};
     return NVAPI_OK;
@@ -121,32 +123,18 @@ NvAPI_Status setSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NVDRS_SETTIN
 
 NvAPI_Status deleteProfileSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id) {
     NvAPI_Status status = enter("DeleteProfileSetting", "DeleteProfileSetting " + hex(id));
-    if (badHandles(s, p)) {
-        return NVAPI_ERROR;
-    }
-    if (status != NVAPI_OK) {
-        return status;
-    }
-    if (auto fault = current->deleteFaults.find(id); fault != current->deleteFaults.end()) {
-        return fault->second;
+    if (auto refused = refusal(status, s, p, current->deleteFaults, id)) {
+        return *refused;
     }
     return current->session.erase(id) == 1 ? NVAPI_OK : NVAPI_SETTING_NOT_FOUND;
 }
 
 NvAPI_Status saveSettings(NvDRSSessionHandle session) {
-    NvAPI_Status status = enter("SaveSettings", "SaveSettings");
-    if (session != kSession) {
-        return NVAPI_ERROR;
-    }
-    if (status == NVAPI_OK) {
-        current->committed = current->session;
-    }
-    return status;
+    return sessionCall("SaveSettings", session, [] { current->committed = current->session; });
 }
 
 NvAPI_Status destroySession(NvDRSSessionHandle session) {
-    NvAPI_Status status = enter("DestroySession", "DestroySession");
-    return session == kSession ? status : NVAPI_ERROR;
+    return sessionCall("DestroySession", session, [] {});
 }
 
 NvAPI_Status unload() {

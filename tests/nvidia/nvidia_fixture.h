@@ -9,19 +9,11 @@
 #include "nvidia/nvidia_backend.h"
 #include "tests/nvidia/fake_nvapi.h"
 #include "tests/support/fake_file_system.h"
+#include "tests/support/recording_sink.h"
 
 class NvidiaTest : public ::testing::Test {
   protected:
-    struct LoggingSink : LineSink {
-        explicit LoggingSink(NvidiaTest& t) : test(t) {}
-        void writeLine(std::string_view line) override {
-            test.lines.emplace_back(line);
-            test.driver.calls.push_back("LINE");
-        }
-        NvidiaTest& test;
-    };
-
-    NvidiaTest() : sink(*this), out("NVIDIA", sink), backups(files, "nvidia") {
+    NvidiaTest() {
         files.crlf = true;
         driver.committed = FakeNvapi::fullProfile();
     }
@@ -41,10 +33,18 @@ class NvidiaTest : public ::testing::Test {
 
     /// The one line printed since the last call, asserting there was exactly one.
     std::string line() {
-        EXPECT_EQ(lines.size(), 1u);
-        std::string last = lines.empty() ? "" : lines.back();
-        lines.clear();
+        EXPECT_EQ(sink.lines.size(), 1u);
+        std::string last = sink.lines.empty() ? "" : sink.lines.back();
+        sink.lines.clear();
         return last;
+    }
+    /// Files like the fixture's holding `backup`, on which every `op` fails.
+    FakeFileSystem filesFailingOn(const char* op, const std::string& backup) const {
+        FakeFileSystem fresh;
+        fresh.crlf = true;
+        fresh.files[kPath].bytes = backup;
+        fresh.failOn(op);
+        return fresh;
     }
     std::string backupBytes() const {
         auto it = files.files.find(kPath);
@@ -64,8 +64,7 @@ class NvidiaTest : public ::testing::Test {
     const Path kPath = L"C:\\b\\backup.txt";
     FakeNvapi driver;
     FakeFileSystem files;
-    std::vector<std::string> lines;
-    LoggingSink sink;
-    ResultPrinter out;
-    BackupStore backups;
+    RecordingSink sink{driver.calls, "LINE"};
+    ResultPrinter out{"NVIDIA", sink};
+    BackupStore backups{files, "nvidia"};
 };

@@ -173,10 +173,7 @@ TEST_F(NvidiaTest, BackupThatCannotBeRetiredIsReportedIncomplete) {
          "global.rsr=1\r\nsetting.0x0084CD70=value:0x00000007\r\n", "replace"},
     };
     for (const Case& c : cases) {
-        FakeFileSystem fresh;
-        fresh.crlf = true;
-        fresh.files[kPath].bytes = backupWith(c.entries);
-        fresh.failOn(c.failing);
+        FakeFileSystem fresh = filesFailingOn(c.failing, backupWith(c.entries));
         BackupStore store(fresh, "nvidia");
         Host host{out, store};
         driver.reset();
