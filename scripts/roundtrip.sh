@@ -46,6 +46,15 @@ same_state() {  # same_state <before> <after>: the simulated driver state, order
   fi
 }
 
+round_trip() {  # round_trip <exe> <backup> <state before> <state after>
+  local exe=$1 backup=$2
+  step "$backup" "$exe" status
+  step "$backup" "$exe" apply gamer "$(winpath "$backup")"
+  step "$backup" "$exe" apply extremo "$(winpath "$backup")"
+  step "$backup" "$exe" restore "$(winpath "$backup")"
+  same_state "$3" "$4"
+}
+
 # NVIDIA: a base profile with 11 of the 13 managed settings; the other two are absent and
 # must be absent again after the restore.
 cp "$bin/sim/nvapi/nvapi64.dll" "$system32/nvapi64.dll"
@@ -64,17 +73,32 @@ cat >"$SIM_NVAPI_STATE" <<'STATE'
 0x0084CD70=0x00000000
 STATE
 cp "$SIM_NVAPI_STATE" "$work/nvapi-state.before"
-backup=$work/nvidia-backup.txt
 echo "=== preset-nvidia"
-step "$backup" "$bin/nvidia/preset-nvidia.exe" status
-step "$backup" "$bin/nvidia/preset-nvidia.exe" apply gamer "$(winpath "$backup")"
-step "$backup" "$bin/nvidia/preset-nvidia.exe" apply extremo "$(winpath "$backup")"
-step "$backup" "$bin/nvidia/preset-nvidia.exe" restore "$(winpath "$backup")"
-same_state "$work/nvapi-state.before" "$SIM_NVAPI_STATE"
+round_trip "$bin/nvidia/preset-nvidia.exe" "$work/nvidia-backup.txt" \
+  "$work/nvapi-state.before" "$SIM_NVAPI_STATE"
 unset SIM_NVAPI_STATE SIM_NVAPI_LOG
 rm -f "$system32/nvapi64.dll"
 
-if [ -f scripts/roundtrip-amd.sh ]; then
-  # shellcheck source=roundtrip-amd.sh
-  source scripts/roundtrip-amd.sh
-fi
+# AMD: two GPUs with ids 7 and -2, every setting supported and on, modes at 3.
+cp "$bin/sim/adlx/amdadlx64.dll" "$system32/amdadlx64.dll"
+export SIM_ADLX_GPUS=2 SIM_ADLX_IDS=7,-2
+export SIM_ADLX_STATE=$(winpath "$work/adlx-state.txt") SIM_ADLX_LOG=$(winpath "$work/adlx-calls.log")
+{
+  echo "rsr=1"
+  echo "afmf=1"
+  for gpu in gpu0 gpu1; do
+    for s in chill boost frtc sharpening mlaa anisotropic enhanced-sync fsr frame-generation; do
+      echo "$gpu.$s=1"
+    done
+    for m in aa-mode tessellation-mode vsync-mode; do
+      echo "$gpu.$m=3"
+    done
+  done
+} >"$work/adlx-state.txt"
+cp "$work/adlx-state.txt" "$work/adlx-state.before"
+echo
+echo "=== preset-amd"
+round_trip "$bin/amd/preset-amd.exe" "$work/amd-backup.txt" \
+  "$work/adlx-state.before" "$work/adlx-state.txt"
+unset SIM_ADLX_GPUS SIM_ADLX_IDS SIM_ADLX_STATE SIM_ADLX_LOG
+rm -f "$system32/amdadlx64.dll"
