@@ -48,6 +48,25 @@ SimDriver::Session* SimDriver::findLoadedProfile(NvDRSSessionHandle handle,
     return session;
 }
 
+SimDriver::Session* SimDriver::findForRecord(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
+                                             const NVDRS_SETTING* record, NvAPI_Status& status,
+                                             std::string& detail) {
+    Session* session = findLoadedProfile(handle, profile, status);
+    if (session == nullptr) {
+        return nullptr;
+    }
+    if (record == nullptr) {
+        status = simstatus::kBadArgument;
+        return nullptr;
+    }
+    if (record->version != NVDRS_SETTING_VER1) {
+        detail = "version=" + hex8(record->version);
+        status = simstatus::kBadVersion;
+        return nullptr;
+    }
+    return session;
+}
+
 NvAPI_Status SimDriver::createSession(NvDRSSessionHandle* session, std::string& detail) {
     if (initCount_ == 0) {
         return NVAPI_API_NOT_INITIALIZED;
@@ -106,16 +125,9 @@ NvAPI_Status SimDriver::getBaseProfile(NvDRSSessionHandle handle, NvDRSProfileHa
 NvAPI_Status SimDriver::getSetting(NvDRSSessionHandle handle, NvDRSProfileHandle profile, NvU32 id,
                                    NVDRS_SETTING* record, std::string& detail) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findLoadedProfile(handle, profile, status);
+    Session* session = findForRecord(handle, profile, record, status, detail);
     if (session == nullptr) {
         return status;
-    }
-    if (record == nullptr) {
-        return simstatus::kBadArgument;
-    }
-    if (record->version != NVDRS_SETTING_VER1) {
-        detail = "version=" + hex8(record->version);
-        return simstatus::kBadVersion;
     }
     const auto found = session->settings.find(id);
     if (found == session->settings.end()) {
@@ -134,16 +146,9 @@ NvAPI_Status SimDriver::getSetting(NvDRSSessionHandle handle, NvDRSProfileHandle
 NvAPI_Status SimDriver::setSetting(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
                                    const NVDRS_SETTING* record, std::string& detail) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findLoadedProfile(handle, profile, status);
+    Session* session = findForRecord(handle, profile, record, status, detail);
     if (session == nullptr) {
         return status;
-    }
-    if (record == nullptr) {
-        return simstatus::kBadArgument;
-    }
-    if (record->version != NVDRS_SETTING_VER1) {
-        detail = "version=" + hex8(record->version);
-        return simstatus::kBadVersion;
     }
     session->settings[record->settingId] =
         StoredSetting{record->settingType, record->u32CurrentValue};

@@ -55,6 +55,9 @@ class SimDriver {
     /// As findSession, and also checks the profile handle and that settings are loaded.
     Session* findLoadedProfile(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
                                NvAPI_Status& status);
+    /// As findLoadedProfile, and also checks the setting record a call passes.
+    Session* findForRecord(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
+                           const NVDRS_SETTING* record, NvAPI_Status& status, std::string& detail);
 
     StateStore& store_;
     std::map<NvU32, NvU32> typeOverrides_;
