@@ -1,65 +1,30 @@
 #include "amd/adlx_helper.h"
 
-namespace {
-
-/// Gives a resolved export its declared type. The pointer was made an ExportedProc by the
-/// loader; void (*)() converts to any function pointer type without a warning.
-template <typename Fn>
-Fn typedExport(ExportedProc proc) {
-    return reinterpret_cast<Fn>(proc);
-}
-
-}  // namespace
-
 ADLXHelper::~ADLXHelper() {
     Terminate();
 }
 
-void ADLXHelper::resolveEntries() {
-    auto find = [this](const char* name) { return loader_.resolve(library_, name); };
-    queryFullVersion_ = typedExport<ADLXQueryFullVersion_Fn>(find(adlxexport::kQueryFullVersion));
-    queryVersion_ = typedExport<ADLXQueryVersion_Fn>(find(adlxexport::kQueryVersion));
-    initializeWithCallerAdl_ =
-        typedExport<ADLXInitializeWithCallerAdl_Fn>(find(adlxexport::kInitializeWithCallerAdl));
-    initializeWithIncompatibleDriver2_ = typedExport<ADLXInitializeWithIncompatibleDriver2_Fn>(
-        find(adlxexport::kInitializeWithIncompatibleDriver2));
-    initialize2_ = typedExport<ADLXInitialize2_Fn>(find(adlxexport::kInitialize2));
-    // The older pair is only the fallback of a library that lacks the newer one.
-    if (initializeWithIncompatibleDriver2_ == nullptr) {
-        initializeWithIncompatibleDriver_ = typedExport<ADLXInitializeWithIncompatibleDriver_Fn>(
-            find(adlxexport::kInitializeWithIncompatibleDriver));
-        initialize_ = typedExport<ADLXInitialize_Fn>(find(adlxexport::kInitialize));
-    }
-    terminate_ = typedExport<ADLXTerminate_Fn>(find(adlxexport::kTerminate));
-}
-
-bool ADLXHelper::entriesPresent() const {
-    const bool newer = initializeWithIncompatibleDriver2_ != nullptr && initialize2_ != nullptr;
-    const bool older = initializeWithIncompatibleDriver_ != nullptr && initialize_ != nullptr;
-    return library_ != nullptr && queryFullVersion_ != nullptr && queryVersion_ != nullptr &&
-           initializeWithCallerAdl_ != nullptr && (newer || older) && terminate_ != nullptr;
-}
-
 ADLX_RESULT ADLXHelper::Initialize() {
-    if (library_ == nullptr) {
-        library_ = loader_.load(kAdlxLibraryName, kAdlxLoadFlags);
-        if (library_ != nullptr) {
-            resolveEntries();
+    if (!library_) {
+        library_ = ModuleOwner(libraries_,
+                               libraries_.loadLibrary(kAdlxLibraryName, kAdlxLoadFlags).handle);
+        if (library_) {
+            exports_ = resolveAdlxExports(libraries_, library_.get());
         }
     }
-    if (!entriesPresent()) {
+    if (!library_ || !exports_.complete()) {
         return ADLX_FAIL;
     }
-    queryFullVersion_(&fullVersion_);
-    queryVersion_(&version_);
-    if (initialize2_ != nullptr) {
-        return initialize2_(kAdlxFullVersion, &systemServices_, &adlMapping_);
+    exports_.queryFullVersion(&fullVersion_);
+    exports_.queryVersion(&version_);
+    if (exports_.initialize2 != nullptr) {
+        return exports_.initialize2(kAdlxFullVersion, &systemServices_, &adlMapping_);
     }
-    return initialize_(kAdlxFullVersion, &systemServices_);
+    return exports_.initialize(kAdlxFullVersion, &systemServices_);
 }
 
 ADLX_RESULT ADLXHelper::Terminate() {
-    if (library_ == nullptr) {
+    if (!library_) {
         return ADLX_OK;
     }
     fullVersion_ = 0;
@@ -67,18 +32,10 @@ ADLX_RESULT ADLXHelper::Terminate() {
     systemServices_ = nullptr;
     adlMapping_ = nullptr;
     ADLX_RESULT result = ADLX_OK;
-    if (terminate_ != nullptr) {
-        result = terminate_();
+    if (exports_.terminate != nullptr) {
+        result = exports_.terminate();
     }
-    queryFullVersion_ = nullptr;
-    queryVersion_ = nullptr;
-    initializeWithCallerAdl_ = nullptr;
-    initializeWithIncompatibleDriver_ = nullptr;
-    initialize_ = nullptr;
-    initializeWithIncompatibleDriver2_ = nullptr;
-    initialize2_ = nullptr;
-    terminate_ = nullptr;
-    loader_.unload(library_);
-    library_ = nullptr;
+    exports_ = {};
+    library_.reset();
     return result;
 }

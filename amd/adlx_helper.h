@@ -5,13 +5,15 @@
 
 #include <cstdint>
 
+#include "amd/adlx_exports.h"
 #include "amd/adlx_interface.h"
 #include "amd/adlx_runtime.h"
-#include "amd/library_loader.h"
+#include "common/module_owner.h"
+#include "common/runtime_library.h"
 
 class ADLXHelper : public AdlxRuntime {
   public:
-    explicit ADLXHelper(LibraryLoader& loader) : loader_(loader) {}
+    explicit ADLXHelper(RuntimeLibraries& libraries) : libraries_(libraries) {}
     /// Terminates and unloads, as Terminate does; the result is dropped.
     ~ADLXHelper() override;
     ADLXHelper(const ADLXHelper&) = delete;
@@ -28,23 +30,13 @@ class ADLXHelper : public AdlxRuntime {
     ADLX_RESULT Terminate() override;
 
   private:
-    void resolveEntries();
-    bool entriesPresent() const;
-
-    LibraryLoader& loader_;
-    ModuleHandle library_ = nullptr;
+    RuntimeLibraries& libraries_;
+    ModuleOwner library_;
+    AdlxExports exports_;
     uint64_t fullVersion_ = 0;
     const char* version_ = nullptr;
     IADLXSystem* systemServices_ = nullptr;
     IADLMapping* adlMapping_ = nullptr;
-    ADLXQueryFullVersion_Fn queryFullVersion_ = nullptr;
-    ADLXQueryVersion_Fn queryVersion_ = nullptr;
-    ADLXInitializeWithCallerAdl_Fn initializeWithCallerAdl_ = nullptr;
-    ADLXInitializeWithIncompatibleDriver_Fn initializeWithIncompatibleDriver_ = nullptr;
-    ADLXInitialize_Fn initialize_ = nullptr;
-    ADLXInitializeWithIncompatibleDriver2_Fn initializeWithIncompatibleDriver2_ = nullptr;
-    ADLXInitialize2_Fn initialize2_ = nullptr;
-    ADLXTerminate_Fn terminate_ = nullptr;
 };
 
 /// The search flags for the runtime library: application directory, user directories,

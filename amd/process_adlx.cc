@@ -4,7 +4,7 @@ namespace {
 
 // A namespace-scope object, so it exists before the entry point and its destructor
 // unloads the runtime at exit even after a failed Initialize.
-ADLXHelper g_adlxHelper(platformLibraryLoader());
+ADLXHelper g_adlxHelper(platformRuntimeLibraries());
 
 }  // namespace
 

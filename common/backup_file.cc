@@ -159,15 +159,6 @@ bool BackupStore::removeBackup(const Path& path) {
     return !refusing_ && remove(path) == FileStatus::ok;
 }
 
-bool BackupStore::recordOriginal(const Path& path, BackupMap& map, const std::string& key,
-                                 const std::string& value) {
-    if (map.count(key) != 0) {
-        return true;
-    }
-    map.emplace(key, value);
-    return saveBackup(path, map);
-}
-
 bool BackupStore::retireBackup(const Path& path, const BackupMap& map,
                                bool (*ownsKey)(std::string_view key)) {
     BackupMap others;

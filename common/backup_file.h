@@ -66,12 +66,6 @@ class BackupStore {
     /// there before is still there, unchanged.
     bool saveBackup(const Path& path, const BackupMap& map);
 
-    /// True when `key` was already in `map` (nothing is written: the first value wins), or
-    /// when it was added and the file saved. The key stays in `map` even when the save
-    /// fails, so the next successful save writes it.
-    bool recordOriginal(const Path& path, BackupMap& map, const std::string& key,
-                        const std::string& value);
-
     PathState backupExists(const Path& path);
 
     /// True when no file stands at `path` any more.

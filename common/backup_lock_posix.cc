@@ -14,6 +14,7 @@
 
 #include "common/backup_lock.h"
 #include "common/backup_lock_key.h"
+#include "common/unique_fd.h"
 
 namespace {
 
@@ -34,22 +35,6 @@ Path canonicalPath(const Path& path) {
     return absolute.lexically_normal().wstring();
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 /// Closing the descriptor releases the lock.
 class HeldFlock : public HeldBackupLock {
   public:
@@ -57,7 +42,7 @@ class HeldFlock : public HeldBackupLock {
     int fd() const { return fd_.get(); }
 
   private:
-    FileDescriptor fd_;
+    UniqueFd fd_;
 };
 
 class PosixBackupLock : public BackupLock {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/file_system.h"
+#include "common/unique_fd.h"
 
 namespace {
 
@@ -61,15 +62,10 @@ bool isNotFound(int error) {
 
 class PosixFile : public WritableFile {
   public:
-    explicit PosixFile(int fd) : fd_(fd) {}
-    ~PosixFile() override {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
+    explicit PosixFile(UniqueFd fd) : fd_(std::move(fd)) {}
     bool write(std::string_view text) override {
         while (!text.empty()) {
-            ssize_t n = ::write(fd_, text.data(), text.size());
+            ssize_t n = ::write(fd_.get(), text.data(), text.size());
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -80,15 +76,11 @@ class PosixFile : public WritableFile {
         }
         return true;
     }
-    bool flush() override { return ::fsync(fd_) == 0; }
-    bool close() override {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
+    bool flush() override { return ::fsync(fd_.get()) == 0; }
+    bool close() override { return ::close(fd_.release()) == 0; }
 
   private:
-    int fd_;
+    UniqueFd fd_;
 };
 
 class PosixFileSystem : public FileSystem {
@@ -141,21 +133,20 @@ class PosixFileSystem : public FileSystem {
 
     ReadOutcome readAll(const Path& path, std::string& bytes, size_t limit) override {
         const int flags = O_RDONLY | O_CLOEXEC | (elevated() ? O_NOFOLLOW : 0);
-        int fd = ::open(narrow(path).c_str(), flags);
-        if (fd < 0) {
+        const UniqueFd fd(::open(narrow(path).c_str(), flags));
+        if (!fd.valid()) {
             return isNotFound(errno) || path.empty() ? ReadOutcome::absent : ReadOutcome::failed;
         }
         bytes.clear();
         char buffer[65536];
         ReadOutcome outcome = ReadOutcome::ok;
         struct stat st;
-        if (::fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) > limit ||
+        if (::fstat(fd.get(), &st) != 0 || static_cast<size_t>(st.st_size) > limit ||
             (elevated() && st.st_nlink > 1)) {
-            ::close(fd);
             return ReadOutcome::failed;
         }
         for (;;) {
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -172,16 +163,15 @@ class PosixFileSystem : public FileSystem {
             }
             bytes.append(buffer, static_cast<size_t>(n));
         }
-        ::close(fd);
         return outcome;
     }
 
     std::unique_ptr<WritableFile> createNew(const Path& path) override {
-        int fd = ::open(narrow(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        UniqueFd fd(::open(narrow(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!fd.valid()) {
             return nullptr;
         }
-        return std::make_unique<PosixFile>(fd);
+        return std::make_unique<PosixFile>(std::move(fd));
     }
 
     FileStatus replace(const Path& from, const Path& to) override {
@@ -193,10 +183,9 @@ class PosixFileSystem : public FileSystem {
         std::string dir = narrow(to);
         size_t slash = dir.rfind('/');
         dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
-        int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
+        const UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.valid()) {
+            ::fsync(fd.get());
         }
         return FileStatus::ok;
     }

@@ -4,6 +4,7 @@
 // still run there as they did before.
 #include <windows.h>
 
+#include "common/function_cast.h"
 #include "common/process_start.h"
 
 namespace {
@@ -19,13 +20,6 @@ struct StartFunctions {
     SetProcessMitigationPolicyFn setProcessMitigationPolicy{nullptr};
 };
 
-/// The FARPROC cast, through void (*)() so -Wcast-function-type stays quiet. A copy of
-/// the loaders' helpers, which live in the vendor folders that common/ does not use.
-template <typename Fn>
-Fn exportAs(FARPROC address) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
-}
-
 StartFunctions findStartFunctions() {
     StartFunctions found;
     // kernel32 is in every process already; this takes no reference, so nothing to free.
@@ -33,9 +27,9 @@ StartFunctions findStartFunctions() {
     if (kernel32 == nullptr) {
         return found;
     }
-    found.setDefaultDllDirectories =
-        exportAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel32, "SetDefaultDllDirectories"));
-    found.setProcessMitigationPolicy = exportAs<SetProcessMitigationPolicyFn>(
+    found.setDefaultDllDirectories = functionAs<SetDefaultDllDirectoriesFn>(
+        GetProcAddress(kernel32, "SetDefaultDllDirectories"));
+    found.setProcessMitigationPolicy = functionAs<SetProcessMitigationPolicyFn>(
         GetProcAddress(kernel32, "SetProcessMitigationPolicy"));
     return found;
 }

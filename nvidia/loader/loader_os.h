@@ -1,23 +1,14 @@
 // What the driver library loader needs from the operating system, behind one small
-// interface so that tests can record every call and fail any of them. The Win32
-// implementation lives in loader_os_win32.cc.
+// interface so that tests can record every call and fail any of them: the run-time
+// library seam, and what the NVIDIA rules add to it. The Win32 implementation lives in
+// loader_os_win32.cc.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-/// Opaque module handle; null means none.
-using ModuleHandle = struct LoaderModule_*;
-
-/// The generic shape of a function found at run time; callers cast it to its real type.
-using RawFunction = void (*)();
-
-/// Outcome of one library load: the handle, or null with the system's error code.
-struct LoadResult {
-    ModuleHandle handle = nullptr;
-    uint32_t error = 0;
-};
+#include "common/runtime_library.h"
 
 /// A process-wide lock that the same thread may take again while it holds it.
 class LoaderLock {
@@ -27,15 +18,8 @@ class LoaderLock {
     virtual void leave() = 0;
 };
 
-class LoaderOs {
+class LoaderOs : public RuntimeLibraries {
   public:
-    virtual ~LoaderOs() = default;
-
-    /// Loads `file` (a bare name or a full path) with the system's load flags.
-    virtual LoadResult loadLibrary(const std::wstring& file, uint32_t flags) = 0;
-    /// Returns the export `name` of `module`, or null when it has none.
-    virtual RawFunction resolve(ModuleHandle module, const char* name) = 0;
-    virtual void freeLibrary(ModuleHandle module) = 0;
     virtual void sleep(uint32_t milliseconds) = 0;
     /// True when the system's build number is 9200 (Windows 8) or higher.
     virtual bool buildAtLeast9200() = 0;

@@ -1,19 +1,10 @@
-// The loader's operating system on Win32: library loading, version test, directories and
-// a critical section for the loader lock.
+// The loader's operating system on Win32: library loading through the common seam,
+// version test, directories and a critical section for the loader lock.
 #include <windows.h>
 
 #include "nvidia/loader/loader_os.h"
 
 namespace {
-
-/// The one cast of a FARPROC: through void (*)(), which -Wcast-function-type accepts.
-RawFunction rawFunction(FARPROC address) {
-    return reinterpret_cast<RawFunction>(reinterpret_cast<void (*)()>(address));
-}
-
-HMODULE toHmodule(ModuleHandle module) {
-    return reinterpret_cast<HMODULE>(module);
-}
 
 /// Longest path GetModuleFileNameA can hand back, terminator included.
 constexpr DWORD kLongestModulePath = 32768;
@@ -35,18 +26,14 @@ class CriticalSectionLock final : public LoaderLock {
 class Win32LoaderOs final : public LoaderOs {
   public:
     LoadResult loadLibrary(const std::wstring& file, uint32_t flags) override {
-        HMODULE module = LoadLibraryExW(file.c_str(), nullptr, flags);
-        if (module == nullptr) {
-            return {nullptr, GetLastError()};
-        }
-        return {reinterpret_cast<ModuleHandle>(module), 0};
+        return libraries_.loadLibrary(file, flags);
     }
 
     RawFunction resolve(ModuleHandle module, const char* name) override {
-        return rawFunction(GetProcAddress(toHmodule(module), name));
+        return libraries_.resolve(module, name);
     }
 
-    void freeLibrary(ModuleHandle module) override { FreeLibrary(toHmodule(module)); }
+    void freeLibrary(ModuleHandle module) override { libraries_.freeLibrary(module); }
 
     void sleep(uint32_t milliseconds) override { Sleep(milliseconds); }
 
@@ -95,6 +82,9 @@ class Win32LoaderOs final : public LoaderOs {
     std::unique_ptr<LoaderLock> createLock() override {
         return std::make_unique<CriticalSectionLock>();
     }
+
+  private:
+    RuntimeLibraries& libraries_ = platformRuntimeLibraries();
 };
 
 }  // namespace

@@ -83,11 +83,12 @@ NvAPI_Status NvapiLoader::bindIfUnbound() {
     }
     // Every early return below frees the library through its owner.
     ModuleOwner library(os_, loaded.handle);
-    auto query = exportAs<NvapiQueryInterfaceFn>(os_.resolve(library.get(), kQueryInterfaceExport));
+    auto query =
+        functionAs<NvapiQueryInterfaceFn>(os_.resolve(library.get(), kQueryInterfaceExport));
     if (query == nullptr) {
         return NVAPI_ERROR;
     }
-    auto init = entryAs<NvAPI_Initialize_t>(query(nvapiid::kInitialize));
+    auto init = functionAs<NvAPI_Initialize_t>(query(nvapiid::kInitialize));
     if (init == nullptr) {
         return NVAPI_ERROR;
     }
@@ -95,19 +96,17 @@ NvAPI_Status NvapiLoader::bindIfUnbound() {
     if (status != NVAPI_OK) {
         return status;
     }
-    auto before = entryAs<NvapiBeforeCallHookFn>(query(nvapiid::kBeforeCallHook));
-    auto after = entryAs<NvapiAfterCallHookFn>(query(nvapiid::kAfterCallHook));
-    if (before == nullptr || after == nullptr) {
-        before = nullptr;
-        after = nullptr;
+    NvapiExports bound{query, init};
+    bound.beforeCall = functionAs<NvapiBeforeCallHookFn>(query(nvapiid::kBeforeCallHook));
+    bound.afterCall = functionAs<NvapiAfterCallHookFn>(query(nvapiid::kAfterCallHook));
+    if (bound.beforeCall == nullptr || bound.afterCall == nullptr) {
+        bound.beforeCall = nullptr;
+        bound.afterCall = nullptr;
     }
     clearEntryCache();
 
     library_ = std::move(library);
-    queryInterface_ = query;
-    initEntry_ = init;
-    beforeCall_ = before;
-    afterCall_ = after;
+    exports_ = bound;
     libraryRefs_ = 1;
     initialised_ = 1;
     initCount_ = 1;
@@ -117,10 +116,7 @@ NvAPI_Status NvapiLoader::bindIfUnbound() {
 
 void NvapiLoader::unbind() {
     bound_ = false;
-    queryInterface_ = nullptr;
-    initEntry_ = nullptr;
-    beforeCall_ = nullptr;
-    afterCall_ = nullptr;
+    exports_ = {};
     clearEntryCache();
     library_.reset();
     libraryRefs_ = 0;
@@ -138,10 +134,10 @@ void* NvapiLoader::entryFor(NvU32 id) {
     if (slot != nullptr && *slot != nullptr) {
         return *slot;
     }
-    if (queryInterface_ == nullptr) {
+    if (exports_.queryInterface == nullptr) {
         return nullptr;
     }
-    void* entry = queryInterface_(id);
+    void* entry = exports_.queryInterface(id);
     if (slot != nullptr) {
         *slot = entry;
     }
@@ -164,7 +160,7 @@ NvAPI_Status NvapiLoader::initialize() {
         return status;
     }
     if (initialised_ == 0) {
-        status = initEntry_ != nullptr ? initEntry_() : NVAPI_ERROR;
+        status = exports_.initialize != nullptr ? exports_.initialize() : NVAPI_ERROR;
         if (status != NVAPI_OK) {
             return status;
         }
@@ -178,14 +174,14 @@ NvAPI_Status NvapiLoader::initialize() {
 NvAPI_Status NvapiLoader::unload() {
     LockHolder hold(lock());
     UnloadingMark mark(unloading_);
-    if (!library_ || queryInterface_ == nullptr || initialised_ == 0) {
+    if (!library_ || exports_.queryInterface == nullptr || initialised_ == 0) {
         return NVAPI_API_NOT_INITIALIZED;
     }
     UnloadEntry entry;
-    entry.withArgument =
-        entryAs<NvapiUnloadWithArgumentFn>(queryInterface_(nvapiid::kUnloadWithArgument));
+    entry.withArgument = functionAs<NvapiUnloadWithArgumentFn>(
+        exports_.queryInterface(nvapiid::kUnloadWithArgument));
     if (entry.withArgument == nullptr) {
-        entry.plain = entryAs<NvAPI_Unload_t>(queryInterface_(nvapiid::kUnload));
+        entry.plain = functionAs<NvAPI_Unload_t>(exports_.queryInterface(nvapiid::kUnload));
     }
     if (!entry.exists()) {
         return NVAPI_NO_IMPLEMENTATION;

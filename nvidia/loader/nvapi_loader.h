@@ -11,9 +11,9 @@
 #include <mutex>
 #include <type_traits>
 
-#include "nvidia/loader/entry_cast.h"
+#include "common/function_cast.h"
+#include "common/module_owner.h"
 #include "nvidia/loader/loader_os.h"
-#include "nvidia/loader/module_owner.h"
 #include "nvidia/loader/system_library.h"
 #include "nvidia/nvapi_types.h"
 
@@ -31,6 +31,15 @@ constexpr std::array<NvU32, 10> kCachedEntryIds = {
     nvapiid::kGetSetting,           nvapiid::kSetSetting,
     nvapiid::kDeleteProfileSetting, nvapiid::kSaveSettings,
     nvapiid::kDestroySession,       nvapiid::kUnload,
+};
+
+/// The library's entries the loader keeps once bound: its query entry, the initialise entry
+/// it handed out, and the before- and after-call hooks, both or neither.
+struct NvapiExports {
+    NvapiQueryInterfaceFn queryInterface{nullptr};
+    NvAPI_Initialize_t initialize{nullptr};
+    NvapiBeforeCallHookFn beforeCall{nullptr};
+    NvapiAfterCallHookFn afterCall{nullptr};
 };
 
 class NvapiLoader {
@@ -98,10 +107,7 @@ class NvapiLoader {
     // Written only under the lock. Driver calls read them only after seeing `bound_`, and
     // unload clears them only while no call is in flight.
     ModuleOwner library_;
-    NvapiQueryInterfaceFn queryInterface_ = nullptr;
-    NvAPI_Initialize_t initEntry_ = nullptr;
-    NvapiBeforeCallHookFn beforeCall_ = nullptr;
-    NvapiAfterCallHookFn afterCall_ = nullptr;
+    NvapiExports exports_;
     int libraryRefs_ = 0;
     int initialised_ = 0;
     int initCount_ = 0;
@@ -126,12 +132,12 @@ NvAPI_Status NvapiLoader::call(NvU32 id, Args... args) {
         return NVAPI_NO_IMPLEMENTATION;
     }
     void* cookie = nullptr;
-    if (beforeCall_ != nullptr) {
-        beforeCall_(id, &cookie);
+    if (exports_.beforeCall != nullptr) {
+        exports_.beforeCall(id, &cookie);
     }
-    status = entryAs<Fn>(entry)(args...);
-    if (afterCall_ != nullptr) {
-        afterCall_(id, cookie, status);
+    status = functionAs<Fn>(entry)(args...);
+    if (exports_.afterCall != nullptr) {
+        exports_.afterCall(id, cookie, status);
     }
     return status;
 }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/module_owner.h"
 #include "nvidia/loader/loader_os.h"
-#include "nvidia/loader/module_owner.h"
 
 /// Library load flags, as the system defines them.
 namespace loadflag {

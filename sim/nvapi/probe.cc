@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/function_cast.h"
 #include "nvidia/nvapi_types.h"
 
 namespace {
@@ -25,7 +26,7 @@ std::vector<void*> gProfiles;
 
 template <typename T>
 T entry(NvU32 id) {
-    return reinterpret_cast<T>(reinterpret_cast<void (*)()>(gQuery(id)));
+    return functionAs<T>(gQuery(id));
 }
 
 std::vector<std::string> words(const wchar_t* text) {
@@ -151,8 +152,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "cannot load the library (error %lu)\n", GetLastError());
         return 3;
     }
-    gQuery = reinterpret_cast<NvapiQueryInterfaceFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, kQueryInterfaceExport)));
+    gQuery = functionAs<NvapiQueryInterfaceFn>(GetProcAddress(library, kQueryInterfaceExport));
     if (gQuery == nullptr) {
         std::fprintf(stderr, "no %s export\n", kQueryInterfaceExport);
         return 4;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/function_cast.h"
+
 namespace {
 
 std::vector<std::string> g_calls;
@@ -53,22 +55,17 @@ ADLX_RESULT terminate() {
     return 7;
 }
 
-template <typename Fn>
-ExportedProc asProc(Fn fn) {
-    return reinterpret_cast<ExportedProc>(fn);
-}
-
-class FakeLoader : public LibraryLoader {
+class FakeLoader : public RuntimeLibraries {
   public:
     bool loads = true;
     std::set<std::string> missing;
 
-    ModuleHandle load(const wchar_t* fileName, uint32_t flags) override {
-        g_calls.push_back("load " + std::string(fileName, fileName + std::wcslen(fileName)) + " " +
+    LoadResult loadLibrary(const std::wstring& fileName, uint32_t flags) override {
+        g_calls.push_back("load " + std::string(fileName.begin(), fileName.end()) + " " +
                           std::to_string(flags));
-        return loads ? module() : nullptr;
+        return {loads ? module() : nullptr, 0};
     }
-    ExportedProc resolve(ModuleHandle handle, const char* name) override {
+    RawFunction resolve(ModuleHandle handle, const char* name) override {
         EXPECT_EQ(handle, module());
         g_calls.push_back(std::string("resolve ") + name);
         if (missing.count(name) != 0) {
@@ -76,24 +73,24 @@ class FakeLoader : public LibraryLoader {
         }
         const std::string n = name;
         if (n == "ADLXQueryFullVersion")
-            return asProc(&queryFullVersion);
+            return functionAs<RawFunction>(&queryFullVersion);
         if (n == "ADLXQueryVersion")
-            return asProc(&queryVersion);
+            return functionAs<RawFunction>(&queryVersion);
         if (n == "ADLXInitializeWithCallerAdl")
-            return asProc(&initializeWithCallerAdl);
+            return functionAs<RawFunction>(&initializeWithCallerAdl);
         if (n == "ADLXInitializeWithIncompatibleDriver")
-            return asProc(&initializeWithIncompatibleDriver);
+            return functionAs<RawFunction>(&initializeWithIncompatibleDriver);
         if (n == "ADLXInitialize")
-            return asProc(&initialize);
+            return functionAs<RawFunction>(&initialize);
         if (n == "ADLXInitializeWithIncompatibleDriver2")
-            return asProc(&initializeWithIncompatibleDriver2);
+            return functionAs<RawFunction>(&initializeWithIncompatibleDriver2);
         if (n == "ADLXInitialize2")
-            return asProc(&initialize2);
+            return functionAs<RawFunction>(&initialize2);
         if (n == "ADLXTerminate")
-            return asProc(&terminate);
+            return functionAs<RawFunction>(&terminate);
         return nullptr;
     }
-    void unload(ModuleHandle handle) override {
+    void freeLibrary(ModuleHandle handle) override {
         EXPECT_EQ(handle, module());
         g_calls.push_back("unload");
     }
@@ -230,7 +227,9 @@ TEST_F(AdlxHelperTest, DestructorTerminatesAfterFailedInitialize) {
 }
 
 TEST(PlatformLibraryLoader, MissingLibraryGivesNull) {
-    EXPECT_EQ(platformLibraryLoader().load(L"no-such-library-here.so", kAdlxLoadFlags), nullptr);
+    EXPECT_EQ(
+        platformRuntimeLibraries().loadLibrary(L"no-such-library-here.so", kAdlxLoadFlags).handle,
+        nullptr);
 }
 
 }  // namespace

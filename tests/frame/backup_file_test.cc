@@ -142,27 +142,6 @@ TEST_F(BackupStoreTest, ResavingKeepsForeignEntriesAndOnlyTheVendorLineChanges) 
               "format=1\r\nvendor=nvidia\r\nglobal.rsr=1\r\ngpu.7.chill=0\r\n");
 }
 
-TEST_F(BackupStoreTest, RecordOriginalFirstValueWins) {
-    BackupMap map{{"k", "first"}};
-    EXPECT_TRUE(store.recordOriginal(kPath, map, "k", "second"));
-    EXPECT_TRUE(files.log.empty());
-    EXPECT_EQ(map.at("k"), "first");
-
-    EXPECT_TRUE(store.recordOriginal(kPath, map, "n", "1"));
-    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=first\r\nn=1\r\n");
-}
-
-TEST_F(BackupStoreTest, RecordOriginalKeepsTheKeyAfterAFailedSave) {
-    BackupMap map;
-    files.failOn("replace", 1);
-    EXPECT_FALSE(store.recordOriginal(kPath, map, "a", "1"));
-    EXPECT_EQ(map.count("a"), 1u);
-    EXPECT_TRUE(store.recordOriginal(kPath, map, "a", "9")) << "already in the map";
-    EXPECT_EQ(files.files.count(kPath), 0u);
-    EXPECT_TRUE(store.recordOriginal(kPath, map, "b", "2"));
-    EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\na=1\r\nb=2\r\n");
-}
-
 namespace {
 bool ownsSetting(std::string_view key) {
     return key.rfind("setting.", 0) == 0;

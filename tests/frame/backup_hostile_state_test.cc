@@ -82,7 +82,8 @@ TEST(BackupHostileState, ReadOnlyBackupReplacedOnlyAfterItsMarkIsCleared) {
     files.files[kPath] = {kOld, true};
     BackupStore store(files, "amd");
     BackupMap map = store.loadBackup(kPath).map;
-    ASSERT_TRUE(store.recordOriginal(kPath, map, "global.rsr", "1"));
+    map.emplace("global.rsr", "1");
+    ASSERT_TRUE(store.saveBackup(kPath, map));
     EXPECT_EQ(files.files.at(kPath).bytes,
               "format=1\r\nvendor=amd\r\nglobal.rsr=1\r\nsetting.0x1057EB71=value:0x00000001\r\n");
     EXPECT_FALSE(files.files.at(kPath).readOnly);

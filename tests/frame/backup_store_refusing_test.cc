@@ -55,13 +55,10 @@ TEST_F(RefusingStoreTest, ExistenceIsUnknownWhateverStandsThere) {
     EXPECT_EQ(store.backupExists(L"C:\\b\\missing.txt"), PathState::unknown);
 }
 
-TEST_F(RefusingStoreTest, SaveRecordRemoveAndRetireAllFail) {
+TEST_F(RefusingStoreTest, SaveRemoveAndRetireAllFail) {
     const BackupMap map{{"global.rsr", "0"}};
     EXPECT_FALSE(store.saveBackup(kPath, map));
     EXPECT_FALSE(store.saveBackup(L"C:\\new\\backup.txt", map));
-    BackupMap grown;
-    EXPECT_FALSE(store.recordOriginal(kPath, grown, "global.afmf", "1"));
-    EXPECT_EQ(grown.count("global.afmf"), 1u) << "kept for a later save, as after any failure";
     EXPECT_FALSE(store.removeBackup(kPath));
     EXPECT_FALSE(store.retireBackup(kPath, map, &ownsEverything));
     EXPECT_FALSE(store.retireBackup(kPath, BackupMap{}, &ownsNothing));

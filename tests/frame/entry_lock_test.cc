@@ -42,7 +42,8 @@ int useStore(Host& host, const Path& path) {
     gSeen.entries = loaded.map.size();
     gSeen.exists = host.backups.backupExists(path);
     gSeen.saved = host.backups.saveBackup(path, loaded.map);
-    gSeen.recorded = host.backups.recordOriginal(path, loaded.map, "k", "v");
+    loaded.map.emplace("k", "v");
+    gSeen.recorded = host.backups.saveBackup(path, loaded.map);
     gSeen.removed = host.backups.removeBackup(path);
     if (gThrow) {
         throw std::runtime_error("backend failed");

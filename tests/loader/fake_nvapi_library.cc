@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/function_cast.h"
+
 namespace {
 
 FakeNvapiLibrary* current = nullptr;
@@ -71,16 +73,11 @@ NvAPI_Status getSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, 
     return current->callStatus;
 }
 
-template <typename Fn>
-void* address(Fn function) {
-    return reinterpret_cast<void*>(function);
-}
-
 }  // namespace
 
 FakeNvapiLibrary::FakeNvapiLibrary(FakeLoaderOs& os) : os(os) {
     current = this;
-    os.exports[kQueryInterfaceExport] = reinterpret_cast<RawFunction>(&query);
+    os.exports[kQueryInterfaceExport] = functionAs<RawFunction>(&query);
 }
 
 FakeNvapiLibrary::~FakeNvapiLibrary() {
@@ -89,12 +86,12 @@ FakeNvapiLibrary::~FakeNvapiLibrary() {
 
 void FakeNvapiLibrary::offerAll() {
     entries = {
-        {nvapiid::kInitialize, address(&initialize)},
-        {nvapiid::kUnloadWithArgument, address(&unloadWithArgument)},
-        {nvapiid::kUnload, address(&unloadPlain)},
-        {nvapiid::kBeforeCallHook, address(&beforeCall)},
-        {nvapiid::kAfterCallHook, address(&afterCall)},
-        {nvapiid::kCreateSession, address(&createSession)},
-        {nvapiid::kGetSetting, address(&getSetting)},
+        {nvapiid::kInitialize, functionAs<void*>(&initialize)},
+        {nvapiid::kUnloadWithArgument, functionAs<void*>(&unloadWithArgument)},
+        {nvapiid::kUnload, functionAs<void*>(&unloadPlain)},
+        {nvapiid::kBeforeCallHook, functionAs<void*>(&beforeCall)},
+        {nvapiid::kAfterCallHook, functionAs<void*>(&afterCall)},
+        {nvapiid::kCreateSession, functionAs<void*>(&createSession)},
+        {nvapiid::kGetSetting, functionAs<void*>(&getSetting)},
     };
 }

@@ -1,22 +1,23 @@
-// The one owner of a loaded module: frees it through the loader's operating system when
-// it goes out of scope, so no path can leave a library loaded by accident.
+// The one owner of a loaded run-time library: frees it through the seam that loaded it
+// when it goes out of scope, so no path can leave a library loaded by accident.
 #pragma once
 
 #include <utility>
 
-#include "nvidia/loader/loader_os.h"
+#include "common/runtime_library.h"
 
 class ModuleOwner {
   public:
     ModuleOwner() = default;
-    ModuleOwner(LoaderOs& os, ModuleHandle module) : os_(&os), module_(module) {}
+    ModuleOwner(RuntimeLibraries& libraries, ModuleHandle module)
+        : libraries_(&libraries), module_(module) {}
     ~ModuleOwner() { reset(); }
     ModuleOwner(ModuleOwner&& other) noexcept
-        : os_(other.os_), module_(std::exchange(other.module_, nullptr)) {}
+        : libraries_(other.libraries_), module_(std::exchange(other.module_, nullptr)) {}
     ModuleOwner& operator=(ModuleOwner&& other) noexcept {
         if (this != &other) {
             reset();
-            os_ = other.os_;
+            libraries_ = other.libraries_;
             module_ = std::exchange(other.module_, nullptr);
         }
         return *this;
@@ -30,13 +31,13 @@ class ModuleOwner {
     /// Frees the module, if any; the owner is empty afterwards.
     void reset() {
         if (module_ != nullptr) {
-            os_->freeLibrary(std::exchange(module_, nullptr));
+            libraries_->freeLibrary(std::exchange(module_, nullptr));
         }
     }
     /// Gives up ownership without freeing; returns the handle.
     ModuleHandle release() { return std::exchange(module_, nullptr); }
 
   private:
-    LoaderOs* os_ = nullptr;
+    RuntimeLibraries* libraries_ = nullptr;
     ModuleHandle module_ = nullptr;
 };
