@@ -27,7 +27,7 @@ import time
 REPO = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import wine  # noqa: E402
-import test_nvidia_common as nvidia_common  # noqa: E402
+import nvidia_harness as nvidia_common  # noqa: E402
 import campaign_amd_model as amd_model  # noqa: E402
 
 # A prefix and work directories of our own, so the campaign never disturbs (or is disturbed

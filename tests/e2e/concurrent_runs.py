@@ -16,8 +16,8 @@ import subprocess
 import tempfile
 import time
 
-import test_amd_common as amd
-import test_nvidia_common as nv
+import amd_harness as amd
+import nvidia_harness as nv
 import wine
 
 RESULT_LINE = re.compile(
