@@ -1,5 +1,5 @@
 """Hostile backup paths and file states, end to end under Wine: one case table for both
-programs, shared by tests/e2e/test_hostile_paths.py and scripts/campaign_paths.py.
+programs, shared by tests/e2e/test_hostile_paths.py and scripts/campaign/paths.py.
 
 A case is a backup path (non-ASCII names, more than 260 characters, relative, on a drive
 Wine does not map, an 8.3 short name, a drive letter that is a link to a folder) and a list
