@@ -631,21 +631,20 @@ class Holder:
 
 
 STARTS = 4  # a run that Wine fails to start at all is tried this often
-RETRIED = [0]  # runs repeated because Wine did not start the program
 
 
 def run_program(vendor, world, target, args):
-    """wine.run, repeated when Wine failed to start the program: no output, and the driver
+    """One run, repeated when Wine failed to start the program: no output, and the driver
     library never reached (its call log not even created). On a loaded machine Wine does
     that now and then; nothing can have happened, and a fault of the program itself shows
-    again every time."""
+    again every time. The only repeat: wine.run is asked to start it once."""
     for attempt in range(STARTS):
         if world.log.exists():
             world.log.unlink()
-        result = wine.run(vendor.exe, args, env={**vendor.env(world), **LOCALE}, cwd=target.cwd)
+        result = wine.run(vendor.exe, args, env={**vendor.env(world), **LOCALE}, cwd=target.cwd,
+                          starts=1)
         if result[0] != b"" or world.log.exists() or attempt == STARTS - 1:
             return result
-        RETRIED[0] += 1
         time.sleep(attempt + 1)
     return result
 
