@@ -1,7 +1,7 @@
 """Several runs of one program on one backup path at the same time, as a front-end that
 does not wait for one run before it starts the next would cause.
 
-Shared by tests/e2e/test_concurrent_runs.py and scripts/campaign_concurrency.py: a run
+Shared by tests/e2e/test_concurrent_runs.py and scripts/campaign/concurrency.py: a run
 started in the background (its output goes to a file, never a pipe: see wine.run), a
 target per program (simulated driver, its state and the backup in one directory), and a
 round of runs started together, after which a restore must bring the driver back to where
@@ -16,8 +16,8 @@ import subprocess
 import tempfile
 import time
 
-import test_amd_common as amd
-import test_nvidia_common as nv
+import amd_harness as amd
+import nvidia_harness as nv
 import wine
 
 RESULT_LINE = re.compile(

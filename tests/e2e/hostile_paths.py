@@ -1,5 +1,5 @@
 """Hostile backup paths and file states, end to end under Wine: one case table for both
-programs, shared by tests/e2e/test_hostile_paths.py and scripts/campaign_paths.py.
+programs, shared by tests/e2e/test_hostile_paths.py and scripts/campaign/paths.py.
 
 A case is a backup path (non-ASCII names, more than 260 characters, relative, on a drive
 Wine does not map, an 8.3 short name, a drive letter that is a link to a folder) and a list
@@ -38,8 +38,8 @@ from dataclasses import dataclass, field
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
-import test_amd_common as amd  # noqa: E402
-import test_nvidia_common as nv  # noqa: E402
+import amd_harness as amd  # noqa: E402
+import nvidia_harness as nv  # noqa: E402
 
 # Wine turns the UTF-8 bytes of the command line into UTF-16 by the locale's character set;
 # without a UTF-8 locale every non-ASCII character of a path would be lost on the way.
@@ -631,21 +631,20 @@ class Holder:
 
 
 STARTS = 4  # a run that Wine fails to start at all is tried this often
-RETRIED = [0]  # runs repeated because Wine did not start the program
 
 
 def run_program(vendor, world, target, args):
-    """wine.run, repeated when Wine failed to start the program: no output, and the driver
+    """One run, repeated when Wine failed to start the program: no output, and the driver
     library never reached (its call log not even created). On a loaded machine Wine does
     that now and then; nothing can have happened, and a fault of the program itself shows
-    again every time."""
+    again every time. The only repeat: wine.run is asked to start it once."""
     for attempt in range(STARTS):
         if world.log.exists():
             world.log.unlink()
-        result = wine.run(vendor.exe, args, env={**vendor.env(world), **LOCALE}, cwd=target.cwd)
+        result = wine.run(vendor.exe, args, env={**vendor.env(world), **LOCALE}, cwd=target.cwd,
+                          starts=1)
         if result[0] != b"" or world.log.exists() or attempt == STARTS - 1:
             return result
-        RETRIED[0] += 1
         time.sleep(attempt + 1)
     return result
 

@@ -1,13 +1,16 @@
 """preset-amd under Wine against the simulated ADLX runtime: the round trip a front-end
 drives, where the runtime is found (and where a library it loads by bare name is not),
-what happens without it, and the command line."""
+what happens without it, the command line; and the built products: the program imports
+only system DLLs, every variant of the runtime exports exactly its set of entries."""
 import re
+import shutil
+import subprocess
 import sys
 import unittest
 
-import test_amd_common as amd
-from test_amd_common import (DETECTED, NOTHING, UNAVAILABLE, AmdCase, applied, backup_bytes,
-                             default_state, line, restored)
+import amd_harness as amd
+from amd_harness import (ALL_EXPORTS, DETECTED, EXE, NOTHING, UNAVAILABLE, VARIANT_MISSING,
+                         AmdCase, applied, backup_bytes, default_state, line, restored, sim_dll)
 import wine
 
 GAMER_KEYS = ["chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
@@ -219,6 +222,39 @@ class CommandLine(AmdCase):
         self.assertResult(self.run_tool("STATUS", "extra"), DETECTED, 0)
         self.assertResult(self.run_tool("Apply", "EXTREMO", self.backup_arg(), "x"),
                           applied(26, 26), 0)
+
+
+def objdump():
+    return shutil.which("x86_64-w64-mingw32-objdump") or "objdump"
+
+
+def imports_and_exports(path):
+    text = subprocess.run([objdump(), "-p", str(path)], capture_output=True, text=True,
+                          check=True).stdout
+    imports = set(re.findall(r"DLL Name: (\S+)", text))
+    exports = set()
+    table = text.split("[Ordinal/Name Pointer] Table", 1)
+    if len(table) == 2:
+        for raw in table[1].splitlines()[1:]:
+            match = re.match(r"\s*\[\s*\d+\]\s+(\S+)", raw)
+            if not match:
+                break
+            exports.add(match.group(1))
+    return imports, exports
+
+
+class BuiltProducts(unittest.TestCase):
+    def test_program_imports_only_system_dlls(self):
+        imports, _ = imports_and_exports(EXE)
+        # ADVAPI32.dll: whether the run is elevated is asked of its token.
+        self.assertEqual(imports, {"KERNEL32.dll", "msvcrt.dll", "ADVAPI32.dll"})
+
+    def test_every_runtime_variant_exports_its_set(self):
+        for variant, missing in VARIANT_MISSING.items():
+            with self.subTest(variant=variant):
+                imports, exports = imports_and_exports(sim_dll(variant))
+                self.assertEqual(imports, {"KERNEL32.dll", "msvcrt.dll"})
+                self.assertEqual(exports, ALL_EXPORTS - missing)
 
 
 if __name__ == "__main__":

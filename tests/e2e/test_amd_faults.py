@@ -4,9 +4,9 @@ object outlives ADLXTerminate on any of these paths. Also the runtime's export v
 import re
 import unittest
 
-import test_amd_common as amd
-from test_amd_common import (DETECTED, NO_SETTING, UNAVAILABLE, AmdCase, applied,
-                             applied_partly, restore_incomplete, restored)
+import amd_harness as amd
+from amd_harness import (DETECTED, NO_SETTING, UNAVAILABLE, AmdCase, applied,
+                         applied_partly, restore_incomplete, restored)
 
 
 class StatusFaults(AmdCase):

@@ -16,8 +16,8 @@ import unittest
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
-import test_amd_common as amd  # noqa: E402
-import test_nvidia_common as nv  # noqa: E402
+import amd_harness as amd  # noqa: E402
+import nvidia_harness as nv  # noqa: E402
 import wine  # noqa: E402
 
 sys.path.insert(0, str(wine.REPO / "clients"))

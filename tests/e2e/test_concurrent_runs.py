@@ -9,8 +9,8 @@ import random
 import unittest
 
 import concurrent_runs as cr
-import test_amd_common as amd
-import test_nvidia_common as nv
+import amd_harness as amd
+import nvidia_harness as nv
 import wine
 
 # Longer than the programs' wait, so the runs behind the holder give up while it sleeps.

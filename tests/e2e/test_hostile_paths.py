@@ -4,7 +4,7 @@ The cases (non-ASCII names, paths over 260 characters, relative paths, 8.3 short
 drive that does not exist, a drive mapped to a folder, a directory at the backup path, a
 read-only backup, a file another process holds open with no sharing, a backup of 2 MiB,
 symbolic and hard links an attacker plants at or on the way to the backup) and what is
-checked after every run are in hostile_paths.py, shared with scripts/campaign_paths.py.
+checked after every run are in hostile_paths.py, shared with scripts/campaign/paths.py.
 Each case runs as one subtest per program.
 """
 import pathlib

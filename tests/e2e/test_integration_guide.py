@@ -20,8 +20,8 @@ import tempfile
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import test_amd_common as amd  # noqa: E402
-import test_nvidia_common as nv  # noqa: E402
+import amd_harness as amd  # noqa: E402
+import nvidia_harness as nv  # noqa: E402
 import wine  # noqa: E402
 
 GUIDE = wine.REPO / "docs" / "integration.md"

@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
-from test_nvidia_common import (  # noqa: E402
+from nvidia_harness import (  # noqa: E402
     ALL_IDS, ALL_PRESENT, CLOSE, DETECTED, EXTREMO_AFTER_GAMER_BACKUP, GAMER_BACKUP,
     GAMER_IDS, NOTHING, OPEN, ORIGINAL, PRESET_VALUE, SESSION, UNSUPPORTED,
     NvidiaCase, applied, backup_failed, delete_line, get_line, restore_incomplete, restored,

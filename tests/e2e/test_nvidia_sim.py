@@ -3,17 +3,20 @@
 The tools only ever walk the happy order; these tests pin down how the library answers
 everything else, so a front-end author can rely on it: calls before initialising, bad
 handles, sessions that see only their own changes until they commit, the state file, the
-fault grammar and the variants' query answers.
+fault grammar and the variants' query answers; and that every variant exports only the
+query entry and imports only Windows system DLLs.
 """
 import pathlib
+import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
-from test_nvidia_common import (  # noqa: E402
+from nvidia_harness import (  # noqa: E402
     PROBE, SIM_CONFIG_EXIT, SIM_FAULT_EXIT, VARIANTS, sim_dll)
 
 OPENED = ["init", "create", "load s1", "base s1"]
@@ -249,6 +252,29 @@ class Probe(unittest.TestCase):
             "hook.before id=0x12345678 cookie=1", "hook.after id=0x12345678 cookie=1 status=-1",
             "hook.before id=0x12345678 cookie=2", "hook.after id=0x12345678 cookie=2 status=-1",
             "sim.freed"])
+
+
+def objdump():
+    return shutil.which("x86_64-w64-mingw32-objdump")
+
+
+class BuiltLibraries(unittest.TestCase):
+    """Every variant must load on a machine with nothing but Windows itself."""
+
+    def test_every_variant_exports_the_query_entry_and_imports_only_system_dlls(self):
+        tool = objdump()
+        if tool is None:
+            self.skipTest("no MinGW objdump")
+        for variant in VARIANTS:
+            with self.subTest(variant=variant or "full"):
+                path = sim_dll(variant)
+                self.assertTrue(path.is_file(), "%s was not built" % path)
+                text = subprocess.run([tool, "-p", str(path)], capture_output=True, text=True,
+                                      check=True).stdout
+                imports = sorted(set(re.findall(r"DLL Name: (\S+)", text)))
+                self.assertEqual(imports, ["KERNEL32.dll", "msvcrt.dll"])
+                table = text.split("[Ordinal/Name Pointer] Table", 1)[1].split("\n\n", 1)[0]
+                self.assertEqual(re.findall(r"\]\s+(\S+)", table), ["nvapi_QueryInterface"])
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@ import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
-from test_nvidia_common import (  # noqa: E402
+from nvidia_harness import (  # noqa: E402
     DETECTED, GAMER_BACKUP, ID_OF, OPEN, ORIGINAL, UNSUPPORTED, NvidiaCase, applied)
 
 GATED = set(ID_OF) - {"NvAPI_Initialize", "NvAPI_Unload", "UnloadWithArgument"}

@@ -91,14 +91,16 @@ NOT_STARTED = (b"", 1)
 STARTS = 4
 
 
-def run(exe, args, env=None, cwd=None, timeout=60, stderr=None):
+def run(exe, args, env=None, cwd=None, timeout=60, stderr=None, starts=STARTS):
     """Runs `exe` with `args`; returns (stdout bytes, exit code). With a list as `stderr`,
     the bytes of standard error are appended to it (Wine's own messages included).
+    `starts`: how often a run Wine failed to start is tried; a caller that repeats such
+    runs itself passes 1, so that the repeats do not multiply.
 
     Standard output goes to a file, not a pipe: a run that has to start Wine's server and
     services hands its descriptors on to them, and a pipe would then stay open (and the
     caller waiting) until they exit, seconds after the program itself has ended."""
-    for attempt in range(STARTS):
+    for attempt in range(starts):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
                                   stdin=subprocess.DEVNULL, stdout=out,
@@ -106,10 +108,10 @@ def run(exe, args, env=None, cwd=None, timeout=60, stderr=None):
                                   timeout=timeout, check=False)
             out.seek(0)
             result = out.read(), proc.returncode
-            if stderr is not None and (result != NOT_STARTED or attempt == STARTS - 1):
+            if stderr is not None and (result != NOT_STARTED or attempt == starts - 1):
                 err.seek(0)
                 stderr.append(err.read())
-        if result != NOT_STARTED or attempt == STARTS - 1:
+        if result != NOT_STARTED or attempt == starts - 1:
             return result
         time.sleep(attempt + 1)
     return result

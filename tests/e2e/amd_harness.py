@@ -1,18 +1,13 @@
-"""What every preset-amd end-to-end script shares, and checks of the built products.
+"""What every preset-amd end-to-end script and the campaign (scripts/campaign) share.
 
 Each test gets its own directory holding a copy of preset-amd.exe (so a runtime placed
 beside it is found there), the simulated runtime's state file and call log, and the backup.
 The simulated "amdadlx64.dll" goes beside the program, into the prefix's system32, or
 nowhere. Expected lines, file bytes and setting values are literals on purpose: the tests
 compare against what a front-end sees, not against the product's own constants.
-
-Run directly, this file checks the build products: the program imports only system DLLs,
-and every variant of the runtime exports exactly its set of entries.
 """
 import pathlib
-import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -178,40 +173,3 @@ class AmdCase(unittest.TestCase):
 
     def calls(self, name):
         return [entry for entry in self.log_lines() if entry.split(" ", 1)[0] == name]
-
-
-def objdump():
-    return shutil.which("x86_64-w64-mingw32-objdump") or "objdump"
-
-
-def imports_and_exports(path):
-    text = subprocess.run([objdump(), "-p", str(path)], capture_output=True, text=True,
-                          check=True).stdout
-    imports = set(re.findall(r"DLL Name: (\S+)", text))
-    exports = set()
-    table = text.split("[Ordinal/Name Pointer] Table", 1)
-    if len(table) == 2:
-        for raw in table[1].splitlines()[1:]:
-            match = re.match(r"\s*\[\s*\d+\]\s+(\S+)", raw)
-            if not match:
-                break
-            exports.add(match.group(1))
-    return imports, exports
-
-
-class BuiltProducts(unittest.TestCase):
-    def test_program_imports_only_system_dlls(self):
-        imports, _ = imports_and_exports(EXE)
-        # ADVAPI32.dll: whether the run is elevated is asked of its token.
-        self.assertEqual(imports, {"KERNEL32.dll", "msvcrt.dll", "ADVAPI32.dll"})
-
-    def test_every_runtime_variant_exports_its_set(self):
-        for variant, missing in VARIANT_MISSING.items():
-            with self.subTest(variant=variant):
-                imports, exports = imports_and_exports(sim_dll(variant))
-                self.assertEqual(imports, {"KERNEL32.dll", "msvcrt.dll"})
-                self.assertEqual(exports, ALL_EXPORTS - missing)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,19 +1,14 @@
-"""What every preset-nvidia end-to-end script shares, and checks of the built libraries.
+"""What every preset-nvidia end-to-end script and the campaign (scripts/campaign) share.
 
 The helpers give each test its own directory (state file, call log, backup), put one build
 of the simulated "nvapi64.dll" into the prefix's system32 (or take it out), run the real
 preset-nvidia.exe under Wine and read back the exact bytes it left behind. Expected result
 lines, file bytes and table values are written out here as literals on purpose: the tests
 compare against what a front-end would see, not against the product's own constants.
-
-Run directly, this file checks the build products themselves: every variant of the library
-exports only the query entry and imports only Windows system DLLs.
 """
-import os
 import pathlib
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -261,30 +256,3 @@ class NvidiaCase(unittest.TestCase):
 
     def assertState(self, settings):
         self.assertEqual(parse_state(self.state.read_bytes()), settings)
-
-
-def objdump():
-    return shutil.which("x86_64-w64-mingw32-objdump")
-
-
-class BuiltLibraries(unittest.TestCase):
-    """Every variant must load on a machine with nothing but Windows itself."""
-
-    def test_every_variant_exports_the_query_entry_and_imports_only_system_dlls(self):
-        tool = objdump()
-        if tool is None:
-            self.skipTest("no MinGW objdump")
-        for variant in VARIANTS:
-            with self.subTest(variant=variant or "full"):
-                path = sim_dll(variant)
-                self.assertTrue(path.is_file(), "%s was not built" % path)
-                text = subprocess.run([tool, "-p", str(path)], capture_output=True, text=True,
-                                      check=True).stdout
-                imports = sorted(set(re.findall(r"DLL Name: (\S+)", text)))
-                self.assertEqual(imports, ["KERNEL32.dll", "msvcrt.dll"])
-                table = text.split("[Ordinal/Name Pointer] Table", 1)[1].split("\n\n", 1)[0]
-                self.assertEqual(re.findall(r"\]\s+(\S+)", table), ["nvapi_QueryInterface"])
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Campaign rows: many runs of one program on one backup path at the same time.
 
 Each round starts eight runs together (applies of every preset and restores, some paused
@@ -7,31 +6,19 @@ then restores once more. The promise checked: every run printed one well-formed 
 its command may give, the final restore brings the driver back exactly to where it stood
 before the round, and neither the backup nor its temporary file is left. Each round is one
 case. See docs/campaign.md.
-
-Python 3 standard library only. Run alone: `scripts/campaign_concurrency.py [--short]`
-prints the rows and exits 1 if any case broke.
 """
-import argparse
-import os
-import pathlib
 import random
-import sys
 import time
 
-REPO = pathlib.Path(__file__).resolve().parents[1]
-if str(REPO / "tests" / "e2e") not in sys.path:
-    sys.path.insert(0, str(REPO / "tests" / "e2e"))
-import wine  # noqa: E402
+import wine
+
+from .runs import NotBuilt
 
 RUNS_PER_ROUND = 8
 ROUNDS = {True: 10, False: 50}  # short, full
 # A round whose run printed nothing and never reached the driver is Wine failing to start
 # it, not the program; such a round is repeated this many times before it counts.
 START_ATTEMPTS = 3
-
-
-class NotBuilt(Exception):
-    """Neither program is built with its simulated library."""
 
 
 class InstalledLibrary:
@@ -99,32 +86,3 @@ def rows(short):
         table.append(("%s: concurrent runs" % target_class.name, ROUNDS[short], len(broken),
                       broken))
     return table
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--short", action="store_true", help="CI-sized: 10 rounds per program")
-    args = parser.parse_args()
-    # A prefix of its own when run alone, so it neither disturbs nor is disturbed by the
-    # test suite's prefix or a running campaign.
-    wine.PREFIX = pathlib.Path(os.environ.get("CAMPAIGN_WINEPREFIX",
-                                              REPO / "build" / "concurrency-prefix"))
-    started = time.monotonic()
-    try:
-        table = rows(args.short)
-    except NotBuilt as error:
-        print(error, file=sys.stderr)
-        return 2
-    for name, _, _, descriptions in table:
-        for text in descriptions[:5]:
-            print("BROKE %s / %s" % (name, text))
-    width = max(len(name) for name, _, _, _ in table)
-    print("%-*s  %9s  %12s" % (width, "campaign row", "cases run", "cases broken"))
-    for name, count, broken, _ in table:
-        print("%-*s  %9d  %12d" % (width, name, count, broken))
-    print("%s, %.0f s" % ("short" if args.short else "full", time.monotonic() - started))
-    return 1 if any(broken for _, _, broken, _ in table) else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

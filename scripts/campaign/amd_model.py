@@ -1,15 +1,11 @@
 """What preset-amd must do to the simulated ADLX runtime's settings and to its backup.
 
-Used by the random round trips of scripts/campaign.py. Pure: no Wine, no files. A ref
+Used by the random round trips. Pure: no Wine, no files. A ref
 names one setting as the simulated runtime does ("rsr", "afmf", "gpu0.chill"); a key is
 the backup file's name for it ("global.rsr", "gpu.7.chill").
 """
-import random
+from amd_harness import GLOBALS, MODES, PER_GPU
 
-GLOBALS = ["rsr", "afmf"]
-PER_GPU = ["chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
-           "tessellation-mode", "enhanced-sync", "vsync-mode", "fsr", "frame-generation"]
-MODES = {"aa-mode", "tessellation-mode", "vsync-mode"}
 LEVEL = {"gamer": 1, "competitivo": 2, "extremo": 3}
 LOWEST_LEVEL = {"enhanced-sync": 2}  # every other row is touched from "gamer" on
 SERVICE_OF = {"afmf": "1", "fsr": "3", "frame-generation": "3"}
@@ -118,6 +114,9 @@ class AmdModel:
         self.state = dict(values)
         self.backup = None
 
+    def user_change(self, ref, value):
+        self.state[ref] = value
+
     def after_restore(self):
         state = dict(self.state)
         for key, text in (self.backup or {}).items():
@@ -192,10 +191,11 @@ class AmdModel:
                 problems.append("apply changed %s without its original on disk" % ref)
         return problems
 
-    def faulty_restore_problems(self, state, backup, gpu_unknown=False):
+    def faulty_restore_problems(self, state, backup, rule):
         """What any restore may do: put recorded originals back, and give up the backup
-        only once every one of them is back. `gpu_unknown`: a GPU of the list could not be
-        fetched or named in this run, so the restore cannot be complete."""
+        only once every one of them is back. When the fault `rule` left a GPU of the list
+        unfetched or unnamed, the restore cannot be complete."""
+        gpu_unknown = unknown_gpu_fault(rule)
         problems = []
         if backup is not None and backup != self.backup:
             problems.append("restore rewrote the backup")
@@ -224,72 +224,7 @@ def describe_difference(expected, actual):
                      if expected.get(k) != actual.get(k))
 
 
-def random_fault(rng, machine):
-    """A rule naming one call the runs make (if the named call is not made, the step
-    runs without a fault and is checked exactly). A machine with `fault_calls` gets its
-    faults only at those calls ("read" for IsEnabled or GetMode)."""
-    m = Machine(machine)
-    if getattr(machine, "fault_calls", None):
-        return chosen_fault(rng, m, rng.choice(machine.fault_calls))
-    ref = rng.choice(m.all_refs())
-    read, write = ("GetMode", "SetMode") if is_mode(ref) else ("IsEnabled", "SetEnabled")
-    call = rng.choice(["Get", "IsSupported", read, write, write, write])
-    subject = "%s:%s" % (call, ref)
-    roll = rng.random()
-    if roll < 0.1:
-        subject = "At:%d" % rng.randrange(m.gpus)
-    elif roll < 0.2:
-        subject = "UniqueId:gpu%d" % rng.randrange(m.gpus)
-    elif roll < 0.25:
-        subject = "QueryInterface:%s" % rng.choice("13")
-    action = rng.choice(["3", "crash", "4", "3+out"])
-    return "%s@1=%s" % (subject, action)
-
-
-def chosen_fault(rng, m, call):
-    if call == "At":
-        subject = "At:%d" % rng.randrange(m.gpus)
-    elif call == "UniqueId":
-        subject = "UniqueId:gpu%d" % rng.randrange(m.gpus)
-    else:
-        ref = rng.choice(m.all_refs())
-        if call == "read":
-            call = "GetMode" if is_mode(ref) else "IsEnabled"
-        subject = "%s:%s" % (call, ref)
-    return "%s@1=%s" % (subject, rng.choice(["3", "crash", "4", "3+out"]))
-
-
 def unknown_gpu_fault(rule):
     """True for a rule that, when it fires without killing the run, leaves a GPU of the
     list unfetched or unnamed."""
     return bool(rule) and rule.startswith(("At:", "UniqueId:")) and not rule.endswith("=crash")
-
-
-def generate(seed, machines):
-    """A sequence from a seed: ("apply", preset, rule), ("restore", rule),
-    ("user", ref, value). A rule is None or a SIM_ADLX_FAULTS rule."""
-    rng = random.Random(seed)
-    machine = rng.choice(machines)
-    refs = [r for r in Machine(machine).all_refs() if r not in Machine(machine).absent]
-    steps = []
-    for _ in range(rng.randint(2, 9)):
-        roll = rng.random()
-        if roll < 0.45:
-            rule = random_fault(rng, machine) if rng.random() < 0.5 else None
-            steps.append(("apply", rng.choice(sorted(LEVEL)), rule))
-        elif roll < 0.75:
-            rule = random_fault(rng, machine) if rng.random() < 0.5 else None
-            steps.append(("restore", rule))
-        else:
-            ref = rng.choice(refs)
-            value = rng.choice([-1, 0, 1, 2, 3, 5]) if is_mode(ref) else rng.choice([0, 1])
-            steps.append(("user", ref, value))
-    return machine, steps
-
-
-def describe_step(step):
-    if step[0] == "apply":
-        return "apply %s%s" % (step[1], " with %s" % step[2] if step[2] else "")
-    if step[0] == "restore":
-        return "restore%s" % (" with %s" % step[1] if step[1] else "")
-    return "user sets %s to %d" % (step[1], step[2])

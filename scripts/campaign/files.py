@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Campaign rows for the backup file: every file operation failing, and hostile input.
 
 Two kinds of rows:
@@ -17,21 +16,17 @@ Two kinds of rows:
 The trees default to build/native and build/fuzz; CAMPAIGN_NATIVE_BUILD and
 CAMPAIGN_FUZZ_BUILD point elsewhere. A tree that is not built raises NotBuilt, whose
 message says what to build.
-
-    scripts/campaign_files.py [--short]   prints the rows; exit 1 if any broke, 2 if not built
-
-Python 3 standard library only.
 """
-import argparse
 import os
 import pathlib
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 
-REPO = pathlib.Path(__file__).resolve().parents[1]
+from . import REPO
+from .runs import NotBuilt
+
 NATIVE = pathlib.Path(os.environ.get("CAMPAIGN_NATIVE_BUILD", REPO / "build" / "native"))
 FUZZ = pathlib.Path(os.environ.get("CAMPAIGN_FUZZ_BUILD", REPO / "build" / "fuzz"))
 FILE_FAULTS = NATIVE / "tests" / "campaign" / "file_faults"
@@ -49,10 +44,6 @@ FILE_FAULTS_TIMEOUT = 900  # seconds; the whole program takes well under a minut
 ROW_LINE = re.compile(r"^(?P<name>\S.*) cases=(?P<cases>\d+) broken=(?P<broken>\d+)$")
 EXECUTED = re.compile(r"^stat::number_of_executed_units:\s*(\d+)\s*$", re.M)
 ARTIFACT = re.compile(r"Test unit written to (\S+)")
-
-
-class NotBuilt(Exception):
-    """A build tree the rows need is missing; the message says which and how to build it."""
 
 
 def check_built():
@@ -145,25 +136,3 @@ def rows(short):
     for target, seed_name, grown_name, max_len in FUZZ_TARGETS:
         found.append(fuzz_row(target, seed_name, grown_name, max_len, FUZZ_SECONDS[short]))
     return found
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--short", action="store_true", help="fuzz 20 s per target, not 60 s")
-    args = parser.parse_args()
-    try:
-        table = rows(args.short)
-    except NotBuilt as missing:
-        print(missing, file=sys.stderr)
-        return 2
-    width = max(len(name) for name, _, _, _ in table)
-    for name, cases, broken, _ in table:
-        print("%-*s  %9d  %6d" % (width, name, cases, broken))
-    for name, _, _, descriptions in table:
-        for description in descriptions:
-            print("BROKE %s: %s" % (name, description))
-    return 1 if any(broken for _, _, broken, _ in table) else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Campaign rows of hostile backup paths and file states, for both programs under Wine.
 
 Runs the case table of tests/e2e/hostile_paths.py (the one the end-to-end test runs):
@@ -13,22 +12,11 @@ behind, a victim is not exactly as planted, or the driver does not end where it 
 
     rows(short) -> [(row name, cases run, cases broken, [one description per broken case])]
 
-scripts/campaign.py puts tests/e2e on sys.path and sets wine.PREFIX and wine.BIN before it
-imports this module. Standalone, `scripts/campaign_paths.py [--short]` uses a prefix of its
-own (CAMPAIGN_WINEPREFIX, default build/campaign-paths-prefix), prints its rows and exits 1
-when any case broke. Python 3 standard library only.
+The campaign sets wine.PREFIX before it asks for the rows.
 """
-import argparse
-import os
-import pathlib
 import shutil
-import sys
-import time
 
-REPO = pathlib.Path(__file__).resolve().parents[1]
-if str(REPO / "tests" / "e2e") not in sys.path:
-    sys.path.insert(0, str(REPO / "tests" / "e2e"))
-import wine  # noqa: E402
+import wine
 
 GROUPS = ["names and lengths", "file states", "hostile links"]
 
@@ -69,31 +57,3 @@ def case_problems(hostile_paths, vendor, case, base):
         return hostile_paths.run_case(vendor, case, base)
     except Exception as error:  # a case that cannot even run is a broken case, not a crash
         return ["could not run: %r" % error]
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--short", action="store_true", help="the cases of the short form")
-    options = parser.parse_args()
-    wine.PREFIX = pathlib.Path(os.environ.get(
-        "CAMPAIGN_WINEPREFIX", REPO / "build" / "campaign-paths-prefix"))
-    started = time.monotonic()
-    table = rows(options.short)
-    if not table:
-        print("neither program is built under %s" % wine.BIN, file=sys.stderr)
-        return 2
-    width = max(len(name) for name, _, _, _ in table)
-    print("%-*s  %5s  %6s" % (width, "campaign row", "cases", "broken"))
-    for name, run, broken, descriptions in table:
-        print("%-*s  %5d  %6d" % (width, name, run, broken))
-        for description in descriptions:
-            print("  BROKE " + description)
-    import hostile_paths
-    print("%s, %.0f s%s" % ("short" if options.short else "full", time.monotonic() - started,
-                            ", %d runs repeated" % hostile_paths.RETRIED[0]
-                            if hostile_paths.RETRIED[0] else ""))
-    return 1 if any(broken for _, _, broken, _ in table) else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
