@@ -9,8 +9,6 @@ compare against what a front-end sees, not against the product's own constants.
 import pathlib
 import shutil
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
@@ -98,18 +96,24 @@ def parse_backup(data):
     return entries
 
 
-class AmdCase(unittest.TestCase):
+def read_state(state_file, gpus=2):
+    """The runtime's values: its state file over the defaults."""
+    values = default_state(gpus)
+    if state_file.exists():
+        for raw in state_file.read_text().splitlines():
+            key, value = raw.split("=", 1)
+            values[key] = int(value)
+    return values
+
+
+class AmdCase(wine.WineCase):
     """One directory per test; no runtime anywhere unless the test places one."""
 
     maxDiff = None
-
-    @classmethod
-    def setUpClass(cls):
-        wine.ensure_prefix()
+    folder_prefix = "amd-e2e-"
 
     def setUp(self):
-        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="amd-e2e-"))
-        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        super().setUp()
         self.addCleanup(wine.remove_dll, DLL_NAME)
         wine.remove_dll(DLL_NAME)
         self.app = self.dir / "app"
@@ -147,13 +151,7 @@ class AmdCase(unittest.TestCase):
         return self.log.read_text().splitlines()
 
     def state(self, gpus=2):
-        """The runtime's values: its state file over the defaults."""
-        values = default_state(gpus)
-        if self.state_file.exists():
-            for raw in self.state_file.read_text().splitlines():
-                key, value = raw.split("=", 1)
-                values[key] = int(value)
-        return values
+        return read_state(self.state_file, gpus)
 
     def assertResult(self, result, expected_line, expected_code):
         out, code = result

@@ -142,12 +142,7 @@ class Amd:
                 "SIM_ADLX_LOG": wine.winpath(world.log)}
 
     def state(self, world):
-        values = amd.default_state()
-        if world.state.exists():
-            for raw in world.state.read_text().splitlines():
-                key, value = raw.split("=", 1)
-                values[key] = int(value)
-        return values
+        return amd.read_state(world.state)
 
     def expected(self, outcome, preset, presets_before):
         # gamer: the 2 global settings and 11 per GPU; extremo adds enhanced-sync. After a

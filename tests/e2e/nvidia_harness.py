@@ -8,10 +8,7 @@ compare against what a front-end would see, not against the product's own consta
 """
 import pathlib
 import re
-import shutil
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
@@ -192,22 +189,17 @@ def delete_line(sid, result="0"):
     return "NvAPI_DRS_DeleteProfileSetting %s id=0x%08X -> %s" % (PROFILE, sid, result)
 
 
-class NvidiaCase(unittest.TestCase):
+class NvidiaCase(wine.WineCase):
     """A test with its own directory and one build of the library in system32.
 
     `variant` names the build ("" for the full one); None runs without any library."""
 
     variant = ""
-
-    @classmethod
-    def setUpClass(cls):
-        if not EXE.is_file():
-            raise unittest.SkipTest("no preset-nvidia.exe in %s" % wine.BIN)
-        wine.ensure_prefix()
+    needs = EXE
+    folder_prefix = "nvidia-e2e-"
 
     def setUp(self):
-        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="nvidia-e2e-"))
-        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        super().setUp()
         self.state = self.dir / "state.txt"
         self.log = self.dir / "calls.log"
         self.backup = self.dir / "backup.txt"

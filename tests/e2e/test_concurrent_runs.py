@@ -186,17 +186,6 @@ class SleepFaults(unittest.TestCase):
         self.assertEqual(lines[:2], [b"NvAPI_Initialize -> sleep 1500 (injected)",
                                      b"NvAPI_Initialize -> 0"])
 
-    def test_nvapi_refuses_a_sleep_without_milliseconds(self):
-        target = self.target(cr.NvidiaTarget)
-        for rule in ["Initialize=sleep:0", "Initialize=sleep:", "Initialize=sleep:x"]:
-            with self.subTest(rule=rule):
-                log = target.dir / "bad.log"
-                log.unlink(missing_ok=True)
-                run = target.start(["status"], log, faults=rule)
-                self.assertEqual(run.wait(), (b"", nv.SIM_CONFIG_EXIT))
-                self.assertIn(b"sim.config-error SIM_NVAPI_FAULTS: fault rule with a bad sleep",
-                              log.read_bytes())
-
     def test_adlx_sleep_delays_the_call_which_then_runs(self):
         target = self.target(cr.AmdTarget)
         log = target.dir / "adlx.log"
@@ -207,17 +196,22 @@ class SleepFaults(unittest.TestCase):
         at = lines.index("SLEEP Initialize ADLXInitialize2 1500")
         self.assertRegex(lines[at + 1], r"^ADLXInitialize2 0x[0-9A-F]{16} -> 0$")
 
-    def test_adlx_refuses_a_sleep_without_milliseconds(self):
-        target = self.target(cr.AmdTarget)
-        for rule in ["Initialize=sleep:0", "Initialize=sleep:", "Initialize=sleep:x"]:
-            with self.subTest(rule=rule):
-                log = target.dir / "bad.log"
-                log.unlink(missing_ok=True)
-                run = target.start(["status"], log, faults=rule)
-                self.assertEqual(run.wait(), (b"", amd.SIM_CONFIG_EXIT))
-                self.assertIn("CONFIG-ERROR SIM_ADLX_FAULTS: fault rule with a bad sleep: "
-                              + rule, log.read_text())
-                self.assertNotIn("SLEEP", log.read_text())
+    def test_both_libraries_refuse_a_sleep_without_milliseconds(self):
+        libraries = [
+            (cr.NvidiaTarget, nv.SIM_CONFIG_EXIT,
+             "sim.config-error SIM_NVAPI_FAULTS: fault rule with a bad sleep"),
+            (cr.AmdTarget, amd.SIM_CONFIG_EXIT,
+             "CONFIG-ERROR SIM_ADLX_FAULTS: fault rule with a bad sleep: {rule}")]
+        for target_class, config_exit, refusal in libraries:
+            target = self.target(target_class)
+            for rule in ["Initialize=sleep:0", "Initialize=sleep:", "Initialize=sleep:x"]:
+                with self.subTest(library=target_class.name, rule=rule):
+                    log = target.dir / "bad.log"
+                    log.unlink(missing_ok=True)
+                    run = target.start(["status"], log, faults=rule)
+                    self.assertEqual(run.wait(), (b"", config_exit))
+                    self.assertIn(refusal.format(rule=rule), log.read_text())
+                    self.assertNotIn("SLEEP", log.read_text())
 
 
 class NvidiaConcurrentRuns(ConcurrentRuns, unittest.TestCase):

@@ -11,7 +11,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
@@ -22,16 +21,12 @@ from nvidia_harness import (  # noqa: E402
 OPENED = ["init", "create", "load s1", "base s1"]
 
 
-class Probe(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        if not PROBE.is_file():
-            raise unittest.SkipTest("no nvapi-sim-probe.exe in %s" % wine.BIN)
-        wine.ensure_prefix()
+class Probe(wine.WineCase):
+    needs = PROBE
+    folder_prefix = "nvapi-sim-"
 
     def setUp(self):
-        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="nvapi-sim-"))
-        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        super().setUp()
         self.state = self.dir / "state.txt"
         self.log = self.dir / "calls.log"
 

@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
@@ -115,3 +116,21 @@ def run(exe, args, env=None, cwd=None, timeout=60, stderr=None, starts=STARTS):
             return result
         time.sleep(attempt + 1)
     return result
+
+
+class WineCase(unittest.TestCase):
+    """A test under Wine in a new folder of its own (`self.dir`, named `folder_prefix`...);
+    the class is skipped when `needs`, a built file, is missing."""
+
+    needs = None
+    folder_prefix = "e2e-"
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.needs is not None and not cls.needs.is_file():
+            raise unittest.SkipTest("no %s in %s" % (cls.needs.name, cls.needs.parent))
+        ensure_prefix()
+
+    def setUp(self):
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix=self.folder_prefix))
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
