@@ -5,7 +5,6 @@ only system DLLs, every variant of the runtime exports exactly its set of entrie
 import re
 import shutil
 import subprocess
-import sys
 import unittest
 
 import amd_harness as amd

@@ -11,7 +11,7 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import wine  # noqa: E402
 from nvidia_harness import (  # noqa: E402
-    ALL_IDS, CLOSE, EXE, GAMER_BACKUP, GAMER_IDS, OPEN, ORIGINAL, PRESET_VALUE,
+    CLOSE, EXE, GAMER_BACKUP, GAMER_IDS, OPEN, ORIGINAL, PRESET_VALUE,
     SIM_CONFIG_EXIT, SIM_FAULT_EXIT, UNSUPPORTED, NvidiaCase, applied_partly, backup_failed,
     restore_incomplete, restored, set_line)
 
