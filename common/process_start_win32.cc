@@ -4,6 +4,7 @@
 // still run there as they did before.
 #include <windows.h>
 
+#include "common/elevation.h"
 #include "common/function_cast.h"
 #include "common/process_start.h"
 
@@ -43,7 +44,9 @@ void hardenProcessStart() {
     if (kernel.setDefaultDllDirectories != nullptr) {
         kernel.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     }
-    if (kernel.setProcessMitigationPolicy != nullptr) {
+    // Junctions a non-administrator made can only be turned against a process with more
+    // rights than theirs; a run that is not elevated would merely refuse its user's own.
+    if (kernel.setProcessMitigationPolicy != nullptr && processIsElevated()) {
         PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
         policy.EnforceRedirectionTrust = 1;
         kernel.setProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
