@@ -83,11 +83,10 @@ class Win32File : public WritableFile {
     UniqueHandle handle_;
 };
 
-/// A folder held for the run, and the place it resolves to, asked of its handle once: what
-/// the names opened inside it are checked against.
-class Win32Folder : public Folder {
+/// An open handle and the place it resolves to, asked of it once.
+class PlacedHandle {
   public:
-    explicit Win32Folder(UniqueHandle handle) : handle(std::move(handle)) {}
+    explicit PlacedHandle(UniqueHandle handle) : handle(std::move(handle)) {}
     const ResolvedName* place() {
         if (!resolved_) {
             resolved_ = resolve(handle.get(), name_);
@@ -101,10 +100,20 @@ class Win32Folder : public Folder {
     ResolvedName name_;
 };
 
-/// Whether `handle`, opened as `name` inside `folder`, is something else than that entry.
-bool pointsElsewhere(HANDLE handle, Win32Folder& folder, const Path& name) {
+/// A folder held for the run; its place is what the names opened inside it are checked
+/// against.
+class Win32Folder : public Folder, public PlacedHandle {
+  public:
+    using PlacedHandle::PlacedHandle;
+};
+
+/// Whether what `self` holds, opened as `name` inside `folder`, is something else than
+/// that entry.
+bool pointsElsewhere(PlacedHandle& self, PlacedHandle& folder, const Path& name) {
     const ResolvedName* place = folder.place();
-    return place == nullptr || pointsElsewhere(handle, folder.handle.get(), *place, name);
+    const ResolvedName* own = self.place();
+    return place == nullptr || own == nullptr ||
+           pointsElsewhere(self.handle.get(), *own, folder.handle.get(), *place, name);
 }
 
 HANDLE handleOf(Folder& folder) {
@@ -173,9 +182,7 @@ class Win32FileSystem : public FileSystem {
             return result;
         }
         auto folder = std::make_unique<Win32Folder>(std::move(opened.handle));
-        if (careful &&
-            (pointsElsewhere(folder->handle.get(), static_cast<Win32Folder&>(parent), name) ||
-             folder->place() == nullptr)) {
+        if (careful && pointsElsewhere(*folder, static_cast<Win32Folder&>(parent), name)) {
             return result;
         }
         result.state = PathState::present;
@@ -336,8 +343,10 @@ class Win32FileSystem : public FileSystem {
         }
         file.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (check) {
-            file.unsafe = (!file.directory && info.nNumberOfLinks > 1) ||
-                          pointsElsewhere(opened.handle.get(), held, name);
+            PlacedHandle self(std::move(opened.handle));
+            file.unsafe =
+                (!file.directory && info.nNumberOfLinks > 1) || pointsElsewhere(self, held, name);
+            opened.handle = std::move(self.handle);
         }
         file.handle = std::move(opened.handle);
         return file;

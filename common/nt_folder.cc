@@ -112,8 +112,8 @@ Listed listedName(HANDLE folder, const Path& name) {
     return listed;
 }
 
-bool pointsElsewhere(HANDLE handle, HANDLE parent, const ResolvedName& parentName,
-                     const Path& name) {
+bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
+                     const ResolvedName& parentName, const Path& name) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
         return true;
@@ -123,8 +123,7 @@ bool pointsElsewhere(HANDLE handle, HANDLE parent, const ResolvedName& parentNam
         (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag))) {
         return true;
     }
-    ResolvedName self;
-    if (!resolve(handle, self) || self.volume != parentName.volume) {
+    if (self.volume != parentName.volume) {
         return true;
     }
     Path expected = parentName.path;

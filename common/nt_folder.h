@@ -47,13 +47,13 @@ struct Listed {
 
 Listed listedName(HANDLE folder, const Path& name);
 
-/// True when the object open at `handle`, opened as `name` inside the folder open at
-/// `parent` whose place is `parentName`, is not that entry itself: a link by its reparse
-/// tag (Windows shows it on a handle opened without following it), or found elsewhere
-/// than in that folder under that name (Wine follows links even then, and shows the real
-/// place only in the handle's resolved name).
-bool pointsElsewhere(HANDLE handle, HANDLE parent, const ResolvedName& parentName,
-                     const Path& name);
+/// True when the object open at `handle`, which resolves to `self`, opened as `name`
+/// inside the folder open at `parent` whose place is `parentName`, is not that entry
+/// itself: a link by its reparse tag (Windows shows it on a handle opened without following
+/// it), or found elsewhere than in that folder under that name (Wine follows links even
+/// then, and shows the real place only in the handle's resolved name).
+bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
+                     const ResolvedName& parentName, const Path& name);
 
 /// The text that names the place of the folder open at `folder`, whatever spelling
 /// reached it: the system's normalized final path (short names, drive letters and
