@@ -1,7 +1,41 @@
 #include "common/backup_file.h"
 
+#include <algorithm>
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kFormatLine = "format=1";
+
+std::string_view withoutByteOrderMark(std::string_view bytes) {
+    if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        bytes.remove_prefix(kByteOrderMark.size());
+    }
+    return bytes;
+}
+
+/// The size of `text` on disk, where each "\n" is written as CR LF.
+size_t sizeOnDisk(std::string_view text) {
+    return text.size() + static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+bool isBackupText(std::string_view bytes) {
+    if (bytes.empty()) {
+        return true;
+    }
+    const std::string_view text = withoutByteOrderMark(bytes);
+    if (text.substr(0, kFormatLine.size()) != kFormatLine) {
+        return false;
+    }
+    const std::string_view rest = text.substr(kFormatLine.size());
+    return rest.empty() || rest[0] == '\n' || rest.substr(0, 2) == "\r\n";
+}
+
 BackupMap parseBackup(std::string_view bytes) {
     BackupMap map;
+    bytes = withoutByteOrderMark(bytes);
     size_t start = 0;
     while (start < bytes.size()) {
         size_t end = bytes.find('\n', start);
@@ -80,6 +114,10 @@ LoadedBackup BackupStore::loadBackup() {
     switch (retryWhileBusy(
         [&] { return files_.readAll(place_.folder(), place_.leaf(), bytes, kLargestBackup); })) {
         case ReadOutcome::ok:
+            if (!isBackupText(bytes)) {
+                result.outcome = LoadOutcome::unreadable;  // somebody else's: left alone
+                break;
+            }
             result.outcome = LoadOutcome::loaded;
             result.map = parseBackup(bytes);
             break;
@@ -101,7 +139,9 @@ bool BackupStore::removeStaleTemporary() {
 }
 
 bool BackupStore::saveBackup(const BackupMap& map) {
-    if (refusing_ || !place_.makeFolders()) {
+    const std::string text = formatBackup(map, vendorWord_);
+    // A file that could not be read back would lose every original in it.
+    if (refusing_ || sizeOnDisk(text) > kLargestBackup || !place_.makeFolders()) {
         return false;
     }
     Folder& folder = place_.folder();
@@ -118,7 +158,7 @@ bool BackupStore::saveBackup(const BackupMap& map) {
     if (!file) {
         return false;
     }
-    bool written = file->write(formatBackup(map, vendorWord_));
+    bool written = file->write(text);
     // The new content must be on disk before it takes the backup's name; otherwise a
     // crash right after the rename could leave an empty file where the backup stood.
     written = written && file->flush();

@@ -21,8 +21,9 @@ constexpr std::string_view kFormat = "format";
 constexpr std::string_view kVendor = "vendor";
 }  // namespace backupkey
 
-/// The largest backup file that is read. Ours hold a line per setting, a few KiB; anything
-/// bigger was not written by us and is refused without being read into memory.
+/// The largest backup file that is read, and so also written: a file saved bigger than
+/// this could never be read again. Ours hold a line per setting, a few KiB; anything bigger
+/// was not written by us and is refused without being read into memory.
 constexpr size_t kLargestBackup = 1024 * 1024;
 
 /// A file operation that finds the file busy (a virus scanner or indexer holding it for a
@@ -40,8 +41,15 @@ struct LoadedBackup {
     BackupMap map;
 };
 
-/// Parses file bytes: empty lines and lines without "=" are skipped, the key runs to the
-/// first "=", a CR before the LF is not part of the line, and the last line of a key wins.
+/// Whether `bytes` are a backup file at all: empty, or with "format=1" as their first line
+/// (ended by CR LF or LF, or by the end), after a UTF-8 byte-order mark, which Notepad puts
+/// there when a person edits the file. Anything else at the backup path is somebody else's
+/// file: it is neither replaced nor deleted, and its content is never taken for originals.
+bool isBackupText(std::string_view bytes);
+
+/// Parses file bytes: a UTF-8 byte-order mark at the start is dropped, empty lines and lines
+/// without "=" are skipped, the key runs to the first "=", a CR before the LF is not part of
+/// the line, and the last line of a key wins.
 BackupMap parseBackup(std::string_view bytes);
 
 /// The file text for `map` ("\n" line breaks): the header with `vendorWord`, then every

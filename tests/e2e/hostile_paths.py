@@ -55,6 +55,10 @@ VICTIM_TEXT = b"not the programs' file: must stay exactly as it is\r\n"
 # can be the reason to refuse it.
 SECRETS = b"secret.password=hunter2\r\nsecret.token=0x5EC2E7\r\n"
 BIG = 2 * 1024 * 1024  # over the 1 MiB a backup may have
+NEAR_LIMIT = 1040000  # under it with LF line ends, over it with CR LF
+# Files that are not backups: a hosts file, and the start of a program image.
+HOSTS = b"# hosts\r\n127.0.0.1 localhost\r\n::1 localhost\r\n"
+BINARY = b"MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff\x00\x00" + bytes(range(256))
 
 # Name pieces: Portuguese accents, CJK, and a character outside the basic plane (two UTF-16
 # units on Windows, four UTF-8 bytes on Linux).
@@ -454,6 +458,26 @@ CASES = [
     Case("backup of 2 MiB", "file states", existing("big", "backup.txt"),
          [("plant", "backup", "file", "big"), ("apply", "gamer", "unreadable"),
           ("restore", "incomplete")], ends_with="file"),
+    # A backup of ours that an apply would grow past the 1 MiB a backup may have: the save
+    # fails before anything is written, and the file stays as it is.
+    Case("backup near 1 MiB with LF line ends, too big once written with CR LF",
+         "file states", existing("near limit", "backup.txt"),
+         [("plant", "backup", "file", "near-limit"), ("apply", "gamer", "unsaved")],
+         ends_with="file"),
+    # Only a backup is ever replaced or deleted: an empty file, or one whose first line is
+    # "format=1". Somebody else's file at the path is left alone, byte for byte.
+    *[Case("not a backup: " + what, "file states", existing("not ours " + victim, "backup.txt"),
+           [("plant", "backup", "file", victim), ("apply", "gamer", "unreadable"),
+            ("restore", "incomplete")], ends_with="file")
+      for what, victim in [("a hosts file", "hosts"), ("a program image", "binary"),
+                           ("key=value lines without the header", "unkeyed")]],
+    Case("an empty file is a backup", "file states", existing("empty", "backup.txt"),
+         [("plant", "backup", "file", "empty"), ("apply", "gamer", "applied"),
+          ("restore", "restored")]),
+    *[Case("a backup of ours " + what, "file states", existing(victim, "backup.txt"),
+           [("plant", "backup", "file", victim), ("restore", "restored")])
+      for what, victim in [("with LF line ends", "lf"),
+                           ("with a UTF-8 byte-order mark before the header", "bom")]],
 
     # What an attacker plants before an elevated run. Every run must refuse the path with
     # the line of an unreadable backup and touch nothing, here or at a link's target.
@@ -579,9 +603,14 @@ def plant(vendor, world, target, where, how, victim, *flags):
     past 2 MiB with entries the programs carry along). `how` is "symlink", "hard link" or
     "file"; `where` is "tmp" (<backup>.tmp), "backup" (the backup path) or "folder" (the
     backup's folder becomes a link to the protected folder)."""
-    content = {"text": lambda: VICTIM_TEXT, "backup": lambda: vendor.backup(["gamer"]),
+    gamer = vendor.backup(["gamer"])
+    content = {"text": lambda: VICTIM_TEXT, "backup": lambda: gamer,
                "secrets": lambda: vendor.header + SECRETS, "absent": lambda: None,
-               "big": lambda: big_backup(vendor)}[victim]()
+               "big": lambda: big_backup(vendor), "hosts": lambda: HOSTS,
+               "binary": lambda: BINARY, "unkeyed": lambda: gamer.split(b"\r\n", 2)[2],
+               "empty": lambda: b"", "lf": lambda: gamer.replace(b"\r\n", b"\n"),
+               "bom": lambda: b"\xef\xbb\xbf" + gamer,
+               "near-limit": lambda: near_limit_backup(vendor)}[victim]()
     if how == "file":
         target.file.write_bytes(content)
         return
@@ -600,6 +629,16 @@ def plant(vendor, world, target, where, how, victim, *flags):
         os.link(victim_file, at)
     else:
         raise ValueError(how)
+
+
+def near_limit_backup(vendor):
+    """A backup of the vendor's with LF line ends, under 1 MiB, padded with entries the
+    programs carry along: written back with CR LF it would be over 1 MiB."""
+    head = vendor.header.replace(b"\r\n", b"\n")
+    line = 64
+    count = (NEAR_LIMIT - len(head)) // line
+    return head + b"".join(b"zz.padding.%07d=%s\n" % (n, b"x" * (line - 20))
+                           for n in range(count))
 
 
 def big_backup(vendor):

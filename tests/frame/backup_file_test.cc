@@ -39,14 +39,41 @@ TEST(ParseBackup, LineForms) {
         {std::string("k=a\0b\n", 6), {{"k", std::string("a\0b", 3)}}},
         {"\xEF\xBB\xBF"
          "format=1\n",
-         {{"\xEF\xBB\xBF"
-           "format",
-           "1"}}},
+         {{"format", "1"}}},
+        {"x\xEF\xBB\xBF=1\n", {{"x\xEF\xBB\xBF", "1"}}},
         {"", {}},
         {"\n\n\n", {}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(parseBackup(c.bytes), c.expected);
+    }
+}
+
+TEST(ParseBackup, OnlyAnEmptyFileOrOneThatStartsWithTheFormatLineIsABackup) {
+    struct Case {
+        std::string bytes;
+        bool backup;
+    } cases[] = {
+        {"", true},
+        {"format=1\r\nvendor=amd\r\n", true},
+        {"format=1\nvendor=amd\n", true},
+        {"format=1", true},
+        {"\xEF\xBB\xBF"
+         "format=1\r\n",
+         true},
+        {"format=1 \r\n", false},
+        {"format=10\n", false},
+        {"format=1\r", false},
+        {"Format=1\n", false},
+        {"\nformat=1\n", false},
+        {"vendor=amd\nformat=1\n", false},
+        {"127.0.0.1 localhost\r\n", false},
+        {"setting.0x1057EB71=value:0x00000001\n", false},
+        {std::string("MZ\x90\0\x03\0", 6), false},
+        {"\xEF\xBB\xBF", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isBackupText(c.bytes), c.backup) << c.bytes;
     }
 }
 
@@ -65,6 +92,10 @@ TEST_F(BackupStoreTest, LoadTellsAbsentFromUnreadable) {
     LoadedBackup loaded = store.loadBackup();
     EXPECT_EQ(loaded.outcome, LoadOutcome::loaded);
     EXPECT_EQ(loaded.map.at("setting.0x1057EB71"), "value:0x00000001");
+    files.files[kPath].bytes = "127.0.0.1 localhost\r\nk=v\r\n";
+    loaded = store.loadBackup();
+    EXPECT_EQ(loaded.outcome, LoadOutcome::unreadable) << "not a backup: never taken for one";
+    EXPECT_TRUE(loaded.map.empty());
     files.unreadablePaths.insert(kPath);
     loaded = store.loadBackup();
     EXPECT_EQ(loaded.outcome, LoadOutcome::unreadable);

@@ -242,10 +242,32 @@ TEST(BackupHostileState, BusyFileIsTriedAgainWithAGrowingWaitThenGivenUp) {
     }
 }
 
+TEST(BackupHostileState, SaveThatWouldNotBeReadableAgainFailsBeforeAnyFile) {
+    // Each entry line below is 64 bytes on disk with its CR LF; the header 25.
+    const std::string value(64 - 2 - 8, 'v');  // after a seven-digit key and "="
+    for (const size_t lines : {(kLargestBackup - 25) / 64, (kLargestBackup - 25) / 64 + 1}) {
+        BackupMap map;
+        for (size_t i = 0; i < lines; ++i) {
+            std::string key = std::to_string(1000000 + i);  // seven digits each
+            map.emplace(key, value);
+        }
+        FakeFileSystem files;
+        files.crlf = true;
+        files.files[kPath].bytes = kOld;
+        BackupStore store(files, "nvidia");
+        ASSERT_TRUE(store.bind(kPath));
+        const bool fits = 25 + lines * 64 <= kLargestBackup;
+        EXPECT_EQ(store.saveBackup(map), fits) << lines;
+        EXPECT_EQ(files.files.at(kPath).bytes.size(), fits ? 25 + lines * 64 : sizeof kOld - 1);
+        EXPECT_EQ(files.files.count(kTemp), 0u) << lines;
+        EXPECT_EQ(logHas(files, "open C:\\saves\\backup.txt.tmp"), fits) << lines;
+    }
+}
+
 TEST(BackupHostileState, BackupOverOneMebibyteIsUnreadableAndKept) {
     for (size_t size : {kLargestBackup, kLargestBackup + 1}) {
         FakeFileSystem files;
-        files.files[kPath].bytes = std::string(size, 'a');
+        files.files[kPath].bytes = "format=1\n" + std::string(size - 9, 'a');
         BackupStore store(files, "nvidia");
         ASSERT_TRUE(store.bind(kPath));
         EXPECT_EQ(store.loadBackup().outcome,
