@@ -178,7 +178,8 @@ namespace GpuPresets
             }
             var line = new ResultLine { Kind = values[0], Vendor = values[1],
                                         Message = text.Substring(mark + ";message=".Length) };
-            if (!ParseCount(values[2], out line.Supported) || !ParseCount(values[3], out line.Changed))
+            if (!ParseCount(values[2], out line.Supported) ||
+                !ParseCount(values[3], out line.Changed))
             {
                 return null;
             }
