@@ -10,9 +10,11 @@
 //       hex>" of the file prints the same five words and the parsed fields, tab-separated.
 //   preset-client-check --version <program.exe>
 //       prints the program's version.
-//   preset-client-check --quote [arguments...]
-//       prints the command line of the arguments as hex UTF-16 code units, once they came
-//       back unchanged through the C runtime's parser (itself started with them).
+//   preset-client-check --quote <file>
+//       for every line of the file, arguments as hex UTF-16 code units separated by blanks
+//       ("-" for an empty one), prints their command line in the same form once they came
+//       back unchanged through the C runtime's parser (itself started with them), or
+//       "arguments-changed".
 //   preset-client-check --echo [arguments...]
 //       prints every argument as hex UTF-16 code units, one per line.
 #include <cstdio>
@@ -36,6 +38,14 @@ std::string HexOf(std::wstring_view text) {
         hex += unit;
     }
     return hex;
+}
+
+std::wstring WideOfHex(const std::string& hex) {
+    std::wstring text;
+    for (std::size_t i = 0; i + 3 < hex.size(); i += 4) {
+        text.push_back(static_cast<wchar_t>(std::strtoul(hex.substr(i, 4).c_str(), nullptr, 16)));
+    }
+    return text;
 }
 
 std::string BytesOfHex(const std::string& hex) {
@@ -136,6 +146,24 @@ int ClassifyFile(const wchar_t* path) {
     return file.eof() ? 0 : 1;
 }
 
+int QuoteFile(const wchar_t* path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text;
+    while (std::getline(file, text)) {
+        std::istringstream fields(text);
+        std::vector<std::wstring> args;
+        for (std::string hex; fields >> hex;) {
+            args.push_back(hex == "-" ? std::wstring() : WideOfHex(hex));
+        }
+        std::wstring line;
+        for (const std::wstring& arg : args) {
+            pc::AppendQuoted(&line, arg);
+        }
+        std::printf("%s\n", ArgumentsComeBack(args) ? HexOf(line).c_str() : "arguments-changed");
+    }
+    return file.eof() ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -151,14 +179,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring_view(argv[1]) == L"--classify") {
         return ClassifyFile(argv[2]);
     }
-    if (argc >= 2 && std::wstring_view(argv[1]) == L"--quote") {
-        const std::vector<std::wstring> args(argv + 2, argv + argc);
-        std::wstring line;
-        for (const std::wstring& arg : args) {
-            pc::AppendQuoted(&line, arg);
-        }
-        std::printf("%s\n", ArgumentsComeBack(args) ? HexOf(line).c_str() : "arguments-changed");
-        return 0;
+    if (argc == 3 && std::wstring_view(argv[1]) == L"--quote") {
+        return QuoteFile(argv[2]);
     }
     if (argc == 3 && std::wstring_view(argv[1]) == L"--version") {
         const std::optional<std::string> version = pc::ProgramVersion(argv[2]);

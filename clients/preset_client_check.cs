@@ -1,18 +1,18 @@
 // The end-to-end tests' driver of the C# client (tests/e2e/test_clients.py and
 // test_integration_guide.py run it with mono), the counterpart of preset_client_check.cc:
 //
-//   preset-client-check-cs [--launcher <wine>] [--echo <echo.exe>] <timeout-ms>
-//                          <preset-nvidia|preset-amd> <program.exe> [arguments...]
-//       with --echo, first runs "<echo.exe> --echo <arguments>" through the client and fails
-//       unless every argument comes back unchanged; then runs the program through the client
-//       and prints "<outcome> <action> <keep|forget> <how the run ended> <exit code|->".
+//   preset-client-check-cs [--launcher <wine>] <timeout-ms> <preset-nvidia|preset-amd>
+//                          <program.exe> [arguments...]
+//       runs the program through the client and prints
+//       "<outcome> <action> <keep|forget> <how the run ended> <exit code|->".
 //   preset-client-check-cs --classify <file>
 //       for every line "<program> <command|-> <exit code|not-started|timed-out> <output as
 //       hex>" of the file prints the same five words and the parsed fields, tab-separated.
 //   preset-client-check-cs --version <program.exe>
 //       prints the program's version.
-//   preset-client-check-cs --quote [arguments...]
-//       prints the Windows command line of the arguments as hex UTF-16 code units.
+//   preset-client-check-cs --quote <file>
+//       for every line of the file, arguments as hex UTF-16 code units separated by blanks
+//       ("-" for an empty one), prints their Windows command line in the same form.
 using System;
 using System.Collections.Generic;
 using System.IO;
@@ -25,6 +25,16 @@ static class PresetClientCheck
     static string HexOf(string text)
     {
         return string.Concat(text.Select(c => ((int)c).ToString("x4")));
+    }
+
+    static string WideOfHex(string hex)
+    {
+        var text = new StringBuilder();
+        for (int i = 0; i + 3 < hex.Length; i += 4)
+        {
+            text.Append((char)Convert.ToUInt16(hex.Substring(i, 4), 16));
+        }
+        return text.ToString();
     }
 
     static byte[] BytesOfHex(string hex)
@@ -52,17 +62,10 @@ static class PresetClientCheck
 
     static int RunCase(List<string> argv)
     {
-        string launcher = null, echo = null;
-        while (argv.Count > 1 && (argv[0] == "--launcher" || argv[0] == "--echo"))
+        string launcher = null;
+        if (argv.Count > 1 && argv[0] == "--launcher")
         {
-            if (argv[0] == "--launcher")
-            {
-                launcher = argv[1];
-            }
-            else
-            {
-                echo = argv[1];
-            }
+            launcher = argv[1];
             argv.RemoveRange(0, 2);
         }
         PresetProgram program;
@@ -73,18 +76,6 @@ static class PresetClientCheck
         }
         int timeout = int.Parse(argv[0]);
         var args = argv.GetRange(3, argv.Count - 3);
-        if (echo != null)
-        {
-            var echoed = PresetClient.RunPreset(echo, new[] { "--echo" }.Concat(args).ToList(),
-                                                PresetClient.DefaultTimeoutMs, launcher);
-            string expected = string.Concat(args.Select(a => HexOf(a) + "\n"));
-            if (echoed.How != PresetRun.Status.Exited || echoed.ExitCode != 0 ||
-                Encoding.ASCII.GetString(echoed.Output) != expected)
-            {
-                Console.WriteLine("arguments-changed");
-                return 1;
-            }
-        }
         Console.WriteLine(Words(PresetClient.RunAndClassify(program, argv[2], args, timeout,
                                                             launcher)));
         return 0;
@@ -134,9 +125,14 @@ static class PresetClientCheck
             Console.WriteLine(version ?? "none");
             return version == null ? 1 : 0;
         }
-        if (argv.Length >= 1 && argv[0] == "--quote")
+        if (argv.Length == 2 && argv[0] == "--quote")
         {
-            Console.WriteLine(HexOf(PresetClient.WindowsCommandLine(argv.Skip(1))));
+            foreach (string row in File.ReadAllLines(argv[1]))
+            {
+                var args = row.Split(new[] { ' ' }, StringSplitOptions.RemoveEmptyEntries)
+                    .Select(hex => hex == "-" ? "" : WideOfHex(hex));
+                Console.Write(HexOf(PresetClient.WindowsCommandLine(args)) + "\n");
+            }
             return 0;
         }
         return RunCase(argv.ToList());
