@@ -2,8 +2,13 @@
 // program with CreateProcessW (no console window, arguments quoted for the program's own
 // command-line parser, standard output read from a pipe, a time limit), reads its one
 // result line and exit code, and turns them into an outcome and the action the
-// integration guide prescribes for it. Win32 and the C++17 standard library only; no
-// exceptions: failures come back as values.
+// integration guide prescribes for it; reads a program's version from its version
+// resource. Win32 and the C++17 standard library only; no exceptions: failures come back
+// as values. It builds with windows.h's min and max macros defined (Visual C++ defines
+// them unless NOMINMAX is set).
+//
+//     Visual C++:  cl /std:c++17 /EHsc /W4 front_end.cpp         (links version.lib itself)
+//     MinGW-w64:   x86_64-w64-mingw32-g++ -std=c++17 -static front_end.cpp -lversion
 //
 //     preset_client::Result r = preset_client::RunAndClassify(
 //         preset_client::Program::kNvidia, L"C:\\Program Files\\App\\preset-nvidia.exe",
@@ -12,6 +17,11 @@
 #pragma once
 
 #include <windows.h>
+#include <winver.h>
+
+#ifdef _MSC_VER
+#pragma comment(lib, "version.lib")
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -39,9 +49,16 @@ enum class Outcome {
     kUnsupported,            // exit 10 of status or apply: nothing changed
     kUnsupportedBackupKept,  // exit 10 of restore: restore again once the driver is back
     kCallerBug,              // exit 2 or 3: the front-end passed a wrong command line
+    kNotStarted,             // the program could not be started (wrong path, missing file)
+    kTimedOut,               // ended by the client past its time limit
+    kRestoreTimedOut,        // the same during a restore
     kFailed,                 // crashed, killed, or an answer the programs never give
     kRestoreFailed,          // the same during a restore
 };
+
+/// How a run ended: with one result line (whatever it says), not at all, ended by the
+/// client past its time limit, or by itself without a line (a crash, a kill).
+enum class Ended { kAnswered, kNotStarted, kTimedOut, kNoLine };
 
 enum class Action {
     kDone,
@@ -64,6 +81,9 @@ struct Result {
     Action action = Action::kTellUser;
     /// False only when nothing is left to undo: forget the backup path.
     bool keep_backup_path = true;
+    Ended ended = Ended::kNoLine;
+    /// The program's exit code; nullopt when it did not end by itself.
+    std::optional<DWORD> exit_code;
     std::optional<ResultLine> line;
 };
 
@@ -97,12 +117,32 @@ inline const char* OutcomeName(Outcome outcome) {
             return "unsupported-backup-kept";
         case Outcome::kCallerBug:
             return "caller-bug";
+        case Outcome::kNotStarted:
+            return "not-started";
+        case Outcome::kTimedOut:
+            return "timed-out";
+        case Outcome::kRestoreTimedOut:
+            return "restore-timed-out";
         case Outcome::kFailed:
             return "failed";
         case Outcome::kRestoreFailed:
             return "restore-failed";
     }
     return "failed";
+}
+
+inline const char* EndedName(Ended ended) {
+    switch (ended) {
+        case Ended::kAnswered:
+            return "answered";
+        case Ended::kNotStarted:
+            return "not-started";
+        case Ended::kTimedOut:
+            return "timed-out";
+        case Ended::kNoLine:
+            return "no-line";
+    }
+    return "no-line";
 }
 
 inline const char* ActionName(Action action) {
@@ -163,7 +203,7 @@ inline bool TakeField(std::string_view* rest, std::string_view name, std::string
         return false;
     }
     *value = field.substr(name.size() + 1);
-    rest->remove_prefix(std::min(rest->size(), field.size() + 1));
+    rest->remove_prefix((std::min)(rest->size(), field.size() + 1));
     return true;
 }
 
@@ -266,10 +306,12 @@ inline Result Prescribe(Outcome outcome) {
             break;
         case Outcome::kApplyPartial:
         case Outcome::kApplyNotSaved:
+        case Outcome::kTimedOut:
         case Outcome::kFailed:
             result.action = Action::kTellUser;
             break;
         case Outcome::kRestoreIncomplete:
+        case Outcome::kRestoreTimedOut:
         case Outcome::kRestoreFailed:
             result.action = Action::kRetryRestoreLater;
             break;
@@ -278,30 +320,10 @@ inline Result Prescribe(Outcome outcome) {
             result.action = Action::kTellUnsupported;
             break;
         case Outcome::kCallerBug:
+        case Outcome::kNotStarted:  // the front-end's path or installation is wrong
             result.action = Action::kReportBug;
             break;
     }
-    return result;
-}
-
-/// The outcome of one run and what to do about it. `exit_code` nullopt: the run was killed
-/// or never started. No line, or one the programs never print, is a crash: the backup on
-/// disk is always complete, so keeping its path and restoring later is safe.
-inline Result Classify(Program program, Command command, std::optional<DWORD> exit_code,
-                       std::string_view output) {
-    std::optional<ResultLine> line;
-    std::optional<Outcome> outcome;
-    if (exit_code) {
-        line = ParseResultLine(output);
-    }
-    if (line && line->vendor == VendorWord(program)) {
-        outcome = detail::OutcomeOf(program, command, *exit_code, line->kind);
-    }
-    if (!outcome) {
-        outcome = command == Command::kRestore ? Outcome::kRestoreFailed : Outcome::kFailed;
-    }
-    Result result = Prescribe(*outcome);
-    result.line = std::move(line);
     return result;
 }
 
@@ -376,6 +398,7 @@ class UniqueHandle {
     HANDLE h_ = nullptr;
 };
 
+/// kFailed: the run started, but reading its output or waiting for it failed; it was ended.
 enum class RunStatus { kExited, kNotStarted, kTimedOut, kFailed };
 
 struct Run {
@@ -403,12 +426,12 @@ inline bool Drain(HANDLE pipe, std::string* out) {
             return true;
         }
         DWORD got = 0;
-        const DWORD want = std::min<DWORD>(available, sizeof buffer);
+        const DWORD want = (std::min)(available, static_cast<DWORD>(sizeof buffer));
         if (!ReadFile(pipe, buffer, want, &got, nullptr)) {
             return GetLastError() == ERROR_BROKEN_PIPE;
         }
-        const std::size_t room = kMaxOutput - std::min(kMaxOutput, out->size());
-        out->append(buffer, std::min<std::size_t>(got, room));
+        const std::size_t room = kMaxOutput - (std::min)(kMaxOutput, out->size());
+        out->append(buffer, (std::min)(static_cast<std::size_t>(got), room));
     }
 }
 
@@ -481,17 +504,69 @@ inline Run RunPreset(const std::wstring& exe, const std::vector<std::wstring>& a
     return run;
 }
 
+/// The outcome of one run and what to do about it. A run that ended by itself without a
+/// line, or with one the programs never print, crashed: the backup on disk is always
+/// complete, so keeping its path and restoring later is safe.
+inline Result Classify(Program program, Command command, const Run& run) {
+    const bool restore = command == Command::kRestore;
+    std::optional<ResultLine> line;
+    std::optional<Outcome> outcome;
+    Ended ended = Ended::kNoLine;
+    if (run.status == RunStatus::kNotStarted) {
+        ended = Ended::kNotStarted;
+        outcome = Outcome::kNotStarted;
+    } else if (run.status == RunStatus::kTimedOut) {
+        ended = Ended::kTimedOut;
+        outcome = restore ? Outcome::kRestoreTimedOut : Outcome::kTimedOut;
+    } else if (run.status == RunStatus::kExited) {
+        line = ParseResultLine(run.output);
+        if (line) {
+            ended = Ended::kAnswered;
+        }
+        if (line && line->vendor == VendorWord(program)) {
+            outcome = detail::OutcomeOf(program, command, run.exit_code, line->kind);
+        }
+    }
+    if (!outcome) {
+        outcome = restore ? Outcome::kRestoreFailed : Outcome::kFailed;
+    }
+    Result result = Prescribe(*outcome);
+    result.ended = ended;
+    if (run.status == RunStatus::kExited) {
+        result.exit_code = run.exit_code;
+    }
+    result.line = std::move(line);
+    return result;
+}
+
 /// RunPreset, then Classify; the command is the first argument.
 inline Result RunAndClassify(Program program, const std::wstring& exe,
                              const std::vector<std::wstring>& args,
                              DWORD timeout_ms = kDefaultTimeoutMs) {
-    const Run run = RunPreset(exe, args, timeout_ms);
     const Command command = args.empty() ? Command::kOther : CommandOf(args.front());
-    std::optional<DWORD> code;
-    if (run.status == RunStatus::kExited) {
-        code = run.exit_code;
+    return Classify(program, command, RunPreset(exe, args, timeout_ms));
+}
+
+/// The program's version, "major.minor.patch" from the numbers of its version resource
+/// (what Explorer shows under Details); nullopt when the file has none or cannot be read.
+inline std::optional<std::string> ProgramVersion(const std::wstring& exe) {
+    DWORD unused = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &unused);
+    if (size == 0) {
+        return std::nullopt;
     }
-    return Classify(program, command, code, run.output);
+    std::vector<unsigned char> data(size);
+    void* value = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(exe.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", &value, &length) || value == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+        return std::nullopt;
+    }
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS));
 }
 
 }  // namespace preset_client

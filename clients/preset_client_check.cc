@@ -4,10 +4,17 @@
 //   preset-client-check <timeout-ms> <preset-nvidia|preset-amd> <program.exe> [arguments...]
 //       starts itself with the arguments first and fails unless they come back unchanged
 //       (the client's quoting), then runs the program through the client and prints
-//       "<outcome> <action> <keep|forget>".
+//       "<outcome> <action> <keep|forget> <how the run ended> <exit code|->".
 //   preset-client-check --classify <file>
-//       for every line "<program> <command|-> <exit|-> <output as hex>" of the file prints
-//       outcome, action, backup path and the parsed fields, tab-separated.
+//       for every line "<program> <command|-> <exit code|not-started|timed-out> <output as
+//       hex>" of the file prints the same five words and the parsed fields, tab-separated.
+//   preset-client-check --version <program.exe>
+//       prints the program's version.
+//   preset-client-check --quote <file>
+//       for every line of the file, arguments as hex UTF-16 code units separated by blanks
+//       ("-" for an empty one), prints their command line in the same form once they came
+//       back unchanged through the C runtime's parser (itself started with them), or
+//       "arguments-changed".
 //   preset-client-check --echo [arguments...]
 //       prints every argument as hex UTF-16 code units, one per line.
 #include <cstdio>
@@ -31,6 +38,14 @@ std::string HexOf(std::wstring_view text) {
         hex += unit;
     }
     return hex;
+}
+
+std::wstring WideOfHex(const std::string& hex) {
+    std::wstring text;
+    for (std::size_t i = 0; i + 3 < hex.size(); i += 4) {
+        text.push_back(static_cast<wchar_t>(std::strtoul(hex.substr(i, 4).c_str(), nullptr, 16)));
+    }
+    return text;
 }
 
 std::string BytesOfHex(const std::string& hex) {
@@ -58,8 +73,13 @@ bool ProgramOf(std::string_view word, pc::Program* out) {
 }
 
 void PrintResult(const pc::Result& result) {
-    std::printf("%s %s %s", pc::OutcomeName(result.outcome), pc::ActionName(result.action),
-                result.keep_backup_path ? "keep" : "forget");
+    std::printf("%s %s %s %s ", pc::OutcomeName(result.outcome), pc::ActionName(result.action),
+                result.keep_backup_path ? "keep" : "forget", pc::EndedName(result.ended));
+    if (result.exit_code) {
+        std::printf("%lu", static_cast<unsigned long>(*result.exit_code));
+    } else {
+        std::printf("-");
+    }
 }
 
 bool ArgumentsComeBack(const std::vector<std::wstring>& args) {
@@ -103,14 +123,16 @@ int ClassifyFile(const wchar_t* path) {
             return 2;
         }
         fields >> hex;
-        std::optional<DWORD> exit_code;
-        if (code != "-") {
-            exit_code = static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 10));
-        }
+        pc::Run run;
+        run.status = code == "not-started" ? pc::RunStatus::kNotStarted
+                     : code == "timed-out" ? pc::RunStatus::kTimedOut
+                                           : pc::RunStatus::kExited;
+        run.exit_code = static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 10));
+        run.output = BytesOfHex(hex);
         const std::wstring wide_command(command.begin(), command.end());
         const pc::Command parsed =
             command == "-" ? pc::Command::kOther : pc::CommandOf(wide_command);
-        const pc::Result result = pc::Classify(program, parsed, exit_code, BytesOfHex(hex));
+        const pc::Result result = pc::Classify(program, parsed, run);
         PrintResult(result);
         if (result.line) {
             std::printf("\t%s\t%s\t%llu\t%llu\t%s", result.line->kind.c_str(),
@@ -120,6 +142,24 @@ int ClassifyFile(const wchar_t* path) {
                         result.line->message.c_str());
         }
         std::printf("\n");
+    }
+    return file.eof() ? 0 : 1;
+}
+
+int QuoteFile(const wchar_t* path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text;
+    while (std::getline(file, text)) {
+        std::istringstream fields(text);
+        std::vector<std::wstring> args;
+        for (std::string hex; fields >> hex;) {
+            args.push_back(hex == "-" ? std::wstring() : WideOfHex(hex));
+        }
+        std::wstring line;
+        for (const std::wstring& arg : args) {
+            pc::AppendQuoted(&line, arg);
+        }
+        std::printf("%s\n", ArgumentsComeBack(args) ? HexOf(line).c_str() : "arguments-changed");
     }
     return file.eof() ? 0 : 1;
 }
@@ -138,6 +178,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc == 3 && std::wstring_view(argv[1]) == L"--classify") {
         return ClassifyFile(argv[2]);
+    }
+    if (argc == 3 && std::wstring_view(argv[1]) == L"--quote") {
+        return QuoteFile(argv[2]);
+    }
+    if (argc == 3 && std::wstring_view(argv[1]) == L"--version") {
+        const std::optional<std::string> version = pc::ProgramVersion(argv[2]);
+        std::printf("%s\n", version ? version->c_str() : "none");
+        return version ? 0 : 1;
     }
     if (argc < 4) {
         std::fprintf(stderr, "usage: preset-client-check <timeout-ms> <program> <exe> [args]\n");

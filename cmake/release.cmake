@@ -4,15 +4,18 @@
 # scripts/release_zip.py.
 #
 #   win64   for end users and installers: the two programs (their install rules come from
-#           presets_windows_program), the end users' README, LICENSE, SHA256SUMS.
+#           presets_windows_program), the end users' README, CHANGELOG.md, LICENSE,
+#           SHA256SUMS.
 #   devkit  for front-end authors: the integration guide and the simulated drivers' docs,
 #           the simulated libraries with every variant, the client code, a README of its
-#           own, LICENSE, SHA256SUMS. Never the programs: those come from the win64 package.
+#           own, CHANGELOG.md, LICENSE, SHA256SUMS. Never the programs: those come from the
+#           win64 package.
 
 set(PRESETS_DEVKIT_DOCS
   docs/integration.md docs/hostile-paths.md
   docs/simulated-nvapi.md docs/simulated-adlx.md docs/simulated-faults.md)
-set(PRESETS_DEVKIT_CLIENTS clients/preset_client.py clients/preset_client.hpp)
+set(PRESETS_DEVKIT_CLIENTS
+  clients/preset_client.py clients/preset_client.hpp clients/PresetClient.cs)
 set(PRESETS_DEVKIT_NVAPI
   nvapi64 nvapi64-nohooks nvapi64-onehook nvapi64-nounloadarg nvapi64-initfail nvapi-sim-probe)
 set(PRESETS_DEVKIT_ADLX
@@ -24,14 +27,15 @@ set(PRESETS_DEVKIT_ADLX
 add_custom_target(presets_devkit DEPENDS ${PRESETS_DEVKIT_NVAPI} ${PRESETS_DEVKIT_ADLX})
 
 install(FILES ${CMAKE_SOURCE_DIR}/package/win64/README.md ${CMAKE_SOURCE_DIR}/LICENSE
-  DESTINATION . COMPONENT win64)
-install(CODE "set(PRESETS_SUMS_NAMES preset-amd.exe preset-nvidia.exe LICENSE README.md)"
+  ${CMAKE_SOURCE_DIR}/CHANGELOG.md DESTINATION . COMPONENT win64)
+install(CODE
+  "set(PRESETS_SUMS_NAMES preset-amd.exe preset-nvidia.exe CHANGELOG.md LICENSE README.md)"
   COMPONENT win64)
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake COMPONENT win64)
 
-set(devkit_names README.md LICENSE)
+set(devkit_names README.md LICENSE CHANGELOG.md)
 install(FILES ${CMAKE_SOURCE_DIR}/package/devkit/README.md ${CMAKE_SOURCE_DIR}/LICENSE
-  DESTINATION . COMPONENT devkit)
+  ${CMAKE_SOURCE_DIR}/CHANGELOG.md DESTINATION . COMPONENT devkit)
 foreach(file ${PRESETS_DEVKIT_DOCS} ${PRESETS_DEVKIT_CLIENTS})
   get_filename_component(folder ${file} DIRECTORY)
   install(FILES ${CMAKE_SOURCE_DIR}/${file} DESTINATION ${folder} COMPONENT devkit)

@@ -7,9 +7,56 @@
 # try), builds in a tree of its own (RELEASE_BUILD_DIR, default build/release), installs
 # each package with CMake and packs the installed files. The same commit gives the same
 # bytes in any directory, at any time.
+#
+# Signing: with RELEASE_SIGN_PFX (a PKCS#12 file), RELEASE_SIGN_PASS (its password, may be
+# empty) and optionally RELEASE_SIGN_TIMESTAMP (an RFC 3161 time-stamp URL), both programs
+# get an Authenticode signature (SHA-256, with osslsigncode) before the ZIPs and sums are
+# made, and each signature is verified against the certificates in the file and the
+# system's. A signature holds its time, so a signed release is not reproducible; without
+# RELEASE_SIGN_PFX nothing is signed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+
+# The password goes to the tools in a file of our own, never on a command line that any
+# process could read.
+passin=(-passin pass:)
+readpass=(-pass "")
+if [ -n "${RELEASE_SIGN_PFX:-}" ]; then
+  signing="$(mktemp -d)"
+  trap 'rm -rf "$signing"' EXIT
+  if [ -n "${RELEASE_SIGN_PASS:-}" ]; then
+    printf '%s' "$RELEASE_SIGN_PASS" >"$signing/pass"
+    passin=(-passin "file:$signing/pass")
+    readpass=(-readpass "$signing/pass")
+  fi
+  # Checked before the long build: a wrong file or password ends the release here.
+  openssl pkcs12 -in "$RELEASE_SIGN_PFX" "${passin[@]}" -nokeys -out "$signing/trusted.pem"
+  if [ -f /etc/ssl/certs/ca-certificates.crt ]; then
+    cat /etc/ssl/certs/ca-certificates.crt >>"$signing/trusted.pem"
+  fi
+fi
+
+# sign_programs <installed win64 folder>: signs and verifies each program there, then
+# writes the folder's SHA256SUMS again, over the signed files. The build tree keeps the
+# unsigned programs, which are the ones the tests ran.
+sign_programs() {
+  local folder="$1" exe timestamp=()
+  if [ -n "${RELEASE_SIGN_TIMESTAMP:-}" ]; then
+    timestamp=(-ts "$RELEASE_SIGN_TIMESTAMP")
+  fi
+  for exe in "$folder"/*.exe; do
+    osslsigncode sign -pkcs12 "$RELEASE_SIGN_PFX" "${readpass[@]}" -h sha256 \
+      -n "$(basename "$exe" .exe)" "${timestamp[@]}" -in "$exe" -out "$exe.signed" >/dev/null
+    mv "$exe.signed" "$exe"
+    osslsigncode verify -in "$exe" -CAfile "$signing/trusted.pem" \
+      -TSA-CAfile "$signing/trusted.pem" -ignore-cdp >/dev/null
+    echo "release: signed $exe"
+  done
+  cmake -DCMAKE_INSTALL_PREFIX="$folder" \
+    -DPRESETS_SUMS_NAMES="$(cut -c67- "$folder/SHA256SUMS" | paste -sd ';')" \
+    -P cmake/write_sha256sums.cmake >/dev/null
+}
 
 tested=""
 if [ "${RELEASE_SKIP_TESTS:-0}" != 1 ]; then
@@ -37,6 +84,9 @@ zips=()
 for package in win64 devkit; do
   stage="$build/stage/$base-$package"
   cmake --install "$build" --component "$package" --prefix "$stage" >/dev/null
+  if [ -n "${RELEASE_SIGN_PFX:-}" ] && [ "$package" = win64 ]; then
+    sign_programs "$stage"
+  fi
   python3 scripts/release_zip.py "$stage" "$build/$base-$package.zip"
   zips+=("$base-$package.zip")
 done

@@ -5,7 +5,7 @@
 #include "sim/common/fault_rules.h"
 #include "sim/common/sim_text.h"
 
-const char* const kSimVariables[] = {
+const std::vector<std::string_view> kSimVariables = {
     "SIM_ADLX_GPUS",
     "SIM_ADLX_IDS",
     "SIM_ADLX_ABSENT",
@@ -19,7 +19,6 @@ const char* const kSimVariables[] = {
     "SIM_ADLX_MARK_STDOUT",
     "SIM_ADLX_LOAD_BY_NAME",
 };
-const size_t kSimVariableCount = sizeof(kSimVariables) / sizeof(kSimVariables[0]);
 
 const char* const kGlobalNames[2] = {"rsr", "afmf"};
 const char* const kGpuNames[12] = {
@@ -206,10 +205,11 @@ SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables) {
     SimConfig config;
     // Only the first problem is kept: it is the one the process ends with.
     auto refuse = [&config](const std::string& why) {
-        if (config.problem.empty()) {
+        if (config.problem.empty() && !why.empty()) {
             config.problem = why;
         }
     };
+    refuse(unknownVariableProblem(variables, kSimVariables));
     const std::string gpus(trimBlanks(text("SIM_ADLX_GPUS")));
     if (!gpus.empty()) {
         uint32_t n = 0;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 /// What a fault does to the call it hits.
@@ -54,7 +55,8 @@ struct SimConfig {
     std::string problem;
 };
 
-/// Builds the configuration from the variables' texts; a missing variable is "".
+/// Builds the configuration from every SIM_ADLX_ variable that is set, by its name in upper
+/// case; a missing variable is "", and a name this runtime does not read is refused.
 SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables);
 
 /// The setting names: the global ones, and the ones every GPU has.
@@ -62,8 +64,7 @@ extern const char* const kGlobalNames[2];
 extern const char* const kGpuNames[12];
 
 /// The variable names parseSimConfig reads.
-extern const char* const kSimVariables[];
-extern const size_t kSimVariableCount;
+extern const std::vector<std::string_view> kSimVariables;
 
 /// True when `ref` (for example "chill" or "gpu1.chill") covers the setting `subject`
 /// ("gpu1.chill", "rsr"): equal, or `subject` ends with "." + `ref`.

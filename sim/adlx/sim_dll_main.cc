@@ -10,6 +10,7 @@
 #include "sim/adlx/sim_config.h"
 #include "sim/adlx/sim_platform.h"
 #include "sim/adlx/sim_runtime.h"
+#include "sim/environment.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ void logAttachment(const char* what) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         logAttachment("DLL attached");
-        refuseBadConfiguration(parseSimConfig(readSimEnvironment()));
+        refuseBadConfiguration(parseSimConfig(variablesStartingWith("SIM_ADLX_")));
     } else if (reason == DLL_PROCESS_DETACH) {
         logAttachment("DLL detached");
     }

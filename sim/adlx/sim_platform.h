@@ -6,9 +6,6 @@
 #include <optional>
 #include <string>
 
-/// Every SIM_ADLX_* variable that is set, by name.
-std::map<std::string, std::wstring> readSimEnvironment();
-
 /// The whole file, or nothing when it cannot be read.
 std::optional<std::string> readWholeFile(const std::wstring& path);
 

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include "sim/adlx/sim_config.h"
 #include "sim/adlx/sim_platform.h"
 
 namespace {
@@ -37,23 +36,6 @@ bool writeAll(HANDLE h, const std::string& bytes) {
 }
 
 }  // namespace
-
-std::map<std::string, std::wstring> readSimEnvironment() {
-    std::map<std::string, std::wstring> variables;
-    for (size_t i = 0; i < kSimVariableCount; ++i) {
-        const std::string name = kSimVariables[i];
-        const std::wstring wideName(name.begin(), name.end());
-        const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
-        if (size == 0) {
-            continue;
-        }
-        std::wstring value(size, L'\0');
-        const DWORD got = GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
-        value.resize(got);
-        variables[name] = value;
-    }
-    return variables;
-}
 
 std::optional<std::string> readWholeFile(const std::wstring& path) {
     Handle file(CreateFileW(path.c_str(), GENERIC_READ,

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "sim/adlx/sim_platform.h"
+#include "sim/environment.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void refuseBadConfiguration(const SimConfig& config) {
     refuseConfiguration("simulated amdadlx64.dll: " + config.problem);
 }
 
-SimRuntime::SimRuntime() : config_(parseSimConfig(readSimEnvironment())) {
+SimRuntime::SimRuntime() : config_(parseSimConfig(variablesStartingWith("SIM_ADLX_"))) {
     refuseBadConfiguration(config_);
     loadState();
 }

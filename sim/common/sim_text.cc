@@ -1,5 +1,7 @@
 #include "sim/common/sim_text.h"
 
+#include <algorithm>
+
 std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
         text.remove_prefix(1);
@@ -72,4 +74,19 @@ bool parseStatus(std::string_view text, int32_t& out) {
         out = static_cast<int32_t>(magnitude);  // a hexadecimal pattern keeps its bits
     }
     return true;
+}
+
+std::string unknownVariableProblem(const std::map<std::string, std::wstring>& variables,
+                                   const std::vector<std::string_view>& known) {
+    for (const auto& variable : variables) {
+        if (std::find(known.begin(), known.end(), variable.first) != known.end()) {
+            continue;
+        }
+        std::string problem = variable.first + ": not a variable of this library, which reads ";
+        for (size_t i = 0; i < known.size(); ++i) {
+            problem += (i == 0 ? "" : ", ") + std::string(known[i]);
+        }
+        return problem;
+    }
+    return {};
 }

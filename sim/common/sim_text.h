@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,3 +21,9 @@ bool parseU32(std::string_view text, uint32_t& out);
 /// Reads a signed status: an optional "-" or "+" and a decimal number, or a hexadecimal
 /// 32-bit pattern ("0xFFFFFF60" is -160).
 bool parseStatus(std::string_view text, int32_t& out);
+
+/// Why the configuration is refused when `variables` (names in upper case, as
+/// variablesStartingWith gives them) holds a name that is none of `known`: a misspelt
+/// variable would otherwise configure nothing, silently. Empty when every name is known.
+std::string unknownVariableProblem(const std::map<std::string, std::wstring>& variables,
+                                   const std::vector<std::string_view>& known);

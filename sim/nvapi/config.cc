@@ -1,32 +1,26 @@
 #include "sim/nvapi/config.h"
 
-#include <windows.h>
-
+#include "sim/common/sim_text.h"
+#include "sim/environment.h"
 #include "sim/nvapi/text.h"
 
 namespace {
 
-/// The variable's text, or empty when it is not set.
-std::wstring wideVariable(const wchar_t* name) {
-    std::wstring value(256, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < value.size()) {
-            value.resize(length);
-            return value;
-        }
-        value.resize(length);  // too small: `length` includes the terminator
-    }
+/// Every variable this library reads; any other SIM_NVAPI_ name is a typo.
+const std::vector<std::string_view> kVariables = {
+    "SIM_NVAPI_FAULTS",       "SIM_NVAPI_LOAD_BY_NAME", "SIM_NVAPI_LOG",
+    "SIM_NVAPI_SETTING_TYPE", "SIM_NVAPI_STATE",
+};
+
+std::wstring wideVariable(const std::map<std::string, std::wstring>& variables, const char* name) {
+    const auto found = variables.find(name);
+    return found == variables.end() ? std::wstring() : found->second;
 }
 
 /// Rules and ids are ASCII; anything else cannot be part of a valid rule anyway.
-std::string asciiVariable(const wchar_t* name) {
+std::string asciiVariable(const std::map<std::string, std::wstring>& variables, const char* name) {
     std::string text;
-    for (wchar_t c : wideVariable(name)) {
+    for (wchar_t c : wideVariable(variables, name)) {
         text += c < 0x80 ? static_cast<char>(c) : '?';
     }
     return text;
@@ -54,13 +48,19 @@ bool parseTypeOverrides(std::string_view text, std::map<NvU32, NvU32>& types, st
 }
 
 bool readConfig(SimConfig& config, std::string& error) {
-    config.statePath = wideVariable(L"SIM_NVAPI_STATE");
-    config.logPath = wideVariable(L"SIM_NVAPI_LOG");
-    config.loadByName = wideVariable(L"SIM_NVAPI_LOAD_BY_NAME");
-    if (!parseFaultRules(asciiVariable(L"SIM_NVAPI_FAULTS"), config.faults, error)) {
+    const std::map<std::string, std::wstring> variables = variablesStartingWith("SIM_NVAPI_");
+    // The log path first, so that even a refusal is logged.
+    config.statePath = wideVariable(variables, "SIM_NVAPI_STATE");
+    config.logPath = wideVariable(variables, "SIM_NVAPI_LOG");
+    config.loadByName = wideVariable(variables, "SIM_NVAPI_LOAD_BY_NAME");
+    error = unknownVariableProblem(variables, kVariables);
+    if (!error.empty()) {
+        return false;
+    }
+    if (!parseFaultRules(asciiVariable(variables, "SIM_NVAPI_FAULTS"), config.faults, error)) {
         error = "SIM_NVAPI_FAULTS: " + error;
         return false;
     }
-    return parseTypeOverrides(asciiVariable(L"SIM_NVAPI_SETTING_TYPE"), config.typeOverrides,
-                              error);
+    return parseTypeOverrides(asciiVariable(variables, "SIM_NVAPI_SETTING_TYPE"),
+                              config.typeOverrides, error);
 }

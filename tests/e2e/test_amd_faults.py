@@ -52,6 +52,12 @@ class StatusFaults(AmdCase):
              "SIM_ADLX_FAULTS: fault rule with two call numbers: SetMode@2#2=3"),
             ({"SIM_ADLX_ABSENT": "chil"}, "", "SIM_ADLX_ABSENT: unknown setting: chil"),
             ({"SIM_ADLX_GPUS": "two"}, "", "SIM_ADLX_GPUS: not a number from 0 to 64: two"),
+            # A misspelt name, in any letter case, as Windows finds variables.
+            ({"sim_adlx_fault": "SetEnabled=3"}, "",
+             "SIM_ADLX_FAULT: not a variable of this library, which reads SIM_ADLX_GPUS,"
+             " SIM_ADLX_IDS, SIM_ADLX_ABSENT, SIM_ADLX_UNSUPPORTED, SIM_ADLX_MISSING_SERVICES,"
+             " SIM_ADLX_INITIAL, SIM_ADLX_FAULTS, SIM_ADLX_STATE, SIM_ADLX_LOG, SIM_ADLX_WATCH,"
+             " SIM_ADLX_MARK_STDOUT, SIM_ADLX_LOAD_BY_NAME"),
         ]
         for env, variant, message in cases:
             with self.subTest(env=env, variant=variant):

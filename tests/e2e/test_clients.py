@@ -1,15 +1,20 @@
-"""Both front-end clients (clients/) turn real runs into the outcome the guide prescribes.
+"""The three front-end clients (clients/) turn real runs into the answer the guide prescribes.
 
-Every case of client_cases.json sets up the simulated driver, runs the real program once
-through the Python client and once through the C++ client (built with MinGW, run under
-Wine, where it starts the program with CreateProcessW), and both must answer exactly the
-case's outcome, action and backup-path decision, and leave the backup where the case says.
-The C++ driver also starts itself with the case's arguments first and fails when they do
-not come back intact, so every case checks its command-line quoting too.
+Every case of client_cases.json sets up the simulated driver and runs the real program
+through the Python client, through the C++ client (built with MinGW, run under Wine, where
+it starts the program with CreateProcessW) and through the C# client (compiled by Mono's
+mcs, run by mono, starting the program through Wine as the Python client does). Each must
+answer exactly the case's outcome, action, backup-path decision, how the run ended and exit
+code, and leave the backup where the case says. The C++ driver first starts itself with the
+case's arguments and fails when they do not come back intact, so every case checks its
+quoting too; the quoting table pins the Windows command line that the C++ and C# clients
+make of awkward arguments, and the C++ driver proves each through the C runtime's parser.
 """
 import json
+import os
 import pathlib
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -23,8 +28,15 @@ import wine  # noqa: E402
 sys.path.insert(0, str(wine.REPO / "clients"))
 import preset_client  # noqa: E402
 
-CASES = json.loads((HERE / "client_cases.json").read_text(encoding="utf-8"))["cases"]
+sys.path.insert(0, str(wine.REPO / "tests" / "release"))
+from release_env import PROGRAMS, project_version  # noqa: E402
+
+TABLE = json.loads((HERE / "client_cases.json").read_text(encoding="utf-8"))
+CASES = TABLE["cases"]
 CPP_DRIVER = wine.BIN / "clients" / "preset-client-check.exe"
+CS_DRIVER = pathlib.Path(os.environ.get("PRESETS_CS_CHECK", wine.REPO / "build" / "native" /
+                                        "tests" / "preset-client-check-cs.exe"))
+MONO = "mono"
 CANNED_BACKUP = {
     "nvidia": nv.GAMER_BACKUP,
     "amd": amd.backup_bytes({"global.rsr": "0", "gpu.7.chill": "0"}),
@@ -56,6 +68,8 @@ class Case:
                 shutil.copyfile(amd.sim_dll(), app / amd.DLL_NAME)
             self.env.update({"SIM_ADLX_GPUS": "2", "SIM_ADLX_IDS": "7,-2",
                              "SIM_ADLX_STATE": wine.winpath(base / "state.txt")})
+        if case.get("exe") == "missing":
+            self.exe = base / "not here" / self.exe.name
         self.env.update(case.get("env", {}))
         relative = case.get("backup_path", "backup.txt")
         self.backup = base.joinpath(*relative.split("\\"))
@@ -103,12 +117,12 @@ class ClientCases(unittest.TestCase):
                 case.exe, *case.args, timeout=case.timeout, env=wine.base_env(case.env),
                 launcher=[wine.WINE])
             return [result.outcome.value, result.action.value,
-                    "keep" if result.keep_backup_path else "forget"]
+                    "keep" if result.keep_backup_path else "forget", result.ended.value,
+                    "-" if result.exit_code is None else str(result.exit_code)]
         self.each_case(answer)
 
     def test_cpp_client(self):
-        if not CPP_DRIVER.is_file():
-            self.fail("%s was not built" % CPP_DRIVER)
+        self.assertTrue(CPP_DRIVER.is_file(), "%s was not built" % CPP_DRIVER)
 
         def answer(case):
             out, code = wine.run(CPP_DRIVER, [str(case.timeout * 1000), case.case["program"],
@@ -117,6 +131,47 @@ class ClientCases(unittest.TestCase):
             self.assertEqual(code, 0, out)
             return out.decode("utf-8").split()
         self.each_case(answer)
+
+    def test_cs_client(self):
+        self.assertTrue(CS_DRIVER.is_file(), "%s was not built" % CS_DRIVER)
+
+        def answer(case):
+            out, code = run_cs(["--launcher", wine.WINE,
+                                str(case.timeout * 1000), case.case["program"], str(case.exe),
+                                *case.args], env=wine.base_env(case.env),
+                               timeout=case.timeout + 120)
+            self.assertEqual(code, 0, out)
+            return out.decode("utf-8").split()
+        self.each_case(answer)
+
+    def test_cpp_and_cs_quote_by_the_windows_rules(self):
+        # The C++ driver prints a line only once its arguments came back through the
+        # programs' C runtime; the C# client's must be the same line.
+        rows = pathlib.Path(tempfile.mkdtemp(prefix="client-quoting-")) / "rows.txt"
+        self.addCleanup(shutil.rmtree, rows.parent, ignore_errors=True)
+        rows.write_text("".join(" ".join(a.encode("utf-16-be").hex() or "-" for a in r["args"])
+                                + "\n" for r in TABLE["quoting"]))
+        lines = [r["line"].encode("utf-16-be").hex() for r in TABLE["quoting"]]
+        out, code = wine.run(CPP_DRIVER, ["--quote", wine.winpath(rows)])
+        self.assertEqual((out.decode("ascii").split(), code), (lines, 0))
+        out, code = run_cs(["--quote", str(rows)])
+        self.assertEqual((out.decode("ascii").split(), code), (lines, 0))
+
+    def test_every_client_reads_the_programs_version(self):
+        version = "%d.%d.%d" % project_version()
+        for name, exe in PROGRAMS.items():
+            with self.subTest(program=name):
+                self.assertEqual(preset_client.program_version(exe), version)
+                out, code = wine.run(CPP_DRIVER, ["--version", wine.winpath(exe)])
+                self.assertEqual((out, code), (version.encode() + b"\r\n", 0))
+                self.assertEqual(run_cs(["--version", str(exe)]), (version.encode() + b"\n", 0))
+
+
+def run_cs(args, env=None, timeout=120):
+    """Runs the C# driver with mono; returns (stdout bytes, exit code)."""
+    proc = subprocess.run([MONO, str(CS_DRIVER), *args], env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=timeout, check=False)
+    return proc.stdout, proc.returncode
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ import wine
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "ntdll.dll",
-               "shell32.dll", "ole32.dll", "bcrypt.dll"}
+               "shell32.dll", "ole32.dll", "bcrypt.dll", "version.dll"}
 
 
 def imports(path):

@@ -22,6 +22,7 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import amd_harness as amd  # noqa: E402
 import nvidia_harness as nv  # noqa: E402
+import test_clients  # noqa: E402
 import wine  # noqa: E402
 
 GUIDE = wine.REPO / "docs" / "integration.md"
@@ -346,10 +347,19 @@ OUTCOME_OF = {
 # The first argument that stands for each command of the table.
 FIRST_ARG = {"(none)": None, "other": "bogus", "status": "status", "apply": "apply",
              "restore": "restore"}
+# Runs that did not end by themselves, by command: (how, first argument) -> outcome.
+NOT_ENDED = {
+    ("not-started", "status"): "not-started",
+    ("not-started", "restore"): "not-started",
+    ("timed-out", "apply"): "timed-out",
+    ("timed-out", "bogus"): "timed-out",
+    ("timed-out", "restore"): "restore-timed-out",
+}
 
 
 def every_listed_answer():
-    """(program, first argument, exit code, line bytes, expected outcome) for every row."""
+    """(program, first argument, exit code or how the run ended, line bytes, expected
+    outcome) for every row, and for runs that did not end by themselves."""
     answers = []
     for row in ROWS:
         for program in row.programs():
@@ -357,6 +367,8 @@ def every_listed_answer():
                 answers.append((program, FIRST_ARG[command], row.code,
                                 row.example_line(program),
                                 OUTCOME_OF[(command, row.code, row.kind)]))
+    for (how, arg), outcome in NOT_ENDED.items():
+        answers.append(("preset-amd", arg, how, b"", outcome))
     return answers
 
 
@@ -376,9 +388,10 @@ class PythonClient(unittest.TestCase):
 
     def test_gives_every_listed_answer_its_outcome(self):
         for program, arg, code, data, outcome in every_listed_answer():
-            with self.subTest(program=program, command=arg, line=data):
-                result = preset_client.classify(preset_client.Program(program), arg, code,
-                                                data)
+            with self.subTest(program=program, command=arg, code=code, line=data):
+                ended = None if isinstance(code, int) else preset_client.Ended(code)
+                result = preset_client.classify(preset_client.Program(program), arg,
+                                                None if ended else code, data, ended)
                 self.assertEqual(result.outcome.value, outcome)
 
 
@@ -405,27 +418,33 @@ class ClientRunsRealProgram(nv.NvidiaCase):
             with self.subTest(args=args):
                 run = preset_client.run_preset(nv.EXE, *args, launcher=[wine.WINE],
                                                env=wine.base_env(self.sim_env(**extra)))
-                self.assertEqual(tuple(run), (expected, code))
+                self.assertEqual((run.output, run.exit_code), (expected, code))
                 result = preset_client.classify(preset_client.Program.NVIDIA, args[0],
                                                 run.exit_code, run.output)
                 self.assertEqual(result.outcome.value, outcome)
         self.assertEqual(nv.parse_state(self.state.read_bytes()), nv.ORIGINAL)
 
     def test_python_client_command_line(self):
+        # Its exit status is 0 only when nothing is left to do.
         self.write_state(nv.ORIGINAL)
-        with tempfile.TemporaryFile() as out:
-            proc = subprocess.run([sys.executable, str(CLIENTS / "preset_client.py"),
-                                   "--launcher", wine.WINE, str(nv.EXE), "status"],
-                                  env=wine.base_env(self.sim_env()),
-                                  stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=120, check=False)
-            out.seek(0)
-            text = out.read()
-        self.assertEqual(proc.returncode, 0)
-        self.assertEqual(text.decode().splitlines(), [
-            "result: ok", "vendor: NVIDIA", "supported: 13", "changed: 0",
-            "message: GPU NVIDIA detectada", "exit: 0", "outcome: supported", "action: done",
-            "backup path: keep"])
+        cases = [
+            (wine.WINE, 0, ["result: ok", "vendor: NVIDIA", "supported: 13", "changed: 0",
+                            "message: GPU NVIDIA detectada", "exit: 0", "ended: answered",
+                            "outcome: supported", "action: done", "backup path: keep"]),
+            (str(self.dir / "no-such-launcher"), 1,
+             ["no result line", "exit: none", "ended: not-started", "outcome: not-started",
+              "action: report-bug", "backup path: keep"]),
+        ]
+        for launcher, status, lines in cases:
+            with self.subTest(launcher=launcher), tempfile.TemporaryFile() as out:
+                proc = subprocess.run([sys.executable, str(CLIENTS / "preset_client.py"),
+                                       "--launcher", launcher, str(nv.EXE), "status"],
+                                      env=wine.base_env(self.sim_env()),
+                                      stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.DEVNULL, timeout=120, check=False)
+                out.seek(0)
+                self.assertEqual((out.read().decode().splitlines(), proc.returncode),
+                                 (lines, status))
 
 
 class CppClient(unittest.TestCase):
@@ -434,16 +453,22 @@ class CppClient(unittest.TestCase):
 
     DRIVER = wine.BIN / "clients" / "preset-client-check.exe"
 
+    def run_driver(self, answers_file):
+        out, code = wine.run(self.DRIVER, ["--classify", wine.winpath(answers_file)],
+                             timeout=120)
+        return out.decode("ascii").replace("\r\n", "\n"), code
+
     def classify(self, answers):
-        """Runs the client over (program, first argument, exit code, bytes); its lines."""
-        folder = pathlib.Path(tempfile.mkdtemp(prefix="guide-cpp-"))
+        """Runs the client over (program, first argument, exit code or how the run ended,
+        bytes); its lines."""
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="guide-client-"))
         self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
         source = folder / "answers.txt"
         source.write_text("".join("%s %s %s %s\n" % (program, arg or "-", code, data.hex())
                                   for program, arg, code, data in answers))
-        out, code = wine.run(self.DRIVER, ["--classify", wine.winpath(source)], timeout=120)
+        out, code = self.run_driver(source)
         self.assertEqual(code, 0, out)
-        return out.decode("ascii").split("\r\n")[:-1]
+        return out.split("\n")[:-1]
 
     def test_gives_every_listed_answer_its_outcome(self):
         answers = every_listed_answer()
@@ -459,7 +484,15 @@ class CppClient(unittest.TestCase):
 
     def test_refuses_what_is_not_one_line(self):
         got = self.classify([("preset-amd", "status", 0, data) for data in NOT_A_LINE])
-        self.assertEqual(got, ["failed tell-user keep"] * len(NOT_A_LINE))
+        self.assertEqual(got, ["failed tell-user keep no-line 0"] * len(NOT_A_LINE))
+
+
+class CsClient(CppClient):
+    """The same for the C# client, compiled by mcs and run by mono."""
+
+    def run_driver(self, answers_file):
+        out, code = test_clients.run_cs(["--classify", str(answers_file)])
+        return out.decode("ascii"), code
 
 
 if __name__ == "__main__":

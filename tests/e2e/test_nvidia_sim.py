@@ -30,18 +30,20 @@ class Probe(wine.WineCase):
         self.state = self.dir / "state.txt"
         self.log = self.dir / "calls.log"
 
-    def probe(self, *commands, variant="", faults=None, types=None, state=True, stderr=None):
+    def probe(self, *commands, variant="", faults=None, types=None, state=True, stderr=None,
+              env=None):
         """Runs the commands; returns (the status lines, exit code). A list as `stderr`
-        receives the bytes of standard error."""
+        receives the bytes of standard error; `env` holds further variables."""
         if self.log.exists():
             self.log.unlink()
-        env = {"SIM_NVAPI_LOG": wine.winpath(self.log)}
+        extra, env = env, {"SIM_NVAPI_LOG": wine.winpath(self.log)}
         if state:
             env["SIM_NVAPI_STATE"] = wine.winpath(self.state)
         if faults is not None:
             env["SIM_NVAPI_FAULTS"] = faults
         if types is not None:
             env["SIM_NVAPI_SETTING_TYPE"] = types
+        env.update(extra or {})
         out, code = wine.run(PROBE, [wine.winpath(sim_dll(variant)), *commands], env=env,
                              stderr=stderr)
         return out.decode("ascii").splitlines(), code
@@ -206,6 +208,9 @@ class Probe(wine.WineCase):
              "SIM_NVAPI_FAULTS: fault rule with '+out' or '-out', which this library does"
              " not offer: GetSetting=-1+out"),
             ({"types": "0x10"}, "SIM_NVAPI_SETTING_TYPE: bad pair: 0x10"),
+            ({"env": {"SIM_NVAPI_FAULT": "x"}},
+             "SIM_NVAPI_FAULT: not a variable of this library, which reads SIM_NVAPI_FAULTS,"
+             " SIM_NVAPI_LOAD_BY_NAME, SIM_NVAPI_LOG, SIM_NVAPI_SETTING_TYPE, SIM_NVAPI_STATE"),
         ]
         for config, message in cases:
             with self.subTest(**config):

@@ -2,7 +2,12 @@
 different umasks, give byte-identical programs, ZIPs and SHA256SUMS; each ZIP holds exactly
 its package's files, in byte order, with the commit's time, its SHA256SUMS matches them, the
 SHA256SUMS beside the ZIPs lists both, and every relative link in a shipped document
-resolves inside its own ZIP."""
+resolves inside its own ZIP.
+
+Then the second tree makes the packages again, signed with a throwaway self-signed
+certificate: osslsigncode verifies both programs inside the ZIP, each is the unsigned one
+once its signature is removed, and the sums follow the signed bytes. A wrong password
+stops the release before anything is packed."""
 import hashlib
 import os
 import pathlib
@@ -10,6 +15,7 @@ import posixpath
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 import zipfile
@@ -24,11 +30,14 @@ ADLX = ["amdadlx64-legacy.dll", "amdadlx64-no-caller-adl.dll", "amdadlx64-no-inc
         "amdadlx64-no-initialize2.dll", "amdadlx64-no-terminate.dll", "amdadlx64.dll"]
 # What each package holds, and where its files come from in the source or the build tree.
 PACKAGES = {
-    "win64": {"LICENSE": "LICENSE", "README.md": "package/win64/README.md",
+    "win64": {"CHANGELOG.md": "CHANGELOG.md", "LICENSE": "LICENSE",
+              "README.md": "package/win64/README.md",
               "preset-amd.exe": "@amd/preset-amd.exe",
               "preset-nvidia.exe": "@nvidia/preset-nvidia.exe"},
     "devkit": dict(
-        {"LICENSE": "LICENSE", "README.md": "package/devkit/README.md",
+        {"CHANGELOG.md": "CHANGELOG.md", "LICENSE": "LICENSE",
+         "README.md": "package/devkit/README.md",
+         "clients/PresetClient.cs": "clients/PresetClient.cs",
          "clients/preset_client.hpp": "clients/preset_client.hpp",
          "clients/preset_client.py": "clients/preset_client.py"},
         **{"docs/%s.md" % d: "docs/%s.md" % d for d in
@@ -38,7 +47,15 @@ PACKAGES = {
         **{"sim/adlx/" + f: "@sim/adlx/" + f for f in ADLX}),
 }
 LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
-FENCE = re.compile(r"^```.*?^```", re.M | re.S)
+FENCE = re.compile(r"^ *```.*?^ *```", re.M | re.S)
+# An indented code block: lines of four blanks or more after an empty line.
+INDENTED = re.compile(r"(?<=\n\n)(?: {4}.*\n)+")
+SPAN = re.compile(r"`([^`\n]+)`")
+# How the files a kit document may name end; a backup example such as "a/rel.txt" does not.
+KIT_ENDINGS = (".exe", ".dll", ".md", ".py", ".hpp", ".h", ".cc", ".cs", ".json", ".cmake",
+               ".sh", ".zip")
+# Files of Windows that a document names, not files of the kit.
+WINDOWS_FILES = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "version.dll", "windows.h"}
 
 
 def commit_time():
@@ -47,12 +64,48 @@ def commit_time():
     return int(out.stdout)
 
 
-def release(build, umask, epoch):
-    shutil.rmtree(build, ignore_errors=True)
-    env = dict(os.environ, RELEASE_SKIP_TESTS="1", RELEASE_BUILD_DIR=str(build),
+def release(build, umask, epoch, fresh=True, check=True, **signing):
+    """Runs the release into `build` (made anew unless not `fresh`); `signing` holds the
+    RELEASE_SIGN_* variables. Returns the finished process."""
+    if fresh:
+        shutil.rmtree(build, ignore_errors=True)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("RELEASE_SIGN_")}
+    env.update(signing, RELEASE_SKIP_TESTS="1", RELEASE_BUILD_DIR=str(build),
                SOURCE_DATE_EPOCH=str(epoch))
-    subprocess.run([str(REPO / "scripts" / "release.sh")], cwd=REPO, env=env, check=True,
-                   stdout=subprocess.DEVNULL, preexec_fn=lambda: os.umask(umask))
+    return subprocess.run([str(REPO / "scripts" / "release.sh")], cwd=REPO, env=env,
+                          check=check, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          preexec_fn=lambda: os.umask(umask))
+
+
+def make_certificate(folder):
+    """A throwaway self-signed code-signing certificate: (PKCS#12 file, its PEM)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    key, cert, pfx = folder / "key.pem", folder / "cert.pem", folder / "signer.pfx"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=gpu-presets test signer", "-keyout", str(key),
+                    "-out", str(cert), "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(cert),
+                    "-out", str(pfx), "-passout", "pass:" + PASSWORD],
+                   check=True, capture_output=True)
+    return pfx, cert
+
+
+PASSWORD = "test password"
+
+
+def named_paths(markdown):
+    """Every path or file name in the document's code (fenced and indented blocks, `spans`)
+    that names a file or folder of the kit: relative, without a drive, variable or
+    placeholder, and ending like a kit file or in "/"."""
+    code = FENCE.findall(markdown) + INDENTED.findall(markdown)
+    code += SPAN.findall(INDENTED.sub("", FENCE.sub("", markdown)))
+    for token in re.findall(r"[^\s\"'`()\[\]{},;|=]+", "\n".join(code)):
+        token = token.rstrip(".:")
+        if not token or token[0] in "-/~" or re.search(r"[:\\$%<>*]", token):
+            continue
+        if token.endswith("/") or token.lower().endswith(KIT_ENDINGS):
+            yield token
 
 
 def anchors(markdown):
@@ -69,14 +122,24 @@ class ReproducibleReleaseTest(unittest.TestCase):
         cls.a, cls.b = WORK / "a", WORK / "b"
         # One commit time for both builds, as the release command takes it.
         cls.epoch = commit_time()
+        cls.base = "gpu-presets-%d.%d.%d" % project_version()
         release(cls.a, 0o022, cls.epoch)
         release(cls.b, 0o077, cls.epoch)
-        cls.base = "gpu-presets-%d.%d.%d" % project_version()
+        outputs = PROGRAMS + cls.zips() + ["SHA256SUMS"]
+        cls.unsigned_b = {name: (cls.b / name).read_bytes() for name in outputs}
+        # The signed packages come out of the second tree, whose build is already done.
+        cls.pfx, cls.cert = make_certificate(WORK / "signing")
+        cls.signing = {"RELEASE_SIGN_PFX": str(cls.pfx), "RELEASE_SIGN_PASS": PASSWORD}
+        release(cls.b, 0o022, cls.epoch, fresh=False, **cls.signing)
 
-    def unpacked(self, package):
+    @classmethod
+    def zips(cls):
+        return ["%s-%s.zip" % (cls.base, p) for p in PACKAGES]
+
+    def unpacked(self, package, tree=None):
         """The entries of a package's ZIP as {name inside its top folder: bytes}, in order."""
         top = "%s-%s/" % (self.base, package)
-        with zipfile.ZipFile(self.a / ("%s-%s.zip" % (self.base, package))) as archive:
+        with zipfile.ZipFile((tree or self.a) / ("%s-%s.zip" % (self.base, package))) as archive:
             names = archive.namelist()
             self.assertTrue(all(n.startswith(top) for n in names), names)
             return {n[len(top):]: archive.read(n) for n in names}
@@ -84,12 +147,50 @@ class ReproducibleReleaseTest(unittest.TestCase):
     def test_programs_are_identical(self):
         for exe in PROGRAMS:
             with self.subTest(program=exe):
-                self.assertEqual((self.a / exe).read_bytes(), (self.b / exe).read_bytes())
+                self.assertEqual((self.a / exe).read_bytes(), self.unsigned_b[exe])
 
     def test_zips_and_their_sums_are_identical(self):
-        for name in ["%s-%s.zip" % (self.base, p) for p in PACKAGES] + ["SHA256SUMS"]:
+        for name in self.zips() + ["SHA256SUMS"]:
             with self.subTest(file=name):
-                self.assertEqual((self.a / name).read_bytes(), (self.b / name).read_bytes())
+                self.assertEqual((self.a / name).read_bytes(), self.unsigned_b[name])
+
+    def test_signed_programs_verify_and_are_the_unsigned_ones_underneath(self):
+        signed = self.unpacked("win64", self.b)
+        unsigned = self.unpacked("win64")
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="release-signed-"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        for name in ("preset-nvidia.exe", "preset-amd.exe"):
+            with self.subTest(program=name):
+                self.assertNotEqual(signed[name], unsigned[name])
+                (folder / name).write_bytes(signed[name])
+                verify = subprocess.run(["osslsigncode", "verify", "-in", str(folder / name),
+                                         "-CAfile", str(self.cert)], capture_output=True,
+                                        text=True, check=False)
+                self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
+                self.assertIn("Signature verification: ok", verify.stdout)
+                self.assertIn("Text description: " + name[:-4], verify.stdout)
+                bare = folder / ("bare-" + name)
+                subprocess.run(["osslsigncode", "remove-signature", "-in", str(folder / name),
+                                "-out", str(bare)], check=True, capture_output=True)
+                self.assertEqual(bare.read_bytes(), unsigned[name])
+        # Everything else is as unsigned, and every sum follows the signed bytes.
+        self.assertEqual({n: d for n, d in signed.items() if not n.endswith((".exe", "SUMS"))},
+                         {n: d for n, d in unsigned.items() if not n.endswith((".exe", "SUMS"))})
+        self.assertEqual(signed["SHA256SUMS"].decode("ascii"),
+                         "".join("%s  %s\n" % (hashlib.sha256(signed[f]).hexdigest(), f)
+                                 for f in sorted(signed) if f != "SHA256SUMS"))
+        devkit = self.zips()[1]
+        self.assertEqual((self.b / devkit).read_bytes(), self.unsigned_b[devkit])
+        self.assertEqual((self.b / "SHA256SUMS").read_text(encoding="ascii"),
+                         "".join("%s  %s\n" % (hashlib.sha256((self.b / z).read_bytes())
+                                                .hexdigest(), z) for z in sorted(self.zips())))
+
+    def test_a_wrong_password_stops_the_release_before_packing(self):
+        before = {z: (self.b / z).read_bytes() for z in self.zips()}
+        failed = release(self.b, 0o022, self.epoch, fresh=False, check=False,
+                         RELEASE_SIGN_PFX=str(self.pfx), RELEASE_SIGN_PASS="wrong")
+        self.assertNotEqual(failed.returncode, 0)
+        self.assertEqual({z: (self.b / z).read_bytes() for z in self.zips()}, before)
 
     def test_sums_beside_the_zips_list_both(self):
         zips = sorted("%s-%s.zip" % (self.base, p) for p in PACKAGES)
@@ -123,6 +224,64 @@ class ReproducibleReleaseTest(unittest.TestCase):
             expected = "".join("%s  %s\n" % (hashlib.sha256(content[f]).hexdigest(), f)
                                for f in sorted(files))
             self.assertEqual(content["SHA256SUMS"].decode("ascii"), expected, package)
+
+    def test_every_path_a_shipped_document_names_is_in_its_zip(self):
+        # A path resolves from the document's folder or the package's; "../<the other
+        # package's folder>/..." names a file of the other ZIP unpacked beside this one, as
+        # the quick start has it. A bare file name is a file of either ZIP, a ZIP itself,
+        # or a file of Windows.
+        unpacked = {p: self.unpacked(p) for p in PACKAGES}
+        known = {posixpath.basename(n).lower() for c in unpacked.values() for n in c}
+        known |= {z.lower() for z in self.zips()} | WINDOWS_FILES
+
+        def holds(content, name):
+            return name in content or (name.endswith("/") and any(
+                n.startswith(name) for n in content))
+
+        for package, content in unpacked.items():
+            for doc in (n for n in content if n.endswith(".md")):
+                for path in set(named_paths(content[doc].decode("utf-8"))):
+                    with self.subTest(package=package, document=doc, path=path):
+                        if "/" not in path:
+                            self.assertIn(path.lower(), known)
+                            continue
+                        found = False
+                        for start in {posixpath.dirname(doc), ""}:
+                            name = posixpath.normpath(posixpath.join(start, path))
+                            name += "/" if path.endswith("/") else ""
+                            if name.startswith("../"):
+                                top, _, rest = name[3:].partition("/")
+                                other = [p for p in PACKAGES if top == "%s-%s" % (self.base, p)]
+                                found |= bool(other) and holds(unpacked[other[0]], rest)
+                            else:
+                                found |= holds(content, name)
+                        self.assertTrue(found, "names a file that is not in the ZIP")
+
+    def test_the_kits_first_round_trip_works_verbatim(self):
+        # The README's block, run as it stands from the folder that holds both ZIPs, with a
+        # home (and so a Wine prefix) of its own; each run must answer what its comment says.
+        readme = self.unpacked("devkit")["README.md"].decode("utf-8")
+        block = re.search(r"## A first round trip under Wine\n.*?```sh\n(.*?)```", readme,
+                          re.S).group(1)
+        expected = [dict(pair.split(": ") for pair in comment.split(", "))
+                    for comment in re.findall(r"#\s*((?:[\w ]+: [\w-]+(?:, )?)+)$", block, re.M)]
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="release-quick-start-"))
+        home = folder / "home"
+        home.mkdir()
+        for zip_name in self.zips():
+            shutil.copyfile(self.a / zip_name, folder / zip_name)
+        env = {"PATH": os.environ["PATH"], "HOME": str(home), "LANG": "C.UTF-8"}
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        self.addCleanup(subprocess.run, ["/usr/lib/wine/wineserver", "-k"], check=False,
+                        env=dict(env, WINEPREFIX=str(home / ".wine-presets")))
+        out = subprocess.run(["bash", "-c", block], cwd=folder, env=env, capture_output=True,
+                             text=True, timeout=900, check=False).stdout
+        runs = [dict(line.split(": ", 1) for line in run.strip().splitlines()
+                     if ": " in line) for run in re.split(r"^backup path: \w+$", out, flags=re.M)]
+        self.assertEqual(len(runs) - 1, len(expected), out)
+        for number, (wanted, got) in enumerate(zip(expected, runs)):
+            with self.subTest(run=number, expected=wanted):
+                self.assertEqual({k: got.get(k) for k in wanted}, wanted, out)
 
     def test_every_relative_link_in_a_shipped_document_resolves_inside_its_zip(self):
         for package in PACKAGES:

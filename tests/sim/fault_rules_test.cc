@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/adlx/sim_config.h"
+#include "sim/common/sim_text.h"
 #include "sim/nvapi/faults.h"
 
 namespace {
@@ -130,4 +131,26 @@ TEST(AdlxConfig, EveryVariableThatDoesNotParseIsRefused) {
     EXPECT_EQ(adlxProblem("SIM_ADLX_INITIAL", L"chill"), "SIM_ADLX_INITIAL: bad pair: chill");
     EXPECT_EQ(adlxProblem("SIM_ADLX_MARK_STDOUT", L"yes"), "SIM_ADLX_MARK_STDOUT: not 0 or 1: yes");
     EXPECT_EQ(adlxProblem("SIM_ADLX_INITIAL", L" gpu1.aa-mode = -1 , rsr=0"), "");
+    EXPECT_EQ(adlxProblem("SIM_ADLX_FAULT", L"SetEnabled=3"),
+              "SIM_ADLX_FAULT: not a variable of this library, which reads SIM_ADLX_GPUS, "
+              "SIM_ADLX_IDS, SIM_ADLX_ABSENT, SIM_ADLX_UNSUPPORTED, SIM_ADLX_MISSING_SERVICES, "
+              "SIM_ADLX_INITIAL, SIM_ADLX_FAULTS, SIM_ADLX_STATE, SIM_ADLX_LOG, SIM_ADLX_WATCH, "
+              "SIM_ADLX_MARK_STDOUT, SIM_ADLX_LOAD_BY_NAME");
+}
+
+TEST(SimVariables, ANameNeitherLibraryReadsIsRefused) {
+    const std::vector<std::string_view> known = {"SIM_X_A", "SIM_X_B"};
+    struct Case {
+        std::map<std::string, std::wstring> variables;
+        const char* problem;
+    } cases[] = {
+        {{}, ""},
+        {{{"SIM_X_A", L"1"}, {"SIM_X_B", L""}}, ""},
+        {{{"SIM_X_A", L"1"}, {"SIM_X_AB", L"1"}},
+         "SIM_X_AB: not a variable of this library, which reads SIM_X_A, SIM_X_B"},
+        {{{"SIM_X_", L""}}, "SIM_X_: not a variable of this library, which reads SIM_X_A, SIM_X_B"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(unknownVariableProblem(c.variables, known), c.problem);
+    }
 }
