@@ -1,5 +1,7 @@
-"""The programs' stack guard under Wine, through the test tool that holds it alone: a seed
-that no start can guess, and a failed check that ends the process by fast fail."""
+"""What the programs set up at start, under Wine, through the test tool that holds it
+alone: a stack guard seed that no start can guess, a failed check that ends the process
+by fast fail, and the library search limited also where SetDefaultDllDirectories is
+missing or refused."""
 import pathlib
 import re
 import statistics
@@ -7,7 +9,7 @@ import unittest
 
 import wine
 
-PROBE = wine.BIN / "tests" / "tools" / "stack-guard-probe.exe"
+PROBE = wine.BIN / "tests" / "tools" / "start-probe.exe"
 STARTS = 32
 STATUS_STACK_BUFFER_OVERRUN = 0xC0000409
 
@@ -17,7 +19,7 @@ def has_rdrand():
     return cpuinfo.exists() and re.search(r"^flags\s*:.*\brdrand\b", cpuinfo.read_text(), re.M)
 
 
-class StackGuard(wine.WineCase):
+class ProcessStart(wine.WineCase):
     needs = PROBE
 
     def test_seed_changes_in_every_bit_but_the_zero_byte(self):
@@ -46,6 +48,22 @@ class StackGuard(wine.WineCase):
         # Wine reports the interrupt as an exception no handler may take, raised at the
         # instruction; a TerminateProcess would end the process without it.
         self.assertRegex(stderr[0], rb"Unhandled exception code c0000409 flags 1 ")
+
+    def test_library_search_on_systems_without_default_directories(self):
+        # Windows 7 before its library-search update lacks SetDefaultDllDirectories; an
+        # empty DLL directory then takes the working folder out of the search. Wine 8 has
+        # the call, and ignores an empty DLL directory, so the start runs against stand-ins.
+        cases = [
+            ("present", [b"SetDefaultDllDirectories 0x1000"]),
+            ("refused", [b"SetDefaultDllDirectories 0x1000 refused", b'SetDllDirectoryW ""']),
+            ("missing", [b'SetDllDirectoryW ""']),
+        ]
+        for default_directories, calls in cases:
+            with self.subTest(default_directories=default_directories):
+                out, code = wine.run(PROBE, ["start", default_directories])
+                self.assertEqual(code, 0)
+                self.assertEqual(out.split(b"\r\n"),
+                                 calls + [b"SetProcessMitigationPolicy 16", b""])
 
 
 if __name__ == "__main__":
