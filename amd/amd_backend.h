@@ -9,7 +9,7 @@
 int amdStatus(AdlxRuntime& adlx, Host& host);
 
 /// Records each supported setting's value just before changing it; exit 0, 10 or 21.
-int amdApply(AdlxRuntime& adlx, Host& host, PresetLevel level, const Path& backupPath);
+int amdApply(AdlxRuntime& adlx, Host& host, PresetLevel level);
 
 /// Writes every recorded value back; exit 0 (also "nothing"), 10 or 22.
-int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath);
+int amdRestore(AdlxRuntime& adlx, Host& host);

@@ -20,11 +20,9 @@ struct ApplyCounts {
 
 class ApplyVisitor : public RowVisitor {
   public:
-    ApplyVisitor(PresetLevel level, BackupStore& backups, const Path& backupPath,
-                 LoadedBackup loaded)
+    ApplyVisitor(PresetLevel level, BackupStore& backups, LoadedBackup loaded)
         : level_(level),
           backups_(backups),
-          backupPath_(backupPath),
           // A backup that exists but cannot be read may hold originals we cannot see;
           // saving over it would lose them, so nothing is recorded or changed.
           backupUsable_(loaded.outcome != LoadOutcome::unreadable),
@@ -113,7 +111,7 @@ class ApplyVisitor : public RowVisitor {
         for (const PendingWrite& write : pending_) {
             anyNew = anyNew || write.newKey != nullptr;
         }
-        const bool saved = !anyNew || backups_.saveBackup(backupPath_, map_);
+        const bool saved = !anyNew || backups_.saveBackup(map_);
         for (const PendingWrite& write : pending_) {
             if (write.newKey != nullptr && !saved) {
                 ++counts_.failed;
@@ -145,7 +143,6 @@ class ApplyVisitor : public RowVisitor {
 
     PresetLevel level_;
     BackupStore& backups_;
-    const Path& backupPath_;
     bool backupUsable_;
     BackupMap map_;
     ApplyCounts counts_;
@@ -157,21 +154,20 @@ struct ApplyOutcome {
     ApplyCounts counts;
 };
 
-ApplyOutcome runApply(AdlxRuntime& adlx, BackupStore& backups, PresetLevel level,
-                      const Path& backupPath) {
+ApplyOutcome runApply(AdlxRuntime& adlx, BackupStore& backups, PresetLevel level) {
     AdlxSession session(adlx);
     if (session.open() != SessionOpening::ready) {
         return ApplyOutcome{};
     }
-    ApplyVisitor visitor(level, backups, backupPath, backups.loadBackup(backupPath));
+    ApplyVisitor visitor(level, backups, backups.loadBackup());
     walkCatalogue(session.gpus(), session.services(), visitor);
     return ApplyOutcome{true, visitor.counts()};
 }  // every object released, then ADLX terminated, before the caller prints
 
 }  // namespace
 
-int amdApply(AdlxRuntime& adlx, Host& host, PresetLevel level, const Path& backupPath) {
-    const ApplyOutcome outcome = runApply(adlx, host.backups, level, backupPath);
+int amdApply(AdlxRuntime& adlx, Host& host, PresetLevel level) {
+    const ApplyOutcome outcome = runApply(adlx, host.backups, level);
     if (!outcome.available) {
         host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
         return exitcode::kUnavailable;

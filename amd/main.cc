@@ -13,12 +13,12 @@ int status(Host& host) {
     return amdStatus(processAdlx(), host);
 }
 
-int apply(Host& host, PresetLevel level, const Path& backupPath) {
-    return amdApply(processAdlx(), host, level, backupPath);
+int apply(Host& host, PresetLevel level) {
+    return amdApply(processAdlx(), host, level);
 }
 
-int restore(Host& host, const Path& backupPath) {
-    return amdRestore(processAdlx(), host, backupPath);
+int restore(Host& host) {
+    return amdRestore(processAdlx(), host);
 }
 
 }  // namespace

@@ -119,13 +119,13 @@ struct RestoreOutcome {
     BackupMap saved;
 };
 
-RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups, const Path& backupPath) {
+RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups) {
     RestoreOutcome outcome;
     AdlxSession session(adlx);
     if (session.open() != SessionOpening::ready) {
         return outcome;
     }
-    LoadedBackup loaded = backups.loadBackup(backupPath);
+    LoadedBackup loaded = backups.loadBackup();
     if (loaded.outcome == LoadOutcome::unreadable) {
         // Values we cannot see are not restored by deleting the file that holds them.
         outcome.end = RestoreEnd::unreadable;
@@ -147,8 +147,8 @@ int incomplete(Host& host, const RestoreCounts& counts) {
 
 }  // namespace
 
-int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath) {
-    switch (host.backups.backupExists(backupPath)) {
+int amdRestore(AdlxRuntime& adlx, Host& host) {
+    switch (host.backups.backupExists()) {
         case PathState::absent:
             host.out.printResultLine(resultkind::kNothing, 0, 0, amdword::kNothingToRestore);
             return exitcode::kSuccess;
@@ -158,7 +158,7 @@ int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath) {
         case PathState::present:
             break;
     }
-    const RestoreOutcome outcome = runRestore(adlx, host.backups, backupPath);
+    const RestoreOutcome outcome = runRestore(adlx, host.backups);
     switch (outcome.end) {
         case RestoreEnd::unavailable:
             host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
@@ -171,7 +171,7 @@ int amdRestore(AdlxRuntime& adlx, Host& host, const Path& backupPath) {
     if (outcome.counts.failed > 0) {
         return incomplete(host, outcome.counts);
     }
-    if (!host.backups.retireBackup(backupPath, outcome.saved, &isAmdKey)) {
+    if (!host.backups.retireBackup(outcome.saved, &isAmdKey)) {
         // Every value is back, but our entries still stand on disk; another restore
         // finishes the job.
         return incomplete(host, outcome.counts);

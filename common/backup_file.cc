@@ -1,7 +1,5 @@
 #include "common/backup_file.h"
 
-#include "common/backup_path.h"
-
 BackupMap parseBackup(std::string_view bytes) {
     BackupMap map;
     size_t start = 0;
@@ -46,31 +44,21 @@ auto BackupStore::retryWhileBusy(Operation operation) {
     }
 }
 
-FileStatus BackupStore::remove(const Path& path) {
-    return retryWhileBusy([&] { return files_.removeFile(path); });
+FileStatus BackupStore::remove(const Path& name) {
+    return retryWhileBusy([&] { return files_.removeFile(place_.folder(), name); });
 }
 
-bool BackupStore::safeToUse(const Path& path) {
-    if (!files_.elevated()) {
-        return true;
+bool BackupStore::bind(const Path& path) {
+    refusing_ = !place_.walk(path);
+    return !refusing_;
+}
+
+bool BackupStore::safeToUse() {
+    if (refusing_ || !files_.elevated() || !place_.reached()) {
+        return !refusing_;  // a folder that is missing holds nothing yet; a save makes it
     }
-    const Path full = files_.fullPath(path);
-    if (full.empty()) {
-        return false;
-    }
-    // The volume's root is left out: it is where the path starts, and some systems
-    // (Wine's drive letters among them) make the root itself a link.
-    for (const Path& folder : directoryChain(parentDirectory(full))) {
-        const NameInfo info = files_.inspect(folder);
-        if (info.state == PathState::absent) {
-            break;  // nothing further down exists either; a save makes it, checking each
-        }
-        if (info.state == PathState::unknown || info.link) {
-            return false;
-        }
-    }
-    for (const Path& name : {full, temporaryPathFor(full)}) {
-        const NameInfo info = files_.inspect(name);
+    for (const Path& name : {place_.leaf(), place_.temporary()}) {
+        const NameInfo info = files_.inspect(place_.folder(), name);
         if (info.state == PathState::unknown ||
             (info.state == PathState::present && (info.link || info.names > 1))) {
             return false;
@@ -79,14 +67,18 @@ bool BackupStore::safeToUse(const Path& path) {
     return true;
 }
 
-LoadedBackup BackupStore::loadBackup(const Path& path) {
+LoadedBackup BackupStore::loadBackup() {
     LoadedBackup result;
     if (refusing_) {
         result.outcome = LoadOutcome::unreadable;
         return result;
     }
+    if (!place_.reached()) {
+        return result;  // a folder on the way is missing: so is the backup
+    }
     std::string bytes;
-    switch (retryWhileBusy([&] { return files_.readAll(path, bytes, kLargestBackup); })) {
+    switch (retryWhileBusy(
+        [&] { return files_.readAll(place_.folder(), place_.leaf(), bytes, kLargestBackup); })) {
         case ReadOutcome::ok:
             result.outcome = LoadOutcome::loaded;
             result.map = parseBackup(bytes);
@@ -102,26 +94,26 @@ LoadedBackup BackupStore::loadBackup(const Path& path) {
     return result;
 }
 
-bool BackupStore::removeStaleTemporary(const Path& temporary) {
-    const NameInfo info = files_.inspect(temporary);
-    return info.state == PathState::present && !info.link && remove(temporary) == FileStatus::ok;
+bool BackupStore::removeStaleTemporary() {
+    const NameInfo info = files_.inspect(place_.folder(), place_.temporary());
+    return info.state == PathState::present && !info.link &&
+           remove(place_.temporary()) == FileStatus::ok;
 }
 
-bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
-    if (refusing_) {
+bool BackupStore::saveBackup(const BackupMap& map) {
+    if (refusing_ || !place_.makeFolders()) {
         return false;
     }
-    // A failed directory creation shows up when the temporary file cannot be made.
-    files_.makeDirectories(parentDirectory(path));
-    const Path temporary = temporaryPathFor(path);
+    Folder& folder = place_.folder();
+    const Path& temporary = place_.temporary();
     // Made new, never opened over something that stands there: that could be a link to a
     // file that is not ours.
-    std::unique_ptr<WritableFile> file = files_.createNew(temporary);
-    if (!file && removeStaleTemporary(temporary)) {
+    std::unique_ptr<WritableFile> file = files_.createNew(folder, temporary);
+    if (!file && removeStaleTemporary()) {
         // A temporary file left by a run that died before its rename, read-only perhaps:
         // it is ours and holds nothing the backup needs, and keeping it would refuse
         // every later save until someone deleted it by hand.
-        file = files_.createNew(temporary);
+        file = files_.createNew(folder, temporary);
     }
     if (!file) {
         return false;
@@ -137,30 +129,37 @@ bool BackupStore::saveBackup(const Path& path, const BackupMap& map) {
         return false;
     }
     const auto replaceBackup = [&] {
-        return retryWhileBusy([&] { return files_.replace(temporary, path); });
+        return retryWhileBusy([&] { return files_.replace(folder, temporary, place_.leaf()); });
     };
     if (replaceBackup() == FileStatus::ok) {
         return true;
     }
     // A read-only backup refuses to be replaced; the user asked us to keep it, not to
-    // freeze it, so clear the mark and try once more.
-    if (files_.clearReadOnly(path) && replaceBackup() == FileStatus::ok) {
-        return true;
+    // freeze it, so clear the mark and try once more. If that fails too, the mark goes
+    // back on: the file stays exactly as it was.
+    if (files_.clearReadOnly(folder, place_.leaf())) {
+        if (replaceBackup() == FileStatus::ok) {
+            return true;
+        }
+        files_.restoreReadOnly(folder, place_.leaf());
     }
     remove(temporary);
     return false;
 }
 
-PathState BackupStore::backupExists(const Path& path) {
-    return refusing_ ? PathState::unknown : files_.query(path);
+PathState BackupStore::backupExists() {
+    if (refusing_) {
+        return PathState::unknown;
+    }
+    return place_.reached() ? files_.inspect(place_.folder(), place_.leaf()).state
+                            : PathState::absent;
 }
 
-bool BackupStore::removeBackup(const Path& path) {
-    return !refusing_ && remove(path) == FileStatus::ok;
+bool BackupStore::removeBackup() {
+    return !refusing_ && (!place_.reached() || remove(place_.leaf()) == FileStatus::ok);
 }
 
-bool BackupStore::retireBackup(const Path& path, const BackupMap& map,
-                               bool (*ownsKey)(std::string_view key)) {
+bool BackupStore::retireBackup(const BackupMap& map, bool (*ownsKey)(std::string_view key)) {
     BackupMap others;
     bool holdsOurs = false;
     for (const auto& [key, value] : map) {
@@ -174,7 +173,7 @@ bool BackupStore::retireBackup(const Path& path, const BackupMap& map,
         }
     }
     if (others.empty()) {
-        return removeBackup(path);
+        return removeBackup();
     }
-    return !holdsOurs || saveBackup(path, others);
+    return !holdsOurs || saveBackup(others);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/backup_place.h"
 #include "common/file_system.h"
 #include "common/path.h"
 
@@ -47,37 +48,45 @@ BackupMap parseBackup(std::string_view bytes);
 /// entry but "format" and "vendor".
 std::string formatBackup(const BackupMap& map, std::string_view vendorWord);
 
-/// The backup operations of one program, bound to its vendor word and a file system.
+/// The backup operations of one program, bound to its vendor word, a file system and,
+/// for the rest of the run, one backup path.
 class BackupStore {
   public:
     BackupStore(FileSystem& files, std::string_view vendorWord)
-        : files_(files), vendorWord_(vendorWord) {}
+        : files_(files), vendorWord_(vendorWord), place_(files) {}
 
-    /// False when the process is elevated and the backup, its temporary file or an
-    /// existing folder on the way to them is a link, or the backup or its temporary file
-    /// has more than one name, or any of these cannot be looked at: an elevated run that
-    /// went through such a name could be made to touch a file its caller cannot. A run
-    /// that is not elevated can reach nothing its user could not, so every path is safe.
-    bool safeToUse(const Path& path);
+    /// Walks to `path` once; every operation below then acts on that backup. False when
+    /// the path cannot be used (see `BackupPlace::walk`); a store that is not bound to a
+    /// path refuses everything.
+    bool bind(const Path& path);
 
-    LoadedBackup loadBackup(const Path& path);
+    /// The text that names the bound backup for the lock between runs, the same for every
+    /// spelling of it.
+    Path lockKey() { return place_.lockKey(); }
 
-    /// True when the complete file now stands under `path`. On false the file that stood
-    /// there before is still there, unchanged.
-    bool saveBackup(const Path& path, const BackupMap& map);
+    /// False when the process is elevated and the backup or its temporary file is a link,
+    /// has more than one name, or cannot be looked at: an elevated run that went through
+    /// such a name could be made to touch a file its caller cannot. A run that is not
+    /// elevated can reach nothing its user could not, so every path is safe.
+    bool safeToUse();
 
-    PathState backupExists(const Path& path);
+    LoadedBackup loadBackup();
 
-    /// True when no file stands at `path` any more.
-    bool removeBackup(const Path& path);
+    /// True when the complete file now stands under the backup's name. On false the file
+    /// that stood there before is still there, unchanged.
+    bool saveBackup(const BackupMap& map);
+
+    PathState backupExists();
+
+    /// True when no file stands at the backup's name any more.
+    bool removeBackup();
 
     /// After a complete restore: the entries `ownsKey` accepts have done their work, the
     /// others (another tool's, unknown ones) are not ours to throw away. Deletes the file
     /// when nothing else is in it, rewrites it with the others alone when it held entries of
     /// ours too, and leaves it as it stands otherwise. True when no entry of ours is left on
     /// disk; on false a later apply would take the stale entries for originals.
-    bool retireBackup(const Path& path, const BackupMap& map,
-                      bool (*ownsKey)(std::string_view key));
+    bool retireBackup(const BackupMap& map, bool (*ownsKey)(std::string_view key));
 
     /// From now on the store touches no file and answers as a backup that can be neither
     /// seen nor written: loading finds it unreadable, its existence is unknown, saving and
@@ -90,12 +99,13 @@ class BackupStore {
     /// Runs `operation` again while it reports `busy`, with the back-off above.
     template <typename Operation>
     auto retryWhileBusy(Operation operation);
-    FileStatus remove(const Path& path);
+    FileStatus remove(const Path& name);
     /// Removes a temporary file left by a run that died before its rename, but only once
     /// it is shown not to be a link, whose target is not ours.
-    bool removeStaleTemporary(const Path& temporary);
+    bool removeStaleTemporary();
 
     FileSystem& files_;
     std::string vendorWord_;
-    bool refusing_ = false;
+    BackupPlace place_;
+    bool refusing_ = true;  // until a path is bound
 };

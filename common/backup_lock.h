@@ -25,11 +25,10 @@ class HeldBackupLock {
 class BackupLock {
   public:
     virtual ~BackupLock() = default;
-    /// Takes the lock of `backupPath`, waiting at most `wait` for another holder to let
-    /// go. Null when it is still held then, or when the system cannot make the lock. Two
-    /// spellings of the same path (relative and absolute, other letter case on Windows)
-    /// share one lock.
-    virtual std::unique_ptr<HeldBackupLock> acquire(const Path& backupPath,
+    /// Takes the lock named by `key` (a backup's `BackupStore::lockKey`, the same for every
+    /// spelling of one backup), waiting at most `wait` for another holder to let go. Null
+    /// when it is still held then, or when the system cannot make the lock.
+    virtual std::unique_ptr<HeldBackupLock> acquire(const Path& key,
                                                     std::chrono::milliseconds wait) = 0;
 };
 

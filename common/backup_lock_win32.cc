@@ -9,30 +9,12 @@
 #include "common/backup_lock.h"
 #include "common/backup_lock_key.h"
 #include "common/win32_handle.h"
-#include "common/win32_names.h"
 
 namespace {
 
 /// The session's own namespace: the runs a front-end starts share its session, and no
 /// privilege is needed to create an object there.
 constexpr wchar_t kMutexPrefix[] = L"Local\\preset-backup-";
-
-/// The full path, so that a relative and an absolute spelling meet; upper-cased, since
-/// Windows file names do not depend on letter case.
-Path canonicalPath(const Path& path) {
-    Path full = fullPathName(path);
-    if (full.empty()) {
-        full = path;
-    }
-    if (full.empty()) {
-        return full;
-    }
-    std::wstring upper(full.size(), L'\0');
-    const int mapped =
-        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, full.c_str(), static_cast<int>(full.size()),
-                     upper.data(), static_cast<int>(upper.size()));
-    return mapped == static_cast<int>(full.size()) ? upper : full;
-}
 
 class HeldMutex : public HeldBackupLock {
   public:
@@ -47,9 +29,9 @@ class HeldMutex : public HeldBackupLock {
 
 class Win32BackupLock : public BackupLock {
   public:
-    std::unique_ptr<HeldBackupLock> acquire(const Path& backupPath,
+    std::unique_ptr<HeldBackupLock> acquire(const Path& key,
                                             std::chrono::milliseconds wait) override {
-        const std::wstring name = kMutexPrefix + widen(backupLockKey(canonicalPath(backupPath)));
+        const std::wstring name = kMutexPrefix + widen(backupLockKey(key));
         UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
         if (!mutex.valid()) {
             return nullptr;

@@ -1,133 +1,163 @@
 #include "common/backup_path.h"
 
+#include <cwctype>
+
 namespace {
 
-constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";
-constexpr wchar_t kExtendedUncPrefix[] = L"\\\\?\\UNC\\";
-constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
-constexpr size_t kPrefixLength = 4;  // "\\?\" and "\\.\"
-constexpr size_t kUncPrefixLength = 8;
-constexpr size_t kDriveRootLength = 3;  // "C:\"
+constexpr wchar_t kSystemPrefix[] = L"\\??\\";     // the system's own namespace
+constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";  // taken literally
+constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";    // made absolute like a plain path
+constexpr size_t kPrefixLength = 4;
+constexpr size_t kGuidLength = 38;  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
 
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
+bool startsWith(const Path& text, size_t at, const wchar_t* prefix) {
+    const Path p(prefix);
+    return text.size() >= at + p.size() && text.compare(at, p.size(), p) == 0;
 }
 
-bool startsWith(const Path& text, const wchar_t* prefix) {
-    return text.compare(0, Path(prefix).size(), prefix) == 0;
-}
-
-bool isDriveRoot(const Path& path, size_t at) {
-    return path.size() >= at + kDriveRootLength && path[at + 1] == L':' &&
-           isSeparator(path[at + 2]);
-}
-
-/// Length of the root at the start of `path`: "X:" plus one separator, or one leading
-/// separator, or nothing.
-size_t rootLength(const Path& path) {
-    if (isDriveRoot(path, 0)) {
-        return kDriveRootLength;
+bool startsWithIgnoringCase(const Path& text, size_t at, const wchar_t* prefix) {
+    const Path p(prefix);
+    if (text.size() < at + p.size()) {
+        return false;
     }
-    if (!path.empty() && isSeparator(path[0])) {
-        return 1;
+    for (size_t i = 0; i < p.size(); ++i) {
+        if (std::towupper(text[at + i]) != std::towupper(p[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Where the component that starts at `at` ends: at the next "\" or the end.
+size_t componentEnd(const Path& text, size_t at) {
+    const size_t end = text.find(L'\\', at);
+    return end == Path::npos ? text.size() : end;
+}
+
+bool isAsciiLetter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+/// "X:" followed by "\" or the end, at `at`.
+bool isDrive(const Path& text, size_t at) {
+    return text.size() >= at + 2 && isAsciiLetter(text[at]) && text[at + 1] == L':' &&
+           (text.size() == at + 2 || text[at + 2] == L'\\');
+}
+
+bool isGuid(const Path& text, size_t at) {
+    if (text.size() < at + kGuidLength || text[at] != L'{' || text[at + kGuidLength - 1] != L'}') {
+        return false;
+    }
+    for (size_t i = 1; i + 1 < kGuidLength; ++i) {
+        const wchar_t c = text[at + i];
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? c != L'-' : !std::iswxdigit(c)) {
+            return false;
+        }
+    }
+    return componentEnd(text, at) == at + kGuidLength;
+}
+
+/// Where "server\share" starting at `at` ends (after the share), or 0 when either is
+/// missing.
+size_t afterServerAndShare(const Path& text, size_t at) {
+    const size_t server = componentEnd(text, at);
+    if (server == at || server >= text.size()) {
+        return 0;
+    }
+    const size_t share = componentEnd(text, server + 1);
+    return share == server + 1 ? 0 : share;
+}
+
+/// The length of the known root at the start of `body` (the text after a "\\?\", "\??\"
+/// or "\\.\" prefix when `prefixed`, else an absolute plain path), and its system form.
+size_t knownRoot(const Path& body, bool prefixed, Path& root) {
+    if (isDrive(body, 0)) {
+        root = Path(kSystemPrefix) + body.substr(0, 2) + L"\\";
+        return 2;
+    }
+    size_t share = 0;
+    if (prefixed && startsWithIgnoringCase(body, 0, L"UNC\\")) {
+        share = afterServerAndShare(body, 4);
+        if (share != 0) {
+            root = Path(kSystemPrefix) + L"UNC\\" + body.substr(4, share - 4) + L"\\";
+        }
+        return share;
+    }
+    if (!prefixed && startsWith(body, 0, L"\\\\")) {
+        share = afterServerAndShare(body, 2);
+        if (share != 0) {
+            root = Path(kSystemPrefix) + L"UNC\\" + body.substr(2, share - 2) + L"\\";
+        }
+        return share;
+    }
+    if (prefixed && startsWithIgnoringCase(body, 0, L"Volume") && isGuid(body, 6)) {
+        root = Path(kSystemPrefix) + body.substr(0, 6 + kGuidLength) + L"\\";
+        return 6 + kGuidLength;
     }
     return 0;
 }
 
-/// Where the root "server\share\" that starts at `at` ends: after the separator behind
-/// the share, or at the end of the text; 0 when server or share is missing.
-size_t serverShareEnd(const Path& path, size_t at) {
-    size_t server = path.find_first_of(L"\\/", at);
-    if (server == at || server == Path::npos || server + 1 >= path.size()) {
-        return 0;
+/// The components of `text` from `at` on, split at "\"; empty ones (doubled separators)
+/// are dropped. False when `literal` and one is "." or "..": the system would take them
+/// as names, which no file can have.
+bool splitNames(const Path& text, size_t at, bool literal, std::vector<Path>& names) {
+    while (at < text.size()) {
+        const size_t end = componentEnd(text, at);
+        Path name = text.substr(at, end - at);
+        if (literal && (name == L"." || name == L"..")) {
+            return false;
+        }
+        if (!name.empty()) {
+            names.push_back(std::move(name));
+        }
+        at = end + 1;
     }
-    size_t share = path.find_first_of(L"\\/", server + 1);
-    if (share == server + 1) {
-        return 0;
-    }
-    return share == Path::npos ? path.size() : share + 1;
+    return true;
 }
 
 }  // namespace
 
-Path parentDirectory(const Path& path) {
-    size_t end = path.size();
-    while (end > 0 && !isSeparator(path[end - 1])) {
-        --end;  // drop the last component
-    }
-    while (end > 0 && isSeparator(path[end - 1])) {
-        --end;  // and the separators in front of it
-    }
-    size_t root = rootLength(path);
-    if (end < root && path.size() > root) {
-        end = root;
-    }
-    return path.substr(0, end);
+bool isLiteralPath(const Path& given) {
+    return startsWith(given, 0, kExtendedPrefix) || startsWith(given, 0, kSystemPrefix);
 }
 
-Path leafName(const Path& path) {
-    size_t start = path.size();
-    while (start > 0 && !isSeparator(path[start - 1])) {
-        --start;
+BackupRoute routeOf(const Path& given, const Path& full) {
+    BackupRoute route;
+    const bool literal = isLiteralPath(given);
+    const Path& text = literal ? given : full;
+    if (text.empty()) {
+        return route;
     }
-    return path.substr(start);
+    // A plain path arrives made absolute: "X:\…" or "\\server\share\…"; the device form
+    // "\\.\" stays in front of it.
+    const bool prefixed =
+        literal || startsWith(text, 0, kDevicePrefix) || startsWith(text, 0, kExtendedPrefix);
+    const Path body = prefixed ? text.substr(kPrefixLength) : text;
+    Path root;
+    const size_t rootEnd = knownRoot(body, prefixed, root);
+    std::vector<Path> names;
+    if (!splitNames(body, rootEnd, literal, names) || names.empty()) {
+        return route;
+    }
+    route.leaf = std::move(names.back());
+    names.pop_back();
+    if (rootEnd != 0) {
+        route.kind = RouteKind::known;
+        route.root = std::move(root);
+        route.folders = std::move(names);
+        return route;
+    }
+    // Not understood: only its folder as a whole, exactly as given.
+    const size_t lastSeparator = body.find_last_of(L'\\');
+    if (!prefixed || lastSeparator == Path::npos || lastSeparator == 0) {
+        return route;
+    }
+    route.kind = RouteKind::foreign;
+    route.root = Path(kSystemPrefix) + body.substr(0, lastSeparator);
+    return route;
 }
 
-Path temporaryPathFor(const Path& path) {
-    return path + L".tmp";
-}
-
-size_t absoluteRootLength(const Path& full) {
-    if (startsWith(full, kExtendedUncPrefix)) {
-        return serverShareEnd(full, kUncPrefixLength);
-    }
-    if (startsWith(full, kExtendedPrefix) || startsWith(full, kDevicePrefix)) {
-        return isDriveRoot(full, kPrefixLength) ? kPrefixLength + kDriveRootLength : 0;
-    }
-    if (isDriveRoot(full, 0)) {
-        return kDriveRootLength;
-    }
-    if (full.size() > 2 && isSeparator(full[0]) && isSeparator(full[1])) {
-        return serverShareEnd(full, 2);
-    }
-    return 0;
-}
-
-std::vector<Path> directoryChain(const Path& fullDir) {
-    std::vector<Path> chain;
-    const size_t root = absoluteRootLength(fullDir);
-    if (root == 0) {
-        return chain;
-    }
-    for (size_t i = root + 1; i <= fullDir.size(); ++i) {
-        if (i == fullDir.size() || isSeparator(fullDir[i])) {
-            if (!isSeparator(fullDir[i - 1])) {
-                chain.push_back(fullDir.substr(0, i));
-            }
-        }
-    }
-    return chain;
-}
-
-Path win32CallPath(const Path& given, const Path& full) {
-    if (full.empty() || full.size() <= kLongestPlainPath || startsWith(given, kExtendedPrefix) ||
-        startsWith(given, kDevicePrefix)) {
-        return given;
-    }
-    // The system takes an extended-length path literally, so a "/" would be part of a
-    // name; the absolute form from GetFullPathNameW has none, and this keeps it so.
-    Path backslashed = full;
-    for (wchar_t& c : backslashed) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    if (isDriveRoot(backslashed, 0)) {
-        return kExtendedPrefix + backslashed;
-    }
-    if (backslashed.size() > 2 && backslashed[0] == L'\\' && backslashed[1] == L'\\' &&
-        backslashed[2] != L'?' && backslashed[2] != L'.') {
-        return kExtendedUncPrefix + backslashed.substr(2);
-    }
-    return given;
+Path temporaryNameFor(const Path& leaf) {
+    return leaf + L".tmp";
 }

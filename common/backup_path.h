@@ -1,41 +1,44 @@
-// Pure text operations on backup paths ("\" and "/" both separate components), and the
-// Windows path forms the Win32 file layer hands to the system. No system call here, so
-// every rule can be tested on any platform.
+// Pure text operations on backup paths: every spelling a caller may give is turned once
+// into the root it starts from and the names below it, which the file layer then opens
+// one by one, each relative to the folder above. No system call here, so every rule can
+// be tested on any platform.
 #pragma once
 
-#include <cstddef>
 #include <vector>
 
 #include "common/path.h"
 
-/// The path without its last component and the separators before it, never shortened
-/// into its root: "C:\b.txt" gives "C:\", "/b.txt" gives "/", "b.txt" gives "".
-Path parentDirectory(const Path& path);
+/// What a backup path turned out to be.
+enum class RouteKind {
+    /// Starts at a drive, a network share or a volume: a root whose every folder below can
+    /// be opened and checked in turn.
+    known,
+    /// A rooted form we do not understand (a device path, "\\?\GLOBALROOT\…", Wine's
+    /// "\\?\unix\…"): its folder can only be opened as given, never checked on the way.
+    foreign,
+    /// No file can have this name: a root alone, "." or ".." in a form the system takes
+    /// literally, or a path the system could not make absolute.
+    invalid,
+};
 
-/// The last component of `path`: what follows its last separator ("C:\a\b.txt" gives
-/// "b.txt"), the whole text when it has none.
-Path leafName(const Path& path);
+struct BackupRoute {
+    RouteKind kind = RouteKind::invalid;
+    /// Where the walk starts, in the system's own form: "\??\C:\", "\??\UNC\server\share\",
+    /// "\??\Volume{…}\"; for a foreign form, its whole folder ("\??\unix\tmp\x").
+    Path root;
+    /// The folders below the root, outermost first, then the backup's own name.
+    std::vector<Path> folders;
+    Path leaf;
+};
 
-/// Where a save writes before it renames: the whole path with ".tmp" appended.
-Path temporaryPathFor(const Path& path);
+/// Whether the system takes `given` literally ("\\?\…", "\??\…"): such a path is not made
+/// absolute first, or "\??\C:\x" would become "<current drive>:\??\C:\x".
+bool isLiteralPath(const Path& given);
 
-/// The longest absolute path the plain Win32 file calls take: MAX_PATH (260) less the
-/// terminating null and the 12 characters CreateDirectoryW keeps free for an 8.3 name.
-constexpr size_t kLongestPlainPath = 247;
+/// The route to `given`. `full` is its absolute form ("." and ".." resolved, "/" turned
+/// into "\", relative to the working folder), asked of the system for every path that is
+/// not literal; empty when the system could not make one.
+BackupRoute routeOf(const Path& given, const Path& full);
 
-/// Length of the root of an absolute Windows path, separator included: "C:\" (3),
-/// "\\server\share\", "\\?\C:\" (7), "\\?\UNC\server\share\"; 0 for any other text.
-size_t absoluteRootLength(const Path& full);
-
-/// Every directory from the first one below the root down to `fullDir` itself, as
-/// absolute paths: "C:\a\b" gives "C:\a" and "C:\a\b". Empty for text with no absolute
-/// root (nothing can be made there) and for a root alone.
-std::vector<Path> directoryChain(const Path& fullDir);
-
-/// The text to hand to the Win32 file calls for `given`, whose absolute form (from
-/// GetFullPathNameW, "." and ".." resolved, "/" turned into "\") is `full`. While `full`
-/// fits the plain calls, or is unknown (empty), that is `given` itself, so the system
-/// sees exactly what the caller wrote. A longer one takes the extended-length form:
-/// "\\?\" before a drive path, "\\?\UNC\" in place of the "\\" of a UNC path. Text the
-/// caller already gave in a "\\?\" or "\\.\" form stays as it is.
-Path win32CallPath(const Path& given, const Path& full);
+/// The name a save writes before it renames: the backup's own name with ".tmp" appended.
+Path temporaryNameFor(const Path& leaf);

@@ -12,13 +12,17 @@ int commandLineError(Host& host, std::string_view message, int code) {
     return code;
 }
 
-/// Runs `command` holding the backup path's lock, or, when another run keeps it or the
-/// path is not safe for this process to use, with a store that refuses everything. The
+/// Runs `command` with the store bound to `backupPath` and holding the lock of what the
+/// walk to it found, or, when the path cannot be used, another run keeps the lock or the
+/// backup is not safe for this process to use, with a store that refuses everything. The
 /// lock is let go only after the backend returned, its line printed and its driver closed.
 template <typename Command>
 int withBackupLock(BackupLock& lock, Host& host, const Path& backupPath, Command command) {
-    const std::unique_ptr<HeldBackupLock> held = lock.acquire(backupPath, kBackupLockWait);
-    if (!held || !host.backups.safeToUse(backupPath)) {
+    std::unique_ptr<HeldBackupLock> held;
+    if (host.backups.bind(backupPath)) {
+        held = lock.acquire(host.backups.lockKey(), kBackupLockWait);
+    }
+    if (!held || !host.backups.safeToUse()) {
         host.backups.refuseAll();
     }
     return command();
@@ -44,13 +48,11 @@ int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host&
             return commandLineError(host, framemessage::kBadPreset, exitcode::kUnknownPreset);
         }
         const Path backupPath(argv[3]);
-        return withBackupLock(lock, host, backupPath,
-                              [&] { return backend.apply(host, level, backupPath); });
+        return withBackupLock(lock, host, backupPath, [&] { return backend.apply(host, level); });
     }
     if (equalsIgnoringAsciiCase(command, "restore") && givesBackupPath(argc, argv, 2)) {
         const Path backupPath(argv[2]);
-        return withBackupLock(lock, host, backupPath,
-                              [&] { return backend.restore(host, backupPath); });
+        return withBackupLock(lock, host, backupPath, [&] { return backend.restore(host); });
     }
     return commandLineError(host, framemessage::kBadArguments, exitcode::kCommandLine);
 }

@@ -18,8 +18,9 @@ struct Host {
 /// result line and returns the exit code.
 struct Backend {
     int (*status)(Host& host);
-    int (*apply)(Host& host, PresetLevel level, const Path& backupPath);
-    int (*restore)(Host& host, const Path& backupPath);
+    /// `host.backups` is bound to the backup path of the command line.
+    int (*apply)(Host& host, PresetLevel level);
+    int (*restore)(Host& host);
 };
 
 namespace framemessage {
@@ -31,8 +32,10 @@ constexpr std::string_view kUnexpected = "Falha inesperada";
 
 /// Parses the wide argument vector (argument 0 is the program) and runs one command.
 /// Nothing escapes: an exception out of a backend becomes one "error" line and exit 1.
-/// `apply` and `restore` run holding `lock` for their backup path; when another run keeps
-/// it past `kBackupLockWait`, the backend runs with a store that refuses every operation,
-/// so it changes nothing and reports its backup failure. `status` takes no lock.
+/// `apply` and `restore` bind the store to their backup path, walking to it once, and run
+/// holding `lock` for what the walk found; when another run keeps it past
+/// `kBackupLockWait`, or the path cannot be used, the backend runs with a store that
+/// refuses every operation, so it changes nothing and reports its backup failure.
+/// `status` takes no lock.
 int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
              BackupLock& lock);

@@ -1,24 +1,28 @@
-// Win32 file layer. Wine's stat-based queries report every failure as absence, so
-// existence is asked of GetFileAttributesW and its error code read here. Every file is
-// opened once and then used through that handle alone: read, written, renamed, deleted,
-// its attributes changed. When the process is elevated, nothing follows a link, and each
-// handle is first checked to be what its name says (win32_names.h).
+// Win32 file layer. A walk opens the root by name and every folder below it relative to
+// the folder above, and keeps them; every file is then opened relative to its folder and
+// used through that handle alone: read, written, renamed, deleted, its attributes
+// changed. When the process is elevated, nothing follows a link, each handle is first
+// checked to be what its name says (nt_folder.h), and the folders are held without delete
+// sharing, so none of them can be renamed away or swapped for a link until the run ends.
 #include <windows.h>
+#include <winternl.h>
 
 #include <vector>
 
-#include "common/backup_path.h"
+#include "common/elevation.h"
 #include "common/file_system.h"
+#include "common/nt_folder.h"
 #include "common/win32_handle.h"
-#include "common/win32_names.h"
 
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-/// Renames, deletions and attribute changes act on a link itself, never on its target, as
-/// the by-name calls do on Windows; only reading follows a link, and only when the run is
-/// not elevated.
-constexpr DWORD kNameItself = FILE_FLAG_OPEN_REPARSE_POINT;
+/// What a held folder allows others: anything but renaming or deleting it.
+constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ACCESS_MASK kFolderAccess = FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+/// Renames, deletions and attribute changes act on a link itself, never on its target;
+/// only reading follows a link, and only when the run is not elevated.
+constexpr ULONG kNameItself = FILE_OPEN_REPARSE_POINT;
 
 /// The error codes that mean "nothing there": file, directory on the way, or a text
 /// that is no valid path name. Network errors are not among them: a share that does not
@@ -42,31 +46,6 @@ bool isNotFound(DWORD error) {
 bool isBusy(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
            error == ERROR_ACCESS_DENIED;
-}
-
-/// A drive letter with no volume behind it: an elevated process often does not see the
-/// drives the user mapped, and the system then says "not found" for a path on it.
-bool onDriveWithoutVolume(const Path& full) {
-    size_t at = 0;
-    if (full.compare(0, 4, L"\\\\?\\") == 0) {
-        at = 4;
-    }
-    if (full.size() < at + 3 || full[at + 1] != L':') {
-        return false;
-    }
-    const wchar_t root[] = {full[at], L':', L'\\', L'\0'};
-    return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR;
-}
-
-PathState stateAfter(DWORD error, const Path& full) {
-    return isNotFound(error) && !onDriveWithoutVolume(full) ? PathState::absent
-                                                            : PathState::unknown;
-}
-
-/// A file the elevated process must not use: a link, or a file with another name that
-/// someone else may have made.
-bool unsafe(const OpenedName& opened) {
-    return opened.link || opened.names > 1;
 }
 
 bool writeAll(HANDLE h, const char* data, size_t size) {
@@ -104,90 +83,163 @@ class Win32File : public WritableFile {
     UniqueHandle handle_;
 };
 
-/// The system's own form of an absolute path, which a rename by handle takes: "\??\"
-/// before a drive path, "\??\UNC\" in place of the "\\" of a share. (Windows takes a
-/// bare leaf as "in the same folder", but Wine takes it as relative to the working
-/// folder, so the rename always names its whole target.)
-Path systemPathOf(const Path& full) {
-    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
-        return L"\\??\\" + full.substr(4);
+/// An open handle and the place it resolves to, asked of it once.
+class PlacedHandle {
+  public:
+    explicit PlacedHandle(UniqueHandle handle) : handle(std::move(handle)) {}
+    const ResolvedName* place() {
+        if (!resolved_) {
+            resolved_ = resolve(handle.get(), name_);
+        }
+        return resolved_ ? &name_ : nullptr;
     }
-    if (full.compare(0, 2, L"\\\\") == 0) {
-        return L"\\??\\UNC\\" + full.substr(2);
-    }
-    return L"\\??\\" + full;
+    UniqueHandle handle;
+
+  private:
+    bool resolved_ = false;
+    ResolvedName name_;
+};
+
+/// A folder held for the run; its place is what the names opened inside it are checked
+/// against.
+class Win32Folder : public Folder, public PlacedHandle {
+  public:
+    using PlacedHandle::PlacedHandle;
+};
+
+/// Whether what `self` holds, opened as `name` inside `folder`, is something else than
+/// that entry.
+bool pointsElsewhere(PlacedHandle& self, PlacedHandle& folder, const Path& name) {
+    const ResolvedName* place = folder.place();
+    const ResolvedName* own = self.place();
+    return place == nullptr || own == nullptr ||
+           pointsElsewhere(self.handle.get(), *own, folder.handle.get(), *place, name);
 }
 
-/// FILE_RENAME_INFO with its name, built in one buffer as the system expects it.
-std::vector<char> renameInfo(const Path& target) {
-    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + (target.size() + 1) * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
-    target.copy(info->FileName, target.size());
-    return buffer;
+HANDLE handleOf(Folder& folder) {
+    return static_cast<Win32Folder&>(folder).handle.get();
 }
+
+/// A file opened by name inside a folder, with what its handle says about it.
+struct OpenedFile {
+    UniqueHandle handle;
+    DWORD error = ERROR_SUCCESS;
+    bool directory = false;
+    /// Only looked at where it was asked for: a link, or a file with another name that
+    /// someone else may have made.
+    bool unsafe = false;
+};
 
 class Win32FileSystem : public FileSystem {
   public:
     bool elevated() override { return processIsElevated(); }
 
-    Path fullPath(const Path& path) override { return fullPathName(path); }
-
-    NameInfo inspect(const Path& path) override {
-        const Path full = fullPathName(path);
-        if (full.empty()) {
-            return NameInfo{PathState::unknown};
+    Path fullPath(const Path& path) override {
+        const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+        if (path.empty() || needed == 0) {
+            return Path();
         }
-        const OpenedName opened =
-            openName(full, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, 0, /*checkLinks=*/true);
+        Path full(needed, L'\0');
+        const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+        if (written == 0 || written >= needed) {
+            return Path();
+        }
+        full.resize(written);
+        return full;
+    }
+
+    OpenedFolder openRoot(const Path& root) override {
+        // The root is where the path starts, not a name on the way: it is neither checked
+        // nor held (Wine's drive letters are themselves links, and a volume's root cannot
+        // be renamed anyway).
+        NtOpened opened =
+            openRelative(nullptr, root, kFolderAccess, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
+        OpenedFolder result;
         if (!opened.handle.valid()) {
-            const PathState state = stateAfter(opened.error, full);
-            return NameInfo{state == PathState::absent ? confirmedAbsence(full) : state};
+            return result;  // a drive, share or volume that cannot be opened may hold anything
         }
-        return NameInfo{PathState::present, opened.link, opened.names};
+        auto folder = std::make_unique<Win32Folder>(std::move(opened.handle));
+        if (elevated() && folder->place() == nullptr) {
+            return result;
+        }
+        result.state = PathState::present;
+        result.folder = std::move(folder);
+        return result;
     }
 
-    PathState query(const Path& path) override {
-        const Path full = fullPathName(path);
-        if (GetFileAttributesW(win32CallPath(path, full).c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return PathState::present;
-        }
-        return stateAfter(GetLastError(), full);
-    }
-
-    bool makeDirectories(const Path& dir) override {
-        // Made from the absolute form, so a relative path and ".." on the way make the
-        // directories the system will look in, and each step can be long. An elevated
-        // run looks at each step before it makes the next one inside it.
-        const Path full = fullPathName(dir);
-        for (const Path& step : directoryChain(full)) {
-            CreateDirectoryW(callPathOf(step).c_str(), nullptr);
-            if (elevated() && inspect(step).link) {
-                return false;
+    OpenedFolder openFolder(Folder& parent, const Path& name, bool create) override {
+        const bool careful = elevated();
+        NtOpened opened = openRelative(
+            handleOf(parent), name, kFolderAccess, careful ? kShareAllButDelete : kShareAll,
+            create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE | (careful ? kNameItself : 0));
+        OpenedFolder result;
+        if (!opened.handle.valid()) {
+            // A folder someone else holds with delete access could be renamed under us at
+            // any moment: an elevated run does not go through it.
+            if (!create && isNotFound(opened.error)) {
+                result.state = PathState::absent;
             }
+            return result;
         }
-        if (full.empty()) {
-            return false;
+        auto folder = std::make_unique<Win32Folder>(std::move(opened.handle));
+        if (careful && pointsElsewhere(*folder, static_cast<Win32Folder&>(parent), name)) {
+            return result;
         }
-        const DWORD attributes = GetFileAttributesW(callPathOf(full).c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES &&
-               (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        result.state = PathState::present;
+        result.folder = std::move(folder);
+        return result;
     }
 
-    ReadOutcome readAll(const Path& path, std::string& bytes, size_t limit) override {
-        const Path full = fullPathName(path);
-        const OpenedName opened = openName(full, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                                           FILE_FLAG_SEQUENTIAL_SCAN, elevated());
+    Path nameOnDisk(Folder& folder, const Path& name) override {
+        const Listed listed = listedName(handleOf(folder), name);
+        return listed.state == PathState::present ? listed.name : name;
+    }
+
+    Path placeKey(Folder& folder, const std::vector<Path>& below) override {
+        Path key = finalPlaceOf(handleOf(folder));
+        for (const Path& name : below) {
+            key += L'\\';
+            key += name;
+        }
+        // Windows file names do not depend on letter case.
+        Path upper(key.size(), L'\0');
+        const int mapped = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, key.c_str(),
+                                        static_cast<int>(key.size()), upper.data(),
+                                        static_cast<int>(upper.size()));
+        return mapped == static_cast<int>(key.size()) ? upper : key;
+    }
+
+    NameInfo inspect(Folder& folder, const Path& name) override {
+        OpenedFile opened = openFile(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                                     kNameItself, /*check=*/true);
         if (!opened.handle.valid()) {
-            if (stateAfter(opened.error, full) == PathState::absent) {
+            if (!isNotFound(opened.error)) {
+                return NameInfo{PathState::unknown};
+            }
+            // Wine cannot open a symbolic link whose target is missing, and says "not
+            // found", yet a new file cannot be made under that name; the folder's listing
+            // still shows it. Where the two views differ, nothing is known.
+            return NameInfo{listedName(handleOf(folder), name).state == PathState::absent
+                                ? PathState::absent
+                                : PathState::unknown};
+        }
+        return NameInfo{PathState::present, opened.unsafe, names(opened.handle.get())};
+    }
+
+    ReadOutcome readAll(Folder& folder, const Path& name, std::string& bytes,
+                        size_t limit) override {
+        const bool careful = elevated();
+        const OpenedFile opened =
+            openFile(folder, name, GENERIC_READ, kShareAll, FILE_OPEN,
+                     FILE_SEQUENTIAL_ONLY | (careful ? kNameItself : 0), careful);
+        if (!opened.handle.valid()) {
+            if (isNotFound(opened.error)) {
                 return ReadOutcome::absent;
             }
             return isBusy(opened.error) ? ReadOutcome::busy : ReadOutcome::failed;
         }
         LARGE_INTEGER size{};
-        if (opened.directory || unsafe(opened) || !GetFileSizeEx(opened.handle.get(), &size) ||
+        if (opened.directory || opened.unsafe || !GetFileSizeEx(opened.handle.get(), &size) ||
             static_cast<unsigned long long>(size.QuadPart) > limit) {
             return ReadOutcome::failed;
         }
@@ -208,45 +260,30 @@ class Win32FileSystem : public FileSystem {
         }
     }
 
-    std::unique_ptr<WritableFile> createNew(const Path& path) override {
-        const Path full = fullPathName(path);
-        OpenedName opened = openName(full, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL | kNameItself, elevated());
+    std::unique_ptr<WritableFile> createNew(Folder& folder, const Path& name) override {
+        // Made new inside the held folder: a name that stands there already, a link among
+        // them, makes this fail rather than be followed.
+        NtOpened opened =
+            openRelative(handleOf(folder), name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                         FILE_CREATE, FILE_NON_DIRECTORY_FILE | kNameItself);
         if (!opened.handle.valid()) {
-            return nullptr;
-        }
-        if (opened.link) {
-            // A folder on the way was swapped for a link after it was checked: the new,
-            // empty file is ours to take away again.
-            deleteByHandle(opened.handle.get());
             return nullptr;
         }
         return std::make_unique<Win32File>(std::move(opened.handle));
     }
 
-    FileStatus replace(const Path& from, const Path& to) override {
-        const Path fullFrom = fullPathName(from);
-        const Path fullTo = fullPathName(to);
-        // The temporary file sits beside its target; a rename anywhere else could only mean
-        // that a path was redirected.
-        if (fullFrom.empty() || fullTo.empty() ||
-            !sameWin32Name(parentDirectory(fullFrom), parentDirectory(fullTo))) {
-            return FileStatus::failed;
-        }
-        const OpenedName opened = openName(fullFrom, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                           OPEN_EXISTING, kNameItself, elevated());
+    FileStatus replace(Folder& folder, const Path& from, const Path& to) override {
+        const OpenedFile opened = openFile(folder, from, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                           FILE_OPEN, kNameItself, elevated());
         if (!opened.handle.valid()) {
             return isBusy(opened.error) ? FileStatus::busy : FileStatus::failed;
         }
-        if (opened.directory || unsafe(opened)) {
+        if (opened.directory || opened.unsafe) {
             return FileStatus::failed;
         }
-        const std::vector<char> info = renameInfo(systemPathOf(fullTo));
-        if (!SetFileInformationByHandle(opened.handle.get(), FileRenameInfo,
-                                        const_cast<char*>(info.data()),
-                                        static_cast<DWORD>(info.size()))) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_ACCESS_DENIED && readOnlyOrFolder(fullTo)) {
+        const DWORD error = renameInside(opened.handle.get(), handleOf(folder), to);
+        if (error != ERROR_SUCCESS) {
+            if (error == ERROR_ACCESS_DENIED && readOnlyOrFolder(folder, to)) {
                 return FileStatus::failed;
             }
             return isBusy(error) ? FileStatus::busy : FileStatus::failed;
@@ -256,37 +293,25 @@ class Win32FileSystem : public FileSystem {
         return FileStatus::ok;
     }
 
-    bool clearReadOnly(const Path& path) override {
-        const OpenedName opened =
-            openName(fullPathName(path), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                     OPEN_EXISTING, kNameItself, elevated());
-        FILE_BASIC_INFO basic{};
-        if (!opened.handle.valid() || unsafe(opened) ||
-            !GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic,
-                                          sizeof basic) ||
-            (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
-            return false;
-        }
-        basic.FileAttributes &= ~DWORD{FILE_ATTRIBUTE_READONLY};
-        if (basic.FileAttributes == 0) {
-            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // 0 would mean "leave as it is"
-        }
-        return SetFileInformationByHandle(opened.handle.get(), FileBasicInfo, &basic,
-                                          sizeof basic) != 0;
+    bool clearReadOnly(Folder& folder, const Path& name) override {
+        return markReadOnly(folder, name, false);
     }
 
-    FileStatus removeFile(const Path& path) override {
-        const Path full = fullPathName(path);
-        const OpenedName opened =
-            openName(full, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                     OPEN_EXISTING, kNameItself, elevated());
+    void restoreReadOnly(Folder& folder, const Path& name) override {
+        markReadOnly(folder, name, true);
+    }
+
+    FileStatus removeFile(Folder& folder, const Path& name) override {
+        const OpenedFile opened =
+            openFile(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                     FILE_OPEN, kNameItself, elevated());
         if (!opened.handle.valid()) {
-            if (stateAfter(opened.error, full) == PathState::absent) {
+            if (isNotFound(opened.error)) {
                 return FileStatus::ok;
             }
             return isBusy(opened.error) ? FileStatus::busy : FileStatus::failed;
         }
-        if (opened.directory || unsafe(opened)) {
+        if (opened.directory || opened.unsafe) {
             return FileStatus::failed;
         }
         const DWORD error = deleteByHandle(opened.handle.get());
@@ -299,26 +324,61 @@ class Win32FileSystem : public FileSystem {
     void pause(std::chrono::milliseconds wait) override { Sleep(static_cast<DWORD>(wait.count())); }
 
   private:
-    /// Asks the folder's listing as well, when opening a name found nothing. Wine cannot
-    /// open a symbolic link whose target is missing, and says "not found", yet a new file
-    /// cannot be made under that name; its listing then answers "no more files" rather
-    /// than "not found". Where the two views differ, nothing is known.
-    static PathState confirmedAbsence(const Path& full) {
-        WIN32_FIND_DATAW found{};
-        const HANDLE search = FindFirstFileW(callPathOf(full).c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            FindClose(search);
-            return PathState::unknown;
+    /// Opens `name` inside `folder`; with `check`, also asks the handle whether it is a
+    /// link or has another name.
+    static OpenedFile openFile(Folder& folder, const Path& name, ACCESS_MASK access, DWORD share,
+                               ULONG disposition, ULONG options, bool check) {
+        auto& held = static_cast<Win32Folder&>(folder);
+        NtOpened opened =
+            openRelative(held.handle.get(), name, access, share, disposition, options);
+        OpenedFile file;
+        file.error = opened.error;
+        if (!opened.handle.valid()) {
+            return file;
         }
-        return stateAfter(GetLastError(), full);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(opened.handle.get(), &info)) {
+            file.error = GetLastError();
+            return file;
+        }
+        file.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (check) {
+            PlacedHandle self(std::move(opened.handle));
+            file.unsafe =
+                (!file.directory && info.nNumberOfLinks > 1) || pointsElsewhere(self, held, name);
+            opened.handle = std::move(self.handle);
+        }
+        file.handle = std::move(opened.handle);
+        return file;
+    }
+
+    static unsigned names(HANDLE handle) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(handle, &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return 1;
+        }
+        return info.nNumberOfLinks;
+    }
+
+    bool markReadOnly(Folder& folder, const Path& name, bool readOnly) {
+        const OpenedFile opened =
+            openFile(folder, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                     FILE_OPEN, kNameItself, elevated());
+        return opened.handle.valid() && !opened.unsafe &&
+               changeReadOnlyMark(opened.handle.get(), readOnly);
     }
 
     /// Access denied on a rename onto a read-only file or a folder is no passing state:
     /// the caller clears the mark, or gives up.
-    static bool readOnlyOrFolder(const Path& full) {
-        const DWORD attributes = GetFileAttributesW(callPathOf(full).c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES &&
-               (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+    static bool readOnlyOrFolder(Folder& folder, const Path& name) {
+        const OpenedFile opened = openFile(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                                           kNameItself, /*check=*/false);
+        FILE_BASIC_INFO basic{};
+        return opened.handle.valid() &&
+               GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic,
+                                            sizeof basic) &&
+               (basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
     }
 };
 

@@ -4,6 +4,7 @@
 // run there as they did before.
 #include "common/process_start_win32.h"
 
+#include "common/elevation.h"
 #include "common/function_cast.h"
 #include "common/process_start.h"
 
@@ -35,7 +36,9 @@ void hardenProcessStartWith(const StartFunctions& kernel) {
         // The older call at least takes the working folder out of the search; PATH stays.
         kernel.setDllDirectory(L"");
     }
-    if (kernel.setProcessMitigationPolicy != nullptr) {
+    // Junctions a non-administrator made can only be turned against a process with more
+    // rights than theirs; a run that is not elevated would merely refuse its user's own.
+    if (kernel.setProcessMitigationPolicy != nullptr && processIsElevated()) {
         PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
         policy.EnforceRedirectionTrust = 1;
         kernel.setProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);

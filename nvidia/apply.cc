@@ -32,14 +32,14 @@ bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap
 
 }  // namespace
 
-int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level, const Path& backupPath) {
+int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level) {
     NvapiSession driver(api);
     if (driver.open() != NVAPI_OK) {
         host.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
     }
 
-    LoadedBackup backup = host.backups.loadBackup(backupPath);
+    LoadedBackup backup = host.backups.loadBackup();
     if (backup.outcome == LoadOutcome::unreadable) {
         // Something we cannot read stands there; it may hold originals, so nothing may be
         // changed and the file must stay as it is.
@@ -60,7 +60,7 @@ int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level, const Path
         host.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
         return exitcode::kBackupFailed;
     }
-    if (!host.backups.saveBackup(backupPath, backup.map)) {
+    if (!host.backups.saveBackup(backup.map)) {
         host.out.printResultLine(resultkind::kError, recorded, 0, nvidiaword::kBackupFailed);
         return exitcode::kBackupFailed;
     }

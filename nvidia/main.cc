@@ -13,12 +13,12 @@ int status(Host& host) {
     return nvidiaStatus(processNvapiTable(), host);
 }
 
-int apply(Host& host, PresetLevel level, const Path& backupPath) {
-    return nvidiaApply(processNvapiTable(), host, level, backupPath);
+int apply(Host& host, PresetLevel level) {
+    return nvidiaApply(processNvapiTable(), host, level);
 }
 
-int restore(Host& host, const Path& backupPath) {
-    return nvidiaRestore(processNvapiTable(), host, backupPath);
+int restore(Host& host) {
+    return nvidiaRestore(processNvapiTable(), host);
 }
 
 }  // namespace

@@ -5,5 +5,5 @@
 #include "nvidia/nvapi_types.h"
 
 int nvidiaStatus(const NvapiTable& api, Host& host);
-int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level, const Path& backupPath);
-int nvidiaRestore(const NvapiTable& api, Host& host, const Path& backupPath);
+int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level);
+int nvidiaRestore(const NvapiTable& api, Host& host);

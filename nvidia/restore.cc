@@ -53,8 +53,8 @@ int incomplete(Host& host, const Counts& counts) {
 
 }  // namespace
 
-int nvidiaRestore(const NvapiTable& api, Host& host, const Path& backupPath) {
-    switch (host.backups.backupExists(backupPath)) {
+int nvidiaRestore(const NvapiTable& api, Host& host) {
+    switch (host.backups.backupExists()) {
         case PathState::absent:
             host.out.printResultLine(resultkind::kNothing, 0, 0, nvidiaword::kNothingToRestore);
             return exitcode::kSuccess;
@@ -72,7 +72,7 @@ int nvidiaRestore(const NvapiTable& api, Host& host, const Path& backupPath) {
         return exitcode::kUnavailable;
     }
 
-    const LoadedBackup backup = host.backups.loadBackup(backupPath);
+    const LoadedBackup backup = host.backups.loadBackup();
     if (backup.outcome == LoadOutcome::unreadable) {
         return incomplete(host, Counts{});
     }
@@ -93,7 +93,7 @@ int nvidiaRestore(const NvapiTable& api, Host& host, const Path& backupPath) {
     if (api.NvAPI_DRS_SaveSettings(driver.session()) != NVAPI_OK || counts.failed > 0) {
         return incomplete(host, counts);
     }
-    if (!host.backups.retireBackup(backupPath, backup.map, &isOwnKey)) {
+    if (!host.backups.retireBackup(backup.map, &isOwnKey)) {
         // Every setting is back, but our entries still stand on disk; reporting success
         // would let a later apply take them for originals. Another restore finishes it.
         return incomplete(host, counts);

@@ -14,6 +14,11 @@ Two more show preset-amd's own share of apply and restore: the same runs against
 simulated driver that keeps no state file, so that its writes cost nothing (it saves its
 whole state to a new file and renames it at every write, which Wine makes slow).
 
+The last rows time an apply followed by a restore of a backup 1 and 16 folders below the
+benchmark's own folder, for both programs (preset-amd again without a state file): a run
+walks to its backup's folder once, opening each folder on the way, so the depth should
+cost next to nothing.
+
 Usage: scripts/bench.py [--runs N]   (builds nothing: run scripts/test.sh or
 cmake --build --preset windows first)
 """
@@ -58,6 +63,24 @@ def timed(exe, args, extra):
         out.seek(0)
         return (elapsed, out.read().decode(errors="replace").strip(), proc.returncode,
                 usage.ru_maxrss)
+
+
+DEPTHS = (1, 16)
+
+
+def deep_backup(depth, name):
+    """A backup path `depth` folders below the benchmark's folder."""
+    return winpath(WORK.joinpath(*("depth%d-%02d" % (depth, i) for i in range(depth)), name))
+
+
+def round_trip(exe, backup, extra):
+    """apply gamer, then restore: their seconds summed, the restore's line and exit code,
+    the larger peak."""
+    applied = timed(exe, ["apply", "gamer", backup], extra)
+    if not applied[1].startswith("result=ok"):
+        return applied
+    restored = timed(exe, ["restore", backup], extra)
+    return (applied[0] + restored[0], restored[1], restored[2], max(applied[3], restored[3]))
 
 
 class Series:
@@ -126,6 +149,13 @@ def main():
                             *timed(amd_exe, ["apply", "gamer", amd_stateless_backup], amd_stateless)))
             samples.append(("  restore, no state file",
                             *timed(amd_exe, ["restore", amd_stateless_backup], amd_stateless)))
+        for depth in DEPTHS:
+            samples.append((f"nvidia apply+restore, {depth} deep",
+                            *round_trip(nv_exe, deep_backup(depth, "nvidia.txt"), nv)))
+            if have_amd:
+                samples.append((f"amd apply+restore, {depth} deep",
+                                *round_trip(amd_exe, deep_backup(depth, "amd.txt"),
+                                            amd_stateless)))
         for name, seconds, line, code, peak in samples:
             if name != "empty program" and not line.startswith("result=ok"):
                 sys.exit(f"{name} failed: exit {code}: {line}")
@@ -139,6 +169,11 @@ def main():
     for name in series.times:
         ms, peak = series.median_ms(name), series.median_peak_mib(name)
         print(f"{name:<28} {ms:>8.1f} {ms / base:>6.2f} {peak:>9.1f} {peak / base_peak:>6.2f}")
+    for program in ("nvidia", "amd"):
+        deep, shallow = (f"{program} apply+restore, {depth} deep" for depth in reversed(DEPTHS))
+        if deep in series.times:
+            print(f"{program}: {DEPTHS[1]} folders deep against {DEPTHS[0]}: "
+                  f"{series.median_ms(deep) / series.median_ms(shallow):.2f}")
 
 
 if __name__ == "__main__":

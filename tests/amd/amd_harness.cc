@@ -2,12 +2,10 @@
 
 #include <algorithm>
 
-#include "common/backup_path.h"
-
 AmdHarness::AmdHarness() {
     files.observer = [this](const std::string& entry) {
         // A replace that left the temporary file behind did not take.
-        if (entry.rfind("replace ", 0) == 0 && files.files.count(temporaryPathFor(path)) == 0) {
+        if (entry.rfind("replace ", 0) == 0 && files.files.count(path + L".tmp") == 0) {
             ++saves;
             adlx.log.push_back("save " + backup());
         } else if (entry.rfind("remove ", 0) == 0) {

@@ -28,8 +28,20 @@ struct AmdHarness {
     int saves = 0;  // backups that took the backup's name, logged "save <bytes>"
 
     int status() { return amdStatus(adlx, host); }
-    int apply(PresetLevel level) { return amdApply(adlx, host, level, path); }
-    int restore() { return amdRestore(adlx, host, path); }
+    /// Each command is a run of its own: the store is bound to the path afresh (the walk
+    /// is the entry's business and stays out of the log).
+    int apply(PresetLevel level) {
+        bindStore();
+        return amdApply(adlx, host, level);
+    }
+    int restore() {
+        bindStore();
+        return amdRestore(adlx, host);
+    }
+    void bindStore() {
+        backups.bind(path);
+        files.log.clear();
+    }
 
     /// The one line printed, or "" when there is not exactly one.
     std::string line() const { return sink.lines.size() == 1 ? sink.lines[0] : ""; }

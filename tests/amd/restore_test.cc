@@ -196,7 +196,7 @@ TEST(AmdRestore, EveryPath) {
          false,
          {"print"}},
         {"existence unknown: driver untouched",
-         [](AmdHarness& r) { r.files.failOn("query"); },
+         [](AmdHarness& r) { r.files.failOn("inspect"); },
          22,
          incompleteLine(0, 0),
          true,

@@ -44,12 +44,8 @@ class AmdDriver : public FakeDriver {
         start_ = values();
     }
 
-    int apply(Host& host, PresetLevel level, const Path& backupPath) override {
-        return amdApply(adlx_, host, level, backupPath);
-    }
-    int restore(Host& host, const Path& backupPath) override {
-        return amdRestore(adlx_, host, backupPath);
-    }
+    int apply(Host& host, PresetLevel level) override { return amdApply(adlx_, host, level); }
+    int restore(Host& host) override { return amdRestore(adlx_, host); }
 
     std::string differenceFromStart() override {
         std::string out;

@@ -1,7 +1,5 @@
 #include "tests/campaign/backup_watch.h"
 
-#include "common/backup_path.h"
-
 std::string contentProblem(const std::string& bytes, const std::string& fileWord,
                            bool (*ownsKey)(std::string_view), const Entries& originals,
                            const Entries& foreign) {
@@ -64,7 +62,7 @@ BackupWatch::BackupWatch(const FakeFileSystem& files, Setup setup)
     : files_(files),
       setup_(std::move(setup)),
       name_(narrowForTest(setup_.path)),
-      temporary_(narrowForTest(temporaryPathFor(setup_.path))),
+      temporary_(narrowForTest(setup_.path + L".tmp")),
       last_(bytesAt(files, setup_.path)) {}
 
 void BackupWatch::note(const std::string& entry, const std::string& problem) {

@@ -22,8 +22,9 @@ struct DriverWrite {
 class FakeDriver {
   public:
     virtual ~FakeDriver() = default;
-    virtual int apply(Host& host, PresetLevel level, const Path& backupPath) = 0;
-    virtual int restore(Host& host, const Path& backupPath) = 0;
+    /// `host.backups` is bound to the backup path already.
+    virtual int apply(Host& host, PresetLevel level) = 0;
+    virtual int restore(Host& host) = 0;
     /// Empty when every setting holds the value it had when the driver was made; else
     /// what differs.
     virtual std::string differenceFromStart() = 0;

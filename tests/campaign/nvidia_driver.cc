@@ -34,12 +34,10 @@ class NvidiaDriver : public FakeDriver {
         start_ = fake_.committed;
     }
 
-    int apply(Host& host, PresetLevel level, const Path& backupPath) override {
-        return nvidiaApply(fake_.table(), host, level, backupPath);
+    int apply(Host& host, PresetLevel level) override {
+        return nvidiaApply(fake_.table(), host, level);
     }
-    int restore(Host& host, const Path& backupPath) override {
-        return nvidiaRestore(fake_.table(), host, backupPath);
-    }
+    int restore(Host& host) override { return nvidiaRestore(fake_.table(), host); }
 
     std::string differenceFromStart() override {
         std::string out;

@@ -136,6 +136,9 @@ class NvidiaTarget(Target):
     # the backup.
     between_reads_fault = "GetBaseProfile=sleep:%d"
     between_reads_mark = sleep_mark
+    # A fault that stops an apply in its first read of a setting, after it read the backup.
+    setting_read_fault = "GetSetting#1=sleep:%d"
+    setting_read_mark = b"-> sleep"
     crash_fault = "SetSetting#3=exit"
     killed_exit = 99
 
@@ -200,6 +203,8 @@ class AmdTarget(Target):
     # its first call) and before the backup is read.
     between_reads_fault = sleep_fault
     between_reads_mark = sleep_mark
+    setting_read_fault = "IsEnabled#1=sleep:%d"
+    setting_read_mark = b"SLEEP IsEnabled"
     crash_fault = "SetMode@2=crash"  # extremo after gamer changes two modes
     killed_exit = 99
 

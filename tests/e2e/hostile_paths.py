@@ -316,6 +316,22 @@ def short_name(path):
     return out.decode()
 
 
+UNIX_FORM = "\\\\?\\unix"  # Wine's own rooted form: a Unix path behind it
+
+
+def spelled(prefix, make):
+    """`make`'s path in another rooted form of the same place: `prefix` ("\\\\?\\",
+    "\\\\.\\" or "\\??\\") before its drive path, or `UNIX_FORM` before its Unix path."""
+    def spell(world):
+        target = make(world)
+        if prefix == UNIX_FORM:
+            target.arg = prefix + str(target.file).replace("/", "\\")
+        else:
+            target.arg = prefix + target.arg
+        return target
+    return spell
+
+
 def on_unmapped_drive(long=False):
     def make(world):
         dirs = long_dirs() if long else ["saves"]
@@ -338,6 +354,8 @@ def on_unmapped_drive(long=False):
 # line of a backup that cannot be read), unsaved (the backup could not be written),
 # restored, incomplete, nothing.
 ROUND_TRIP = [("apply", "gamer", "applied"), ("restore", "restored")]
+FORM_ROUND_TRIP = [("restore", "nothing"), ("apply", "gamer", "applied"),
+                   ("restore", "restored")]
 ROUND_TRIP_TWICE = [("apply", "gamer", "applied"), ("apply", "extremo", "applied"),
                     ("restore", "restored")]
 
@@ -391,6 +409,13 @@ CASES = [
     Case("long path on a drive that does not exist", "names and lengths",
          on_unmapped_drive(long=True),
          [("apply", "gamer", "unreadable"), ("restore", "incomplete")], short=False),
+    # Every rooted form of a drive path names the same place and works the same way.
+    Case("\\\\?\\ form", "names and lengths", spelled("\\\\?\\", absolute("ext", "backup.txt")),
+         FORM_ROUND_TRIP),
+    Case("\\\\.\\ form", "names and lengths", spelled("\\\\.\\", absolute("dev", "backup.txt")),
+         FORM_ROUND_TRIP),
+    Case("\\??\\ form", "names and lengths", spelled("\\??\\", absolute("nt", "backup.txt")),
+         FORM_ROUND_TRIP),
     # A short name is a second spelling of the same folder and file, not a link.
     Case("8.3 short names of the folder, then of the whole path", "names and lengths",
          existing("a rather long folder name", "a rather long backup name.txt"),
@@ -461,6 +486,13 @@ CASES = [
          existing("backup hard link", "backup.txt"),
          [("plant", "backup", "hard link", "backup", "read-only"),
           ("restore", "incomplete"), ("apply", "gamer", "unreadable"),
+          ("restore", "incomplete")], ends_with="file"),
+    # A form the programs do not understand is refused when elevated, whatever stands on
+    # the way: here Wine's own, which stands in for "\\\\?\\GLOBALROOT\\" and for volume
+    # GUIDs, which Wine cannot open.
+    Case("\\\\?\\unix\\ form with a folder link on the way to a victim's backup",
+         "hostile links", spelled(UNIX_FORM, absolute("unix linked", "victim.txt")),
+         [("plant", "folder", "symlink", "backup"), ("apply", "gamer", "unreadable"),
           ("restore", "incomplete")], ends_with="file"),
     # The root of a drive is where a path starts: a drive mapped to a folder is a link
     # there, and works.

@@ -10,6 +10,7 @@ import unittest
 
 import concurrent_runs as cr
 import amd_harness as amd
+import hostile_paths
 import nvidia_harness as nv
 import wine
 
@@ -129,6 +130,40 @@ class ConcurrentRuns:
         self.assertEqual(self.target.driver_now(), self.original)
         self.assertOnlyStateLeft()
 
+    def test_two_spellings_of_one_backup_wait_for_each_other(self):
+        # The lock is named by the place the walk found, not by the text: without that, the
+        # second apply would record all originals while the first sleeps, and the first
+        # would then save the few it had loaded over them.
+        spellings = [
+            ("long and 8.3 names", lambda folder: hostile_paths.short_name(folder)),
+            ("plain and \\\\?\\", lambda folder: "\\\\?\\" + folder),
+            ("two letter cases", lambda folder: folder.upper()),
+        ]
+        for name, respell in spellings:
+            with self.subTest(spellings=name):
+                directory, remove = cr.new_directory("spelling-%s-" % self.target.name)
+                self.addCleanup(remove)
+                target = self.target_class(directory)
+                target.reset()
+                original = target.driver_now()
+                folder = target.dir / "a rather long folder name"
+                folder.mkdir()
+                first = wine.winpath(folder / "backup.txt")
+                second = respell(wine.winpath(folder)) + "\\BACKUP.txt"
+                slow_log = target.dir / "slow.log"
+                slow = target.start(["apply", "gamer", first], slow_log,
+                                    faults=target.setting_read_fault % 1500)
+                self.addCleanup(slow.stop)
+                cr.wait_until(lambda: cr.file_holds(slow_log, target.setting_read_mark), 60,
+                              "the first apply sleeps in its first read of a setting")
+                other = target.start(["apply", "extremo", second], target.dir / "other.log")
+                self.addCleanup(other.stop)
+                self.assertEqual(slow.wait()[1], 0)
+                self.assertEqual(other.wait()[1], 0)
+                restored = target.start(["restore", first], target.dir / "restore.log").wait()
+                self.assertResult(restored, self.restored_after_extremo(), 0)
+                self.assertEqual(target.driver_now(), original)
+
     def test_killed_holder_leaves_no_stale_lock(self):
         self.original = self.target.driver_now()
         # Killed from outside while it holds the lock, before it touched anything.
@@ -142,7 +177,7 @@ class ConcurrentRuns:
         crashed = self.start("extremo", "crash.log", faults=self.target.crash_fault)
         self.assertEqual(crashed.wait(), (b"", self.target.killed_exit))
         run = self.start("restore", "after-crash.log")
-        self.assertResult(run.wait(), self.restored_after_crash(), 0)
+        self.assertResult(run.wait(), self.restored_after_extremo(), 0)
         self.assertLess(run.seconds, PROMPT_S)
         self.assertEqual(self.target.driver_now(), self.original)
         self.assertOnlyStateLeft()
@@ -230,8 +265,9 @@ class NvidiaConcurrentRuns(ConcurrentRuns, unittest.TestCase):
     def restored_after_gamer(self):
         return nv.restored(8)
 
-    def restored_after_crash(self):
-        return nv.restored(13)  # extremo saved all 13 originals before its first write
+    def restored_after_extremo(self):
+        # Also after a crash: extremo saved all 13 originals before its first write.
+        return nv.restored(13)
 
 
 class AmdConcurrentRuns(ConcurrentRuns, unittest.TestCase):
@@ -252,7 +288,7 @@ class AmdConcurrentRuns(ConcurrentRuns, unittest.TestCase):
     def restored_after_gamer(self):
         return amd.restored(24)
 
-    def restored_after_crash(self):
+    def restored_after_extremo(self):
         return amd.restored(26)
 
 

@@ -1,15 +1,23 @@
 """Hostile backup paths and file states for both programs, end to end under Wine.
 
-The cases (non-ASCII names, paths over 260 characters, relative paths, 8.3 short names, a
-drive that does not exist, a drive mapped to a folder, a directory at the backup path, a
-read-only backup, a file another process holds open with no sharing, a backup of 2 MiB,
-symbolic and hard links an attacker plants at or on the way to the backup) and what is
-checked after every run are in hostile_paths.py, shared with scripts/campaign/paths.py.
-Each case runs as one subtest per program.
+The cases (non-ASCII names, paths over 260 characters, relative paths, 8.3 short names,
+every rooted spelling of a path, a drive that does not exist, a drive mapped to a folder, a
+directory at the backup path, a read-only backup, a file another process holds open with
+no sharing, a backup of 2 MiB, symbolic and hard links an attacker plants at or on the way
+to the backup) and what is checked after every run are in hostile_paths.py, shared with
+scripts/campaign/paths.py. Each case runs as one subtest per program.
+
+The race rows plant nothing beforehand: race-link (tests/tools/race_link.c) swaps the
+backup's folder for a link to a protected folder, or makes it as such a link where it is
+missing, at the k-th step of the run, for every k a calibration run counts.
 """
+import concurrent.futures
+import os
 import pathlib
 import shutil
+import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
@@ -44,6 +52,146 @@ class HostilePaths(unittest.TestCase):
 
     def test_amd(self):
         self.run_table(hostile_paths.Amd())
+
+
+RACE_LINK = os.environ.get("E2E_RACE_LINK", "")
+# The AMD rows keep one GPU and three settings, so that a run saves three times (each save
+# a step to race) without a hundred steps to try.
+AMD_FEW = {"SIM_ADLX_GPUS": 1, "SIM_ADLX_IDS": "7", "SIM_ADLX_UNSUPPORTED": ",".join(
+    name for name in hostile_paths.amd.PER_GPU if name != "aa-mode")}
+# What a protected folder holds: a backup of the vendor's own, with values no run here
+# ever writes, so that a restore which read it would leave them in the driver.
+VICTIMS = {"nvidia": b"format=1\r\nvendor=nvidia\r\nsetting.0x1057EB71=value:0x0BADF00D\r\n",
+           "amd": b"format=1\r\nvendor=amd\r\ngpu.7.aa-mode=77\r\n"}
+
+
+class Race:
+    """One command of one program, raced in a folder of its own under `base`."""
+
+    def __init__(self, vendor, command, folder_there, base):
+        self.vendor, self.command, self.folder_there = vendor, command, folder_there
+        self.base = base
+        self.extra = AMD_FEW if vendor.name == "amd" else {}
+        self.start = None  # (backup bytes or None, driver state bytes or None) before the run
+        self.values = None  # each driver value: what it may be after a run (its start or end)
+
+    def world(self):
+        world = hostile_paths.World(pathlib.Path(tempfile.mkdtemp(prefix="race-", dir=self.base)))
+        world.protected.mkdir()
+        (world.protected / "backup.txt").write_bytes(VICTIMS[self.vendor.name])
+        (world.root / "user").mkdir()
+        self.vendor.prepare(world)
+        return world
+
+    def folder(self, world):
+        return world.root / "user" / "a"
+
+    def run(self, world, args):
+        env = {**self.vendor.env(world), **self.extra}
+        return hostile_paths.wine.run(self.vendor.exe, args, env=env)
+
+    def args(self, world):
+        backup = hostile_paths.wine.winpath(self.folder(world) / "backup.txt")
+        return ["apply", "gamer", backup] if self.command == "apply" else ["restore", backup]
+
+    def prepared(self):
+        """A world as the race starts from: for a restore, an apply has run before."""
+        world = self.world()
+        if self.start is None:
+            if self.command == "restore" and self.folder_there:
+                self.folder(world).mkdir()
+                self.run(world, ["apply", "gamer"] + self.args(world)[1:])
+            backup = self.folder(world) / "backup.txt"
+            self.start = (backup.read_bytes() if backup.exists() else None,
+                          world.state.read_bytes() if world.state.exists() else None)
+        else:
+            if self.folder_there:
+                self.folder(world).mkdir()
+            if self.start[0] is not None:
+                (self.folder(world) / "backup.txt").write_bytes(self.start[0])
+            if self.start[1] is not None:
+                world.state.write_bytes(self.start[1])
+        return world
+
+    def raced(self, k):
+        """The run with race-link acting at its k-th step (0: counting only): the helper's
+        report, the program's (line, exit code), the world."""
+        world = self.prepared()
+        helper = subprocess.Popen([RACE_LINK, str(k), str(self.folder(world)),
+                                   str(world.protected)], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True)
+        if helper.stdout.readline().strip() != "ready":
+            raise RuntimeError("race-link did not start")
+        result = self.run(world, self.args(world))
+        helper.stdin.close()
+        report = helper.stdout.read().strip()
+        helper.stdout.close()
+        helper.wait()
+        return report, result, world
+
+    def calibrate(self):
+        """The steps of a run that nothing races, and what each driver value may be after a
+        raced one: as it started, or as the clean run left it (a run cut short by the swap
+        may stop between settings)."""
+        report, _, world = self.raced(0)
+        start = self.prepared()
+        before, after = self.vendor.state(start), self.vendor.state(world)
+        self.values = {key: {before.get(key), after.get(key)} for key in {*before, *after}}
+        return int(report.split()[1])
+
+    def foreign_values(self, world):
+        """The driver values a raced run left that neither its start nor a clean run had."""
+        state = self.vendor.state(world)
+        return {key: state.get(key) for key in {*state, *self.values}
+                if state.get(key) not in self.values.get(key, {None})}
+
+
+class Races(unittest.TestCase):
+    """Nothing in the protected folder changes and none of its values reaches the driver,
+    whichever step of an elevated run the swap comes at."""
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.access(RACE_LINK, os.X_OK):
+            raise unittest.SkipTest("no race-link (E2E_RACE_LINK)")
+        hostile_paths.wine.ensure_prefix()
+
+    def setUp(self):
+        self.base = hostile_paths.base_directory()
+        self.addCleanup(shutil.rmtree, self.base, ignore_errors=True)
+
+    def problems(self, race, k, clean):
+        report, result, world = race.raced(k)
+        found = []
+        if not report.startswith("acted %d " % k):
+            return found  # the run ended before its k-th step this time: nothing raced
+        if hostile_paths.tree(world.protected) != {"backup.txt": clean}:
+            found.append("k=%d (%s): the protected folder changed" % (k, report))
+        foreign = race.foreign_values(world)
+        if foreign:
+            found.append("k=%d (%s): the driver holds %r" % (k, report, foreign))
+        if result[1] not in (0, 20, 21, 22) or not result[0].startswith(b"result="):
+            found.append("k=%d (%s): %r" % (k, report, result))
+        shutil.rmtree(world.root, ignore_errors=True)
+        return found
+
+    def test_every_step_of_every_command(self):
+        vendors = [v for v in hostile_paths.VENDORS if v.available()]
+        for vendor in vendors:
+            vendor.install()
+            self.addCleanup(vendor.uninstall)
+            for command in ("apply", "restore"):
+                for folder_there in (True, False):
+                    with self.subTest(program=vendor.name, command=command,
+                                      folder="swapped" if folder_there else "made as a link"):
+                        race = Race(vendor, command, folder_there, self.base)
+                        steps = race.calibrate()
+                        clean = hostile_paths.tree(race.world().protected)["backup.txt"]
+                        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                            found = pool.map(lambda k: self.problems(race, k, clean),
+                                             range(1, steps + 1))
+                        self.assertEqual([p for problems in found for p in problems], [])
 
 
 class TheTable(unittest.TestCase):

@@ -58,13 +58,15 @@ TEST(FormatBackup, HeaderFirstThenByteOrderWithoutHeaderKeys) {
 }
 
 TEST_F(BackupStoreTest, LoadTellsAbsentFromUnreadable) {
-    EXPECT_EQ(store.loadBackup(kPath).outcome, LoadOutcome::absent);
+    files.directories.insert(L"C:\\saves");
+    ASSERT_TRUE(store.bind(kPath));
+    EXPECT_EQ(store.loadBackup().outcome, LoadOutcome::absent);
     files.files[kPath].bytes = kOld;
-    LoadedBackup loaded = store.loadBackup(kPath);
+    LoadedBackup loaded = store.loadBackup();
     EXPECT_EQ(loaded.outcome, LoadOutcome::loaded);
     EXPECT_EQ(loaded.map.at("setting.0x1057EB71"), "value:0x00000001");
     files.unreadablePaths.insert(kPath);
-    loaded = store.loadBackup(kPath);
+    loaded = store.loadBackup();
     EXPECT_EQ(loaded.outcome, LoadOutcome::unreadable);
     EXPECT_TRUE(loaded.map.empty());
     EXPECT_EQ(files.files.size(), 1u) << "loading creates nothing";
@@ -72,9 +74,11 @@ TEST_F(BackupStoreTest, LoadTellsAbsentFromUnreadable) {
 
 TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesThenReplacesInOneRename) {
     files.files[kPath].bytes = kOld;
-    ASSERT_TRUE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    ASSERT_TRUE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.log, (std::vector<std::string>{
-                             "mkdir C:\\saves",
+                             "root C:\\",
+                             "folder C:\\saves",
                              "open C:\\saves\\backup.txt.tmp",
                              "write C:\\saves\\backup.txt.tmp",
                              "flush C:\\saves\\backup.txt.tmp",
@@ -92,7 +96,8 @@ TEST_F(BackupStoreTest, EveryFailedStepLeavesTheOldBackupWhole) {
         fresh.files[kPath].bytes = kOld;
         fresh.failOn(step);
         BackupStore s(fresh, "nvidia");
-        EXPECT_FALSE(s.saveBackup(kPath, {{"k", "v"}})) << step;
+        ASSERT_TRUE(s.bind(kPath));
+        EXPECT_FALSE(s.saveBackup({{"k", "v"}})) << step;
         EXPECT_EQ(fresh.files.at(kPath).bytes, kOld) << step;
         EXPECT_EQ(fresh.files.count(kTemp), 0u) << step << ": no temporary file left behind";
         for (const std::string& entry : fresh.log) {
@@ -101,22 +106,43 @@ TEST_F(BackupStoreTest, EveryFailedStepLeavesTheOldBackupWhole) {
     }
 }
 
-TEST_F(BackupStoreTest, FailedDirectoryCreationShowsAsFailedOpen) {
-    files.failOn("mkdir");
-    files.failOn("open");
-    EXPECT_FALSE(store.saveBackup(L"C:\\new\\deep\\b.txt", {}));
-    EXPECT_TRUE(files.files.empty());
+TEST_F(BackupStoreTest, MissingFoldersAreMadeOneInsideTheOtherAtTheFirstSaveOnly) {
+    files.directories.insert(L"C:\\old");
+    ASSERT_TRUE(store.bind(L"C:\\old\\new\\deep\\b.txt"));
+    EXPECT_EQ(store.loadBackup().outcome, LoadOutcome::absent);
+    EXPECT_EQ(store.backupExists(), PathState::absent);
+    EXPECT_EQ(files.directories.size(), 1u) << "looking makes nothing";
+    ASSERT_TRUE(store.saveBackup({}));
+    ASSERT_TRUE(store.saveBackup({{"k", "v"}}));
+    EXPECT_EQ(files.files.at(L"C:\\old\\new\\deep\\b.txt").bytes,
+              "format=1\r\nvendor=nvidia\r\nk=v\r\n");
+    std::vector<std::string> walk;
+    for (const std::string& entry : files.log) {
+        if (entry.rfind("root", 0) == 0 || entry.rfind("folder", 0) == 0 ||
+            entry.rfind("mkdir", 0) == 0) {
+            walk.push_back(entry);
+        }
+    }
+    EXPECT_EQ(walk, (std::vector<std::string>{"root C:\\", "folder C:\\old", "folder C:\\old\\new",
+                                              "mkdir C:\\old\\new", "mkdir C:\\old\\new\\deep"}));
 }
 
-TEST_F(BackupStoreTest, SaveCreatesMissingDirectories) {
-    ASSERT_TRUE(store.saveBackup(L"C:\\new\\deep\\b.txt", {}));
-    EXPECT_EQ(files.directories.count(L"C:\\new\\deep"), 1u);
-    EXPECT_EQ(files.files.at(L"C:\\new\\deep\\b.txt").bytes, "format=1\r\nvendor=nvidia\r\n");
+TEST_F(BackupStoreTest, FolderThatCannotBeMadeFailsTheSaveBeforeAnyFile) {
+    for (const int nth : {1, 2}) {
+        FakeFileSystem fresh;
+        fresh.failOn("mkdir", nth);
+        BackupStore s(fresh, "nvidia");
+        ASSERT_TRUE(s.bind(L"C:\\new\\deep\\b.txt"));
+        EXPECT_FALSE(s.saveBackup({})) << nth;
+        EXPECT_TRUE(fresh.files.empty()) << nth;
+        EXPECT_EQ(fresh.directories.size(), static_cast<size_t>(nth - 1)) << nth;
+    }
 }
 
 TEST_F(BackupStoreTest, ReadOnlyBackupIsReplacedAfterClearingTheMark) {
     files.files[kPath] = {kOld, true};
-    ASSERT_TRUE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    ASSERT_TRUE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
     const std::vector<std::string> tail(files.log.end() - 3, files.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
@@ -126,18 +152,25 @@ TEST_F(BackupStoreTest, ReadOnlyBackupIsReplacedAfterClearingTheMark) {
                     }));
 }
 
-TEST_F(BackupStoreTest, ReadOnlyBackupThatCannotBeClearedStaysAsItWas) {
-    files.files[kPath] = {kOld, true};
-    files.failOn("clear-readonly");
-    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
-    EXPECT_EQ(files.files.at(kPath).bytes, kOld);
-    EXPECT_EQ(files.files.count(kTemp), 0u);
+TEST_F(BackupStoreTest, ReadOnlyBackupThatCannotBeReplacedStaysAsItWasMarkIncluded) {
+    for (const char* step : {"clear-readonly", "replace"}) {
+        FakeFileSystem fresh;
+        fresh.files[kPath] = {kOld, true};
+        fresh.failOn(step, std::string(step) == "replace" ? 2 : 0);
+        BackupStore s(fresh, "nvidia");
+        ASSERT_TRUE(s.bind(kPath));
+        EXPECT_FALSE(s.saveBackup({{"k", "v"}})) << step;
+        EXPECT_EQ(fresh.files.at(kPath).bytes, kOld) << step;
+        EXPECT_TRUE(fresh.files.at(kPath).readOnly) << step;
+        EXPECT_EQ(fresh.files.count(kTemp), 0u) << step;
+    }
 }
 
 TEST_F(BackupStoreTest, ResavingKeepsForeignEntriesAndOnlyTheVendorLineChanges) {
     files.files[kPath].bytes = "format=1\r\nvendor=amd\r\nglobal.rsr=1\r\ngpu.7.chill=0\r\n";
-    LoadedBackup loaded = store.loadBackup(kPath);
-    ASSERT_TRUE(store.saveBackup(kPath, loaded.map));
+    ASSERT_TRUE(store.bind(kPath));
+    LoadedBackup loaded = store.loadBackup();
+    ASSERT_TRUE(store.saveBackup(loaded.map));
     EXPECT_EQ(files.files.at(kPath).bytes,
               "format=1\r\nvendor=nvidia\r\nglobal.rsr=1\r\ngpu.7.chill=0\r\n");
 }
@@ -162,9 +195,13 @@ TEST_F(BackupStoreTest, RetireDeletesRewritesOrLeavesAlone) {
          "format=1\nvendor=amd\ngpu.1.x=0\n"},
     };
     for (const Case& c : cases) {
-        files.files.clear();
-        files.files[kPath].bytes = c.before;
-        EXPECT_TRUE(store.retireBackup(kPath, parseBackup(c.before), &ownsSetting)) << c.what;
+        FakeFileSystem fresh;
+        fresh.crlf = true;
+        fresh.files[kPath].bytes = c.before;
+        BackupStore s(fresh, "nvidia");
+        ASSERT_TRUE(s.bind(kPath));
+        EXPECT_TRUE(s.retireBackup(parseBackup(c.before), &ownsSetting)) << c.what;
+        const auto& files = fresh;
         if (c.after == nullptr) {
             EXPECT_EQ(files.files.count(kPath), 0u) << c.what;
         } else {

@@ -34,7 +34,8 @@ TEST(BackupHostileState, ReadOnlyTemporaryLeftBehindIsRemovedAndTheSaveGoesOn) {
     files.files[kPath].bytes = kOld;
     files.files[kTemp] = {kStale, true};
     BackupStore store(files, "nvidia");
-    EXPECT_TRUE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    EXPECT_TRUE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
     EXPECT_EQ(files.files.count(kTemp), 0u);
     EXPECT_TRUE(logHas(files, "remove C:\\saves\\backup.txt.tmp"));
@@ -47,7 +48,8 @@ TEST(BackupHostileState, TemporaryThatCannotBeRemovedRefusesTheSaveAndKeepsTheBa
     files.files[kTemp] = {kStale, true};
     files.failOn("remove", 1);
     BackupStore store(files, "nvidia");
-    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    EXPECT_FALSE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, kOld);
     EXPECT_EQ(files.files.at(kTemp).bytes, kStale);
     EXPECT_FALSE(logHas(files, "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt"));
@@ -58,7 +60,8 @@ TEST(BackupHostileState, DirectoryAtTheTemporaryPathRefusesTheSave) {
     files.files[kPath].bytes = kOld;
     files.directories.insert(kTemp);
     BackupStore store(files, "nvidia");
-    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    EXPECT_FALSE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, kOld);
     EXPECT_EQ(files.directories.count(kTemp), 1u);
 }
@@ -67,11 +70,12 @@ TEST(BackupHostileState, DirectoryAtTheBackupPathStaysAndNoTemporaryIsLeft) {
     FakeFileSystem files;
     files.directories.insert(kPath);
     BackupStore store(files, "nvidia");
-    EXPECT_EQ(store.loadBackup(kPath).outcome, LoadOutcome::unreadable);
-    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    EXPECT_EQ(store.loadBackup().outcome, LoadOutcome::unreadable);
+    EXPECT_FALSE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.directories.count(kPath), 1u);
     EXPECT_EQ(files.files.count(kTemp), 0u);
-    EXPECT_EQ(store.backupExists(kPath), PathState::present);
+    EXPECT_EQ(store.backupExists(), PathState::present);
 }
 
 TEST(BackupHostileState, ReadOnlyBackupReplacedOnlyAfterItsMarkIsCleared) {
@@ -81,36 +85,45 @@ TEST(BackupHostileState, ReadOnlyBackupReplacedOnlyAfterItsMarkIsCleared) {
     files.crlf = true;
     files.files[kPath] = {kOld, true};
     BackupStore store(files, "amd");
-    BackupMap map = store.loadBackup(kPath).map;
+    ASSERT_TRUE(store.bind(kPath));
+    BackupMap map = store.loadBackup().map;
     map.emplace("global.rsr", "1");
-    ASSERT_TRUE(store.saveBackup(kPath, map));
+    ASSERT_TRUE(store.saveBackup(map));
     EXPECT_EQ(files.files.at(kPath).bytes,
               "format=1\r\nvendor=amd\r\nglobal.rsr=1\r\nsetting.0x1057EB71=value:0x00000001\r\n");
     EXPECT_FALSE(files.files.at(kPath).readOnly);
     EXPECT_TRUE(logHas(files, "clear-readonly C:\\saves\\backup.txt"));
 }
 
-TEST(BackupHostileState, LongAndNonAsciiPathsReachTheFileLayerAsGiven) {
-    // The extended-length form is the Win32 layer's business: the logic hands on the
-    // caller's text, relative or long, and the temporary path is that text plus ".tmp".
-    const Path dir = L"configura\u00E7\u00F5es\\\u8A2D\u5B9A\\\U0001F3AE\\" + Path(300, L'p');
-    const Path path = dir + L"\\..\\c\u00F3pia.txt";
+TEST(BackupHostileState, LongRelativeNonAsciiPathsAreWalkedFromTheWorkingFolder) {
+    // The system makes the path absolute ("." and ".." resolved); every name after the
+    // root is then opened or made one by one, however long the whole.
+    const Path dir = L"configura\u00E7\u00F5es\\\u8A2D\u5B9A\\\U0001F3AE";
+    const Path path = dir + L"\\" + Path(300, L'p') + L"\\..\\c\u00F3pia.txt";
     FakeFileSystem files;
     BackupStore store(files, "nvidia");
-    ASSERT_TRUE(store.saveBackup(path, {}));
-    EXPECT_EQ(files.directories.count(dir + L"\\.."), 1u);
-    EXPECT_EQ(files.files.count(path), 1u);
-    EXPECT_EQ(files.files.count(path + L".tmp"), 0u);
+    ASSERT_TRUE(store.bind(path));
+    ASSERT_TRUE(store.saveBackup({}));
+    const Path full = L"C:\\work\\" + dir + L"\\c\u00F3pia.txt";
+    EXPECT_EQ(files.files.count(full), 1u);
+    EXPECT_EQ(files.files.count(full + L".tmp"), 0u);
+    EXPECT_EQ(files.directories.count(L"C:\\work\\" + dir), 1u);
 }
 
 TEST(BackupHostileState, ElevatedRunRefusesLinksAndSecondNamesOnTheWay) {
     // What Wine cannot show: Windows marks a file link on its handle, junctions carry
-    // tags, and a run that is not elevated may use any path its user can.
+    // tags, a folder someone holds with delete access cannot be held, shares and volumes
+    // have roots of their own, and a run that is not elevated may use any path its user
+    // can. Only looking happens here: the walk and the checks of the two names.
+    const Path unc = L"\\\\srv\\share\\saves\\backup.txt";
+    const Path volume = L"\\\\?\\Volume{12345678-9abc-def0-1234-56789abcdef0}\\saves\\backup.txt";
+    const Path foreign = L"\\\\?\\GLOBALROOT\\Device\\X\\backup.txt";
     struct Case {
         const char* name;
         std::function<void(FakeFileSystem&)> plant;
         bool elevated;
         bool safe;
+        Path path = kPath;
     } cases[] = {
         {"plain backup", [](FakeFileSystem&) {}, true, true},
         {"nothing there yet",
@@ -126,6 +139,8 @@ TEST(BackupHostileState, ElevatedRunRefusesLinksAndSecondNamesOnTheWay) {
          false},
         {"junction on the way", [](FakeFileSystem& f) { f.links.insert(L"C:\\saves"); }, true,
          false},
+        {"junction on the way, not elevated",
+         [](FakeFileSystem& f) { f.links.insert(L"C:\\saves"); }, false, true},
         {"link at the volume's root", [](FakeFileSystem& f) { f.links.insert(L"C:\\"); }, true,
          true},
         {"backup with a second name", [](FakeFileSystem& f) { f.files[kPath].names = 2; }, true,
@@ -139,6 +154,23 @@ TEST(BackupHostileState, ElevatedRunRefusesLinksAndSecondNamesOnTheWay) {
          [](FakeFileSystem& f) { f.unknownPaths.insert(L"C:\\saves"); }, true, false},
         {"backup that cannot be looked at", [](FakeFileSystem& f) { f.unknownPaths.insert(kPath); },
          true, false},
+        {"folder someone holds with delete access",
+         [](FakeFileSystem& f) { f.unholdable.insert(L"C:\\saves"); }, true, false},
+        {"folder someone holds with delete access, not elevated",
+         [](FakeFileSystem& f) { f.unholdable.insert(L"C:\\saves"); }, false, true},
+        {"a drive that cannot be opened", [](FakeFileSystem& f) { f.unknownPaths.insert(L"C:\\"); },
+         false, false},
+        {"share", [](FakeFileSystem&) {}, true, true, unc},
+        {"junction on the way below a share",
+         [](FakeFileSystem& f) { f.links.insert(L"\\\\srv\\share\\saves"); }, true, false, unc},
+        {"volume", [](FakeFileSystem&) {}, true, true, volume},
+        {"junction on the way below a volume",
+         [](FakeFileSystem& f) {
+             f.links.insert(L"\\\\?\\Volume{12345678-9abc-def0-1234-56789abcdef0}\\saves");
+         },
+         true, false, volume},
+        {"a root not understood", [](FakeFileSystem&) {}, true, false, foreign},
+        {"a root not understood, not elevated", [](FakeFileSystem&) {}, false, true, foreign},
     };
     for (const Case& c : cases) {
         FakeFileSystem files;
@@ -147,9 +179,11 @@ TEST(BackupHostileState, ElevatedRunRefusesLinksAndSecondNamesOnTheWay) {
         files.runsElevated = c.elevated;
         c.plant(files);
         BackupStore store(files, "nvidia");
-        EXPECT_EQ(store.safeToUse(kPath), c.safe) << c.name;
+        EXPECT_EQ(store.bind(c.path) && store.safeToUse(), c.safe) << c.name;
         for (const std::string& entry : files.log) {
-            EXPECT_EQ(entry.rfind("inspect ", 0), 0u) << c.name << ": only looked, " << entry;
+            const std::string op = entry.substr(0, entry.find(' '));
+            EXPECT_TRUE(op == "root" || op == "folder" || op == "inspect")
+                << c.name << ": only looked, " << entry;
         }
     }
 }
@@ -159,7 +193,8 @@ TEST(BackupHostileState, LinkAtTheTemporaryPathIsNeverRemovedAndRefusesTheSave) 
     files.files[kPath].bytes = kOld;
     files.links.insert(kTemp);
     BackupStore store(files, "nvidia");
-    EXPECT_FALSE(store.saveBackup(kPath, {{"k", "v"}}));
+    ASSERT_TRUE(store.bind(kPath));
+    EXPECT_FALSE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.links.count(kTemp), 1u);
     EXPECT_EQ(files.files.at(kPath).bytes, kOld);
     EXPECT_FALSE(logHas(files, "remove C:\\saves\\backup.txt.tmp"));
@@ -184,13 +219,14 @@ TEST(BackupHostileState, BusyFileIsTriedAgainWithAGrowingWaitThenGivenUp) {
         files.files[kPath].bytes = kOld;
         files.busyFor(c.op, c.busyTimes);
         BackupStore store(files, "nvidia");
+        ASSERT_TRUE(store.bind(kPath));
         bool worked = false;
         if (std::string(c.op) == "read") {
-            worked = store.loadBackup(kPath).outcome == LoadOutcome::loaded;
+            worked = store.loadBackup().outcome == LoadOutcome::loaded;
         } else if (std::string(c.op) == "replace") {
-            worked = store.saveBackup(kPath, {{"k", "v"}});
+            worked = store.saveBackup({{"k", "v"}});
         } else {
-            worked = store.removeBackup(kPath);
+            worked = store.removeBackup();
         }
         const std::string what = std::string(c.op) + " busy " + std::to_string(c.busyTimes);
         EXPECT_EQ(worked, c.works) << what;
@@ -211,7 +247,8 @@ TEST(BackupHostileState, BackupOverOneMebibyteIsUnreadableAndKept) {
         FakeFileSystem files;
         files.files[kPath].bytes = std::string(size, 'a');
         BackupStore store(files, "nvidia");
-        EXPECT_EQ(store.loadBackup(kPath).outcome,
+        ASSERT_TRUE(store.bind(kPath));
+        EXPECT_EQ(store.loadBackup().outcome,
                   size > kLargestBackup ? LoadOutcome::unreadable : LoadOutcome::loaded)
             << size;
         EXPECT_EQ(files.files.at(kPath).bytes.size(), size);

@@ -22,6 +22,8 @@ class RefusingStoreTest : public ::testing::Test {
     void SetUp() override {
         files.files[kPath].bytes = kBytes;
         files.directories.insert(L"C:\\b");
+        ASSERT_TRUE(store.bind(kPath));
+        files.log.clear();
         store.refuseAll();
     }
     void TearDown() override {
@@ -36,30 +38,33 @@ class RefusingStoreTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(RefusingStoreTest, StartsOutNormalUntilToldToRefuse) {
+TEST_F(RefusingStoreTest, RefusesUntilBoundThenWorksUntilToldToRefuse) {
     FakeFileSystem other;
+    other.files[kPath].bytes = kBytes;
     BackupStore fresh(other, "amd");
+    EXPECT_TRUE(fresh.refusing());
+    EXPECT_EQ(fresh.loadBackup().outcome, LoadOutcome::unreadable);
+    EXPECT_TRUE(other.log.empty());
+    ASSERT_TRUE(fresh.bind(kPath));
     EXPECT_FALSE(fresh.refusing());
+    EXPECT_EQ(fresh.loadBackup().outcome, LoadOutcome::loaded);
     EXPECT_TRUE(store.refusing());
 }
 
 TEST_F(RefusingStoreTest, LoadFindsTheBackupUnreadableAndEmpty) {
-    const LoadedBackup loaded = store.loadBackup(kPath);
+    const LoadedBackup loaded = store.loadBackup();
     EXPECT_EQ(loaded.outcome, LoadOutcome::unreadable);
     EXPECT_TRUE(loaded.map.empty());
-    EXPECT_EQ(store.loadBackup(L"C:\\b\\missing.txt").outcome, LoadOutcome::unreadable);
 }
 
 TEST_F(RefusingStoreTest, ExistenceIsUnknownWhateverStandsThere) {
-    EXPECT_EQ(store.backupExists(kPath), PathState::unknown);
-    EXPECT_EQ(store.backupExists(L"C:\\b\\missing.txt"), PathState::unknown);
+    EXPECT_EQ(store.backupExists(), PathState::unknown);
 }
 
 TEST_F(RefusingStoreTest, SaveRemoveAndRetireAllFail) {
     const BackupMap map{{"global.rsr", "0"}};
-    EXPECT_FALSE(store.saveBackup(kPath, map));
-    EXPECT_FALSE(store.saveBackup(L"C:\\new\\backup.txt", map));
-    EXPECT_FALSE(store.removeBackup(kPath));
-    EXPECT_FALSE(store.retireBackup(kPath, map, &ownsEverything));
-    EXPECT_FALSE(store.retireBackup(kPath, BackupMap{}, &ownsNothing));
+    EXPECT_FALSE(store.saveBackup(map));
+    EXPECT_FALSE(store.removeBackup());
+    EXPECT_FALSE(store.retireBackup(map, &ownsEverything));
+    EXPECT_FALSE(store.retireBackup(BackupMap{}, &ownsNothing));
 }

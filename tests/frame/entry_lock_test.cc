@@ -33,18 +33,18 @@ FakeBackupLock* gLock = nullptr;
 Seen gSeen;
 bool gThrow = false;
 
-int useStore(Host& host, const Path& path) {
+int useStore(Host& host) {
     gSeen.called = true;
     gSeen.heldDuringRun = gLock->held;
     gSeen.lockLogDuringRun = gLock->log;
-    LoadedBackup loaded = host.backups.loadBackup(path);
+    LoadedBackup loaded = host.backups.loadBackup();
     gSeen.load = loaded.outcome;
     gSeen.entries = loaded.map.size();
-    gSeen.exists = host.backups.backupExists(path);
-    gSeen.saved = host.backups.saveBackup(path, loaded.map);
+    gSeen.exists = host.backups.backupExists();
+    gSeen.saved = host.backups.saveBackup(loaded.map);
     loaded.map.emplace("k", "v");
-    gSeen.recorded = host.backups.saveBackup(path, loaded.map);
-    gSeen.removed = host.backups.removeBackup(path);
+    gSeen.recorded = host.backups.saveBackup(loaded.map);
+    gSeen.removed = host.backups.removeBackup();
     if (gThrow) {
         throw std::runtime_error("backend failed");
     }
@@ -56,11 +56,11 @@ int fakeStatus(Host&) {
     gSeen.heldDuringRun = gLock->held;
     return 40;
 }
-int fakeApply(Host& host, PresetLevel, const Path& path) {
-    return useStore(host, path);
+int fakeApply(Host& host, PresetLevel) {
+    return useStore(host);
 }
-int fakeRestore(Host& host, const Path& path) {
-    return useStore(host, path);
+int fakeRestore(Host& host) {
+    return useStore(host);
 }
 
 struct EntryRun {
@@ -107,24 +107,39 @@ const std::vector<const wchar_t*> kRestore = {L"p", L"restore", kBackup.c_str()}
 }  // namespace
 
 TEST_F(EntryLockTest, FreeLockIsHeldForTheWholeCommandAndLetGoAfter) {
-    for (const auto& args : {kApply, kRestore}) {
-        const EntryRun r = run(args, false);
-        EXPECT_EQ(r.code, 33);
-        ASSERT_TRUE(gSeen.called);
-        EXPECT_EQ(gSeen.heldDuringRun, 1);
-        EXPECT_EQ(gSeen.lockLogDuringRun,
-                  (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000"}));
-        EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000",
-                                                       "release C:\\b\\backup.txt"}));
-        EXPECT_EQ(r.heldAfter, 0);
-        // The store works as always.
-        EXPECT_EQ(gSeen.load, LoadOutcome::loaded);
-        EXPECT_EQ(gSeen.entries, 3u);
-        EXPECT_EQ(gSeen.exists, PathState::present);
-        EXPECT_TRUE(gSeen.saved);
-        EXPECT_TRUE(gSeen.recorded);
-        EXPECT_TRUE(gSeen.removed);
-        EXPECT_FALSE(r.fileLog.empty());
+    // The lock is named by what the walk found, so every spelling of the one backup (the
+    // working folder is C:\work) takes the same lock.
+    const std::vector<const wchar_t*> spellings = {kBackup.c_str(),
+                                                   L"c:\\b\\backup.txt",
+                                                   L"\\\\?\\C:\\b\\backup.txt",
+                                                   L"\\??\\C:\\b\\backup.txt",
+                                                   L"\\\\.\\C:\\b\\backup.txt",
+                                                   L"..\\b\\.\\backup.txt",
+                                                   L"C:/b//backup.txt"};
+    for (const wchar_t* spelling : spellings) {
+        for (const auto& command : {L"apply", L"restore"}) {
+            const bool applying = std::wstring(command) == L"apply";
+            const EntryRun r =
+                run(applying ? std::vector<const wchar_t*>{L"p", command, L"gamer", spelling}
+                             : std::vector<const wchar_t*>{L"p", command, spelling},
+                    false);
+            EXPECT_EQ(r.code, 33);
+            ASSERT_TRUE(gSeen.called);
+            EXPECT_EQ(gSeen.heldDuringRun, 1);
+            EXPECT_EQ(gSeen.lockLogDuringRun,
+                      (std::vector<std::string>{"acquire C:\\B\\BACKUP.TXT 10000"}));
+            EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\B\\BACKUP.TXT 10000",
+                                                           "release C:\\B\\BACKUP.TXT"}));
+            EXPECT_EQ(r.heldAfter, 0);
+            // The store works as always.
+            EXPECT_EQ(gSeen.load, LoadOutcome::loaded);
+            EXPECT_EQ(gSeen.entries, 3u);
+            EXPECT_EQ(gSeen.exists, PathState::present);
+            EXPECT_TRUE(gSeen.saved);
+            EXPECT_TRUE(gSeen.recorded);
+            EXPECT_TRUE(gSeen.removed);
+            EXPECT_FALSE(r.fileLog.empty());
+        }
     }
 }
 
@@ -135,18 +150,18 @@ TEST_F(EntryLockTest, BusyLockOrUnsafePathGivesTheBackendARefusingStoreThatTouch
             EXPECT_EQ(r.code, 33) << "the backend's own failure line and code stand";
             EXPECT_TRUE(r.lines.empty());
             ASSERT_TRUE(gSeen.called);
-            EXPECT_EQ(gSeen.heldDuringRun, busy ? 0 : 1);
-            EXPECT_EQ(r.lockLog.front(), "acquire C:\\b\\backup.txt 10000");
+            EXPECT_EQ(gSeen.heldDuringRun, 0);
+            // A path that cannot be used takes no lock: nothing will touch it.
+            EXPECT_EQ(r.lockLog, busy ? std::vector<std::string>{"acquire C:\\B\\BACKUP.TXT 10000"}
+                                      : std::vector<std::string>{});
             EXPECT_EQ(gSeen.load, LoadOutcome::unreadable);
             EXPECT_EQ(gSeen.entries, 0u);
             EXPECT_EQ(gSeen.exists, PathState::unknown);
             EXPECT_FALSE(gSeen.saved);
             EXPECT_FALSE(gSeen.recorded);
             EXPECT_FALSE(gSeen.removed);
-            for (const std::string& entry : r.fileLog) {
-                EXPECT_EQ(entry.rfind("inspect ", 0), 0u) << "only looked: " << entry;
-            }
-            EXPECT_EQ(r.fileLog.empty(), busy);
+            EXPECT_EQ(r.fileLog, (std::vector<std::string>{"root C:\\", "folder C:\\b"}))
+                << "only the walk, which the link stopped";
             EXPECT_EQ(r.bytesAfter, kBytes);
         }
     }
@@ -158,8 +173,8 @@ TEST_F(EntryLockTest, LockIsLetGoWhenTheBackendThrows) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.lines, (std::vector<std::string>{"result=error;vendor=NVIDIA;supported=0;changed=0;"
                                                  "message=Falha inesperada"}));
-    EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\b\\backup.txt 10000",
-                                                   "release C:\\b\\backup.txt"}));
+    EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\B\\BACKUP.TXT 10000",
+                                                   "release C:\\B\\BACKUP.TXT"}));
     EXPECT_EQ(r.heldAfter, 0);
 }
 

@@ -15,7 +15,8 @@ namespace {
 struct Call {
     std::string op;
     PresetLevel level = 0;
-    Path path;
+    /// The lock key of the path the store was bound to: what reached the backend.
+    Path key;
 };
 
 std::vector<Call> calls;
@@ -40,13 +41,13 @@ int fakeStatus(Host& host) {
     maybeThrow(host);
     return 40;
 }
-int fakeApply(Host& host, PresetLevel level, const Path& path) {
-    calls.push_back({"apply", level, path});
+int fakeApply(Host& host, PresetLevel level) {
+    calls.push_back({"apply", level, host.backups.lockKey()});
     maybeThrow(host);
     return 41;
 }
-int fakeRestore(Host& host, const Path& path) {
-    calls.push_back({"restore", 0, path});
+int fakeRestore(Host& host) {
+    calls.push_back({"restore", 0, host.backups.lockKey()});
     maybeThrow(host);
     return 42;
 }
@@ -65,7 +66,10 @@ Outcome run(std::vector<const wchar_t*> args) {
     Backend backend{&fakeStatus, &fakeApply, &fakeRestore};
     FakeBackupLock lock;
     int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host, lock);
-    EXPECT_TRUE(files.log.empty()) << "the frame itself never touches a file";
+    for (const std::string& entry : files.log) {
+        const std::string op = entry.substr(0, entry.find(' '));
+        EXPECT_TRUE(op == "root" || op == "folder") << "the frame only walks: " << entry;
+    }
     return {code, sink.lines};
 }
 
@@ -121,26 +125,27 @@ TEST_F(EntryTest, CommandLineErrorsAnswerWithoutTheBackend) {
     }
 }
 
-TEST_F(EntryTest, DispatchesWithLevelAndUnchangedPath) {
+TEST_F(EntryTest, DispatchesWithLevelAndTheStoreBoundToThePath) {
+    // The fake file system folds ASCII letters only; relative paths start at C:\work.
     struct Case {
         std::vector<const wchar_t*> args;
         int code;
         const char* op;
         PresetLevel level;
-        const wchar_t* path;
+        const wchar_t* key;
     } cases[] = {
         {{L"p", L"status"}, 40, "status", 0, L""},
         {{L"p", L"STATUS", L"extra", L"more"}, 40, "status", 0, L""},
         {{L"p", L"Status"}, 40, "status", 0, L""},
-        {{L"p", L"apply", L"gamer", L"C:\\b.txt"}, 41, "apply", 1, L"C:\\b.txt"},
-        {{L"p", L"apply", L"competitivo", L"b"}, 41, "apply", 2, L"b"},
-        {{L"p", L"APPLY", L"EXTREMO", L" x "}, 41, "apply", 3, L" x "},
-        {{L"p", L"apply", L"Gamer", L"b.txt", L"ignored"}, 41, "apply", 1, L"b.txt"},
+        {{L"p", L"apply", L"gamer", L"C:\\b.txt"}, 41, "apply", 1, L"C:\\B.TXT"},
+        {{L"p", L"apply", L"competitivo", L"b"}, 41, "apply", 2, L"C:\\WORK\\B"},
+        {{L"p", L"APPLY", L"EXTREMO", L" x "}, 41, "apply", 3, L"C:\\WORK\\ X "},
+        {{L"p", L"apply", L"Gamer", L"b.txt", L"ignored"}, 41, "apply", 1, L"C:\\WORK\\B.TXT"},
         {{L"p", L"RESTORE", L"D:\\Backups\\\u00e7\u00e3o.txt"},
          42,
          "restore",
          0,
-         L"D:\\Backups\\\u00e7\u00e3o.txt"},
+         L"D:\\BACKUPS\\\u00e7\u00e3O.TXT"},
     };
     for (const Case& c : cases) {
         calls.clear();
@@ -150,7 +155,7 @@ TEST_F(EntryTest, DispatchesWithLevelAndUnchangedPath) {
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].op, c.op);
         EXPECT_EQ(calls[0].level, c.level);
-        EXPECT_EQ(calls[0].path, c.path);
+        EXPECT_EQ(calls[0].key, c.key);
     }
 }
 

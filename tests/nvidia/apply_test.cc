@@ -144,9 +144,8 @@ TEST_F(NvidiaTest, FailedSaveWritesNothingAndKeepsTheOldBackup) {
     for (const char* step : {"open", "write", "flush", "close", "replace"}) {
         FakeFileSystem fresh = filesFailingOn(step, old);
         BackupStore store(fresh, "nvidia");
-        Host host{out, store};
         driver.calls.clear();
-        EXPECT_EQ(nvidiaApply(driver.table(), host, 1, kPath), 20) << step;
+        EXPECT_EQ(apply(1, &store), 20) << step;
         EXPECT_EQ(line(), fmt(kBackupFailed, 8)) << step;
         EXPECT_TRUE(callsStarting("SetSetting").empty()) << step;
         EXPECT_EQ(fresh.files.at(kPath).bytes, old) << step;

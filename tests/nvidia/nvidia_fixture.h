@@ -22,13 +22,21 @@ class NvidiaTest : public ::testing::Test {
         Host host{out, backups};
         return nvidiaStatus(driver.table(), host);
     }
-    int apply(PresetLevel level) {
-        Host host{out, backups};
-        return nvidiaApply(driver.table(), host, level, kPath);
+    /// Each command is a run of its own: the store is bound to the path afresh (the walk
+    /// is the entry's business and stays out of the log).
+    int apply(PresetLevel level, BackupStore* store = nullptr) {
+        Host host{out, bound(store)};
+        return nvidiaApply(driver.table(), host, level);
     }
-    int restore() {
-        Host host{out, backups};
-        return nvidiaRestore(driver.table(), host, kPath);
+    int restore(BackupStore* store = nullptr) {
+        Host host{out, bound(store)};
+        return nvidiaRestore(driver.table(), host);
+    }
+    BackupStore& bound(BackupStore* store) {
+        BackupStore& chosen = store != nullptr ? *store : backups;
+        chosen.bind(kPath);
+        files.log.clear();
+        return chosen;
     }
 
     /// The one line printed since the last call, asserting there was exactly one.

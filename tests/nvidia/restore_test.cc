@@ -30,6 +30,7 @@ TEST_F(NvidiaTest, NoBackupMeansNothingToDoAndNoDriver) {
 }
 
 TEST_F(NvidiaTest, UnanswerableExistenceTouchesNothing) {
+    files.directories.insert(L"C:\\b");
     files.unknownPaths.insert(kPath);
     EXPECT_EQ(restore(), 22);
     EXPECT_EQ(line(), fmt(kIncomplete, 0, 0));
@@ -175,9 +176,8 @@ TEST_F(NvidiaTest, BackupThatCannotBeRetiredIsReportedIncomplete) {
     for (const Case& c : cases) {
         FakeFileSystem fresh = filesFailingOn(c.failing, backupWith(c.entries));
         BackupStore store(fresh, "nvidia");
-        Host host{out, store};
         driver.reset();
-        EXPECT_EQ(nvidiaRestore(driver.table(), host, kPath), 22) << c.what;
+        EXPECT_EQ(restore(&store), 22) << c.what;
         EXPECT_EQ(line(), fmt(kIncomplete, 1, 1)) << c.what;
         EXPECT_EQ(driver.committed.at(0x0084CD70).value, 7u) << c.what;
         EXPECT_EQ(fresh.files.at(kPath).bytes, backupWith(c.entries)) << c.what;

@@ -1,6 +1,7 @@
 #include "tests/support/fake_file_system.h"
 
-#include "common/backup_path.h"
+#include <type_traits>
+#include <vector>
 
 std::string narrowForTest(const Path& path) {
     std::string out;
@@ -9,6 +10,67 @@ std::string narrowForTest(const Path& path) {
     }
     return out;
 }
+
+namespace {
+
+/// A folder of the fake: its whole path.
+class FakeFolder : public Folder {
+  public:
+    explicit FakeFolder(Path path) : path(std::move(path)) {}
+    Path path;
+};
+
+const Path& pathOf(Folder& folder) {
+    return static_cast<FakeFolder&>(folder).path;
+}
+
+Path join(const Path& folder, const Path& name) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+}
+
+/// The fake's spelling of a root in the system's form: "\??\C:\" is "C:\",
+/// "\??\UNC\srv\share\" is "\\srv\share\", any other "\??\x" is "\\?\x".
+Path fakeRoot(const Path& root) {
+    const Path system = L"\\??\\";
+    if (root.compare(0, system.size(), system) != 0) {
+        return root;
+    }
+    const Path rest = root.substr(system.size());
+    if (rest.compare(0, 4, L"UNC\\") == 0) {
+        return L"\\\\" + rest.substr(4);
+    }
+    if (rest.size() >= 2 && rest[1] == L':') {
+        Path drive = rest;  // drive letters are one whatever their case
+        drive[0] =
+            drive[0] >= L'a' && drive[0] <= L'z' ? static_cast<wchar_t>(drive[0] - 32) : drive[0];
+        return drive;
+    }
+    return L"\\\\?\\" + rest;
+}
+
+/// Whether any key of `names` lies inside the folder `path`.
+template <typename Names>
+bool holdsBelow(const Names& names, const Path& path) {
+    const Path prefix = join(path, L"");
+    auto it = names.lower_bound(prefix);
+    if (it == names.end()) {
+        return false;
+    }
+    const Path& name = [](const auto& entry) -> const Path& {
+        if constexpr (std::is_same_v<std::decay_t<decltype(entry)>, Path>) {
+            return entry;
+        } else {
+            return entry.first;
+        }
+    }(*it);
+    return name.compare(0, prefix.size(), prefix) == 0;
+}
+
+OpenedFolder opened(const Path& path) {
+    return OpenedFolder{PathState::present, std::make_unique<FakeFolder>(path)};
+}
+
+}  // namespace
 
 bool FakeFileSystem::shouldFail(const std::string& op) {
     const int call = ++calls_[op];
@@ -30,20 +92,90 @@ bool FakeFileSystem::refuses(const Path& path) const {
         return false;
     }
     auto file = files.find(path);
-    if (file != files.end() && file->second.names > 1) {
-        return true;
-    }
-    for (Path name = path;; name = parentDirectory(name)) {
-        if (links.count(name) != 0) {
-            return true;
-        }
-        if (parentDirectory(name) == name || parentDirectory(name).empty()) {
-            return false;
-        }
-    }
+    return links.count(path) != 0 || (file != files.end() && file->second.names > 1);
 }
 
-NameInfo FakeFileSystem::inspect(const Path& path) {
+Path FakeFileSystem::fullPath(const Path& path) {
+    Path text = path;
+    for (wchar_t& c : text) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    const bool absolute = (text.size() >= 2 && text[1] == L':') || text.rfind(L"\\\\", 0) == 0;
+    if (!absolute) {
+        text = join(workingFolder, text);
+    }
+    // The root ("C:" or "\\server\share") stays; "." and ".." act on the names after it.
+    const size_t rootEnd =
+        text.rfind(L"\\\\", 0) == 0 ? text.find(L'\\', text.find(L'\\', 2) + 1) : 2;
+    std::vector<Path> names;
+    for (size_t at = rootEnd; at != Path::npos && at < text.size();) {
+        const size_t end = text.find(L'\\', at + 1);
+        const Path name = text.substr(at + 1, end == Path::npos ? Path::npos : end - at - 1);
+        if (name == L"..") {
+            if (!names.empty()) {
+                names.pop_back();
+            }
+        } else if (!name.empty() && name != L".") {
+            names.push_back(name);
+        }
+        at = end;
+    }
+    Path full = text.substr(0, rootEnd);
+    for (const Path& name : names) {
+        full += L"\\" + name;
+    }
+    return full;
+}
+
+OpenedFolder FakeFileSystem::openRoot(const Path& root) {
+    const Path path = fakeRoot(root);
+    log.push_back("root " + narrowForTest(path));
+    Notify notify(*this);
+    if (unknownPaths.count(path) != 0 || shouldFail("root")) {
+        return OpenedFolder{};
+    }
+    return opened(path);
+}
+
+OpenedFolder FakeFileSystem::openFolder(Folder& parent, const Path& name, bool create) {
+    const Path path = join(pathOf(parent), name);
+    const std::string op = create ? "mkdir" : "folder";
+    log.push_back(op + " " + narrowForTest(path));
+    Notify notify(*this);
+    if (unknownPaths.count(path) != 0 || shouldFail(op) ||
+        (runsElevated && (links.count(path) != 0 || unholdable.count(path) != 0))) {
+        return OpenedFolder{};
+    }
+    // A folder stands where one was made or where anything lies inside it.
+    if (directories.count(path) != 0 || links.count(path) != 0 || holdsBelow(files, path) ||
+        holdsBelow(directories, path)) {
+        return opened(path);
+    }
+    if (files.count(path) != 0) {
+        // A file where a folder should be: nothing of that name to go through, and nothing
+        // can be made there.
+        return OpenedFolder{create ? PathState::unknown : PathState::absent, nullptr};
+    }
+    if (!create) {
+        return OpenedFolder{PathState::absent, nullptr};
+    }
+    directories.insert(path);
+    return opened(path);
+}
+
+Path FakeFileSystem::placeKey(Folder& folder, const std::vector<Path>& below) {
+    Path key = pathOf(folder);
+    for (const Path& name : below) {
+        key = join(key, name);
+    }
+    for (wchar_t& c : key) {
+        c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    }
+    return key;
+}
+
+NameInfo FakeFileSystem::inspect(Folder& folder, const Path& name) {
+    const Path path = join(pathOf(folder), name);
     log.push_back("inspect " + narrowForTest(path));
     Notify notify(*this);
     if (unknownPaths.count(path) != 0 || shouldFail("inspect")) {
@@ -63,28 +195,9 @@ void FakeFileSystem::pause(std::chrono::milliseconds wait) {
     log.push_back("pause " + std::to_string(wait.count()));
 }
 
-PathState FakeFileSystem::query(const Path& path) {
-    log.push_back("query " + narrowForTest(path));
-    Notify notify(*this);
-    if (unknownPaths.count(path) != 0 || shouldFail("query")) {
-        return PathState::unknown;
-    }
-    return files.count(path) != 0 || directories.count(path) != 0 || links.count(path) != 0
-               ? PathState::present
-               : PathState::absent;
-}
-
-bool FakeFileSystem::makeDirectories(const Path& dir) {
-    log.push_back("mkdir " + narrowForTest(dir));
-    Notify notify(*this);
-    if (dir.empty() || shouldFail("mkdir")) {
-        return false;
-    }
-    directories.insert(dir);
-    return true;
-}
-
-ReadOutcome FakeFileSystem::readAll(const Path& path, std::string& bytes, size_t limit) {
+ReadOutcome FakeFileSystem::readAll(Folder& folder, const Path& name, std::string& bytes,
+                                    size_t limit) {
+    const Path path = join(pathOf(folder), name);
     log.push_back("read " + narrowForTest(path));
     Notify notify(*this);
     if (isBusy("read")) {
@@ -145,28 +258,28 @@ class FakeWritableFile : public WritableFile {
     Path path_;
 };
 
-std::unique_ptr<WritableFile> FakeFileSystem::createNew(const Path& path) {
+std::unique_ptr<WritableFile> FakeFileSystem::createNew(Folder& folder, const Path& name) {
+    const Path path = join(pathOf(folder), name);
     log.push_back("open " + narrowForTest(path));
     Notify notify(*this);
     if (shouldFail("open") || directories.count(path) != 0 || files.count(path) != 0 ||
-        links.count(path) != 0 || refuses(path)) {
-        return nullptr;
-    }
-    if (openNeedsDirectory && directories.count(parentDirectory(path)) == 0) {
+        links.count(path) != 0) {
         return nullptr;
     }
     files[path].bytes.clear();
     return std::make_unique<FakeWritableFile>(*this, path);
 }
 
-FileStatus FakeFileSystem::replace(const Path& from, const Path& to) {
+FileStatus FakeFileSystem::replace(Folder& folder, const Path& fromName, const Path& toName) {
+    const Path from = join(pathOf(folder), fromName);
+    const Path to = join(pathOf(folder), toName);
     log.push_back("replace " + narrowForTest(from) + " " + narrowForTest(to));
     Notify notify(*this);
     if (isBusy("replace")) {
         return FileStatus::busy;
     }
     if (shouldFail("replace") || files.count(from) == 0 || directories.count(to) != 0 ||
-        refuses(from) || parentDirectory(from) != parentDirectory(to)) {
+        refuses(from)) {
         return FileStatus::failed;
     }
     auto target = files.find(to);
@@ -180,7 +293,8 @@ FileStatus FakeFileSystem::replace(const Path& from, const Path& to) {
     return FileStatus::ok;
 }
 
-bool FakeFileSystem::clearReadOnly(const Path& path) {
+bool FakeFileSystem::clearReadOnly(Folder& folder, const Path& name) {
+    const Path path = join(pathOf(folder), name);
     log.push_back("clear-readonly " + narrowForTest(path));
     Notify notify(*this);
     auto it = files.find(path);
@@ -192,7 +306,18 @@ bool FakeFileSystem::clearReadOnly(const Path& path) {
     return true;
 }
 
-FileStatus FakeFileSystem::removeFile(const Path& path) {
+void FakeFileSystem::restoreReadOnly(Folder& folder, const Path& name) {
+    const Path path = join(pathOf(folder), name);
+    log.push_back("set-readonly " + narrowForTest(path));
+    Notify notify(*this);
+    auto it = files.find(path);
+    if (!shouldFail("set-readonly") && it != files.end() && !refuses(path)) {
+        it->second.readOnly = true;
+    }
+}
+
+FileStatus FakeFileSystem::removeFile(Folder& folder, const Path& name) {
+    const Path path = join(pathOf(folder), name);
     log.push_back("remove " + narrowForTest(path));
     Notify notify(*this);
     if (isBusy("remove")) {

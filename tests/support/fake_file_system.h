@@ -17,27 +17,33 @@ class FakeFileSystem : public FileSystem {
         unsigned names = 1;  // hard links
     };
 
-    /// Names of the operations, as they appear in `log`, in `failOn` and `busyFor`.
-    /// "inspect", "query", "mkdir", "read", "open" (a new file), "write", "flush", "close",
-    /// "replace", "clear-readonly", "remove"; "pause <ms>" records a wait.
+    /// Names of the operations, as they appear in `log`, in `failOn` and `busyFor`, each
+    /// followed by the whole path it acts on: "root" (where a walk starts), "folder" (a
+    /// folder opened on the way), "mkdir" (a folder opened or made), "inspect", "read",
+    /// "open" (a new file), "write", "flush", "close", "replace", "clear-readonly",
+    /// "set-readonly", "remove"; "pause <ms>" records a wait.
     std::vector<std::string> log;
 
+    /// Keyed by whole paths: "C:ackup.txt", "\server\share", a root as "C:".
     std::map<Path, Entry> files;
     std::set<Path> directories;
     /// Names that are links (symbolic links, junctions): present, and, when `runsElevated`,
-    /// refused by every operation on them or on a name below them, as the Windows layer
-    /// refuses what its handle checks show.
+    /// refused by every operation on them, as the Windows layer refuses what its handle
+    /// checks show. A walk that is not elevated goes through a linked folder.
     std::set<Path> links;
     bool runsElevated = false;
-    /// Paths whose query cannot be answered, and paths that exist but cannot be read.
+    /// Folders someone else holds with delete access: an elevated walk cannot hold them.
+    std::set<Path> unholdable;
+    /// Paths whose query cannot be answered (a root among them), and paths that exist but
+    /// cannot be read.
     std::set<Path> unknownPaths;
     std::set<Path> unreadablePaths;
+    /// What a relative path is relative to.
+    Path workingFolder = L"C:\\work";
     /// Whether "\n" written becomes CR LF on disk, as on Windows.
     bool crlf = false;
     /// Emulates Windows refusing to replace a read-only file.
     bool replaceRefusesReadOnly = true;
-    /// Whether opening a file fails when its directory was never made, as on a real disk.
-    bool openNeedsDirectory = false;
 
     /// What reaches the file when a write fails: half of the text (a short write, as when
     /// the disk fills up mid-way) or none of it.
@@ -54,23 +60,29 @@ class FakeFileSystem : public FileSystem {
     void busyFor(const std::string& op, int times) { busy_[op] = times; }
 
     bool elevated() override { return runsElevated; }
-    Path fullPath(const Path& path) override { return path; }
-    NameInfo inspect(const Path& path) override;
-    PathState query(const Path& path) override;
-    bool makeDirectories(const Path& dir) override;
-    ReadOutcome readAll(const Path& path, std::string& bytes, size_t limit) override;
-    std::unique_ptr<WritableFile> createNew(const Path& path) override;
-    FileStatus replace(const Path& from, const Path& to) override;
-    bool clearReadOnly(const Path& path) override;
-    FileStatus removeFile(const Path& path) override;
+    /// `workingFolder` before a relative path, "/" turned into "\", "." and ".." resolved.
+    Path fullPath(const Path& path) override;
+    OpenedFolder openRoot(const Path& root) override;
+    OpenedFolder openFolder(Folder& parent, const Path& name, bool create) override;
+    Path nameOnDisk(Folder&, const Path& name) override { return name; }
+    /// The folder's path and the names below it, ASCII letters upper-cased.
+    Path placeKey(Folder& folder, const std::vector<Path>& below) override;
+    NameInfo inspect(Folder& folder, const Path& name) override;
+    ReadOutcome readAll(Folder& folder, const Path& name, std::string& bytes,
+                        size_t limit) override;
+    std::unique_ptr<WritableFile> createNew(Folder& folder, const Path& name) override;
+    FileStatus replace(Folder& folder, const Path& from, const Path& to) override;
+    bool clearReadOnly(Folder& folder, const Path& name) override;
+    void restoreReadOnly(Folder& folder, const Path& name) override;
+    FileStatus removeFile(Folder& folder, const Path& name) override;
     void pause(std::chrono::milliseconds wait) override;
 
     /// Counts the call and tells whether it must fail.
     bool shouldFail(const std::string& op);
     /// Whether this call of `op` finds the file busy.
     bool isBusy(const std::string& op);
-    /// Whether an elevated process must refuse `path`: a link at it or on the way to it,
-    /// or a file there with more than one name.
+    /// Whether an elevated process must refuse the file `path`: a link, or a file with more
+    /// than one name.
     bool refuses(const Path& path) const;
 
   private:

@@ -1,0 +1,206 @@
+#include "common/nt_folder.h"
+
+#include <ntstatus.h>
+#include <winternl.h>
+
+#include <vector>
+
+// Not declared by the toolchain's headers; exported by ntdll on every Windows since NT.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apcRoutine,
+                                               PVOID apcContext, PIO_STATUS_BLOCK status,
+                                               PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS infoClass,
+                                               BOOLEAN singleEntry, PUNICODE_STRING fileName,
+                                               BOOLEAN restartScan);
+
+namespace {
+
+/// A path the system takes is at most 32767 characters; a name in a listing far less.
+constexpr size_t kLongestName = 32768;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+/// A counted string over `text`, which must outlive it. Names longer than a counted string
+/// can hold are cut to nothing, which no open accepts.
+UNICODE_STRING countedString(const Path& text) {
+    const size_t bytes = text.size() * sizeof(wchar_t);
+    UNICODE_STRING counted{};
+    if (bytes <= 0xFFFE) {
+        counted.Buffer = const_cast<PWSTR>(text.c_str());
+        counted.Length = static_cast<USHORT>(bytes);
+        counted.MaximumLength = static_cast<USHORT>(bytes);
+    }
+    return counted;
+}
+
+bool sameName(const Path& a, const Path& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool resolve(HANDLE handle, ResolvedName& out) {
+    // FileNameInfo, unlike GetFinalPathNameByHandleW, also answers for paths longer than
+    // MAX_PATH under Wine.
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + kLongestName * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, name,
+                                      static_cast<DWORD>(buffer.size())) ||
+        !GetFileInformationByHandle(handle, &info)) {
+        return false;
+    }
+    out.path.assign(name->FileName, name->FileNameLength / sizeof(wchar_t));
+    out.volume = info.dwVolumeSerialNumber;
+    return true;
+}
+
+NtOpened openRelative(HANDLE folder, const Path& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options) {
+    // What CreateFileW does for SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION.
+    SECURITY_QUALITY_OF_SERVICE quality{};
+    quality.Length = sizeof quality;
+    quality.ImpersonationLevel = SecurityIdentification;
+    quality.ContextTrackingMode = SECURITY_STATIC_TRACKING;
+    quality.EffectiveOnly = FALSE;
+    UNICODE_STRING counted = countedString(name);
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &counted;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    attributes.SecurityQualityOfService = &quality;
+    IO_STATUS_BLOCK status{};
+    HANDLE raw = nullptr;
+    const NTSTATUS result = NtCreateFile(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                                         FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                         options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    NtOpened opened;
+    if (result < 0) {
+        opened.error = RtlNtStatusToDosError(result);
+        return opened;
+    }
+    opened.handle.reset(raw);
+    return opened;
+}
+
+Listed listedName(HANDLE folder, const Path& name) {
+    Listed listed;
+    if (name.empty() || name.find_first_of(L"*?<>\"") != Path::npos) {
+        return listed;  // wildcards would match other entries
+    }
+    // A listing's search pattern is fixed by the first query on a handle, so each lookup
+    // lists through a handle of its own on the same folder (the empty name relative to it).
+    const NtOpened listing = openRelative(folder, Path(), FILE_LIST_DIRECTORY, kShareAll, FILE_OPEN,
+                                          FILE_DIRECTORY_FILE);
+    if (!listing.handle.valid()) {
+        return listed;
+    }
+    std::vector<char> buffer(sizeof(FILE_NAMES_INFORMATION) + kLongestName * sizeof(wchar_t));
+    UNICODE_STRING pattern = countedString(name);
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result = NtQueryDirectoryFile(
+        listing.handle.get(), nullptr, nullptr, nullptr, &status, buffer.data(),
+        static_cast<ULONG>(buffer.size()), FileNamesInformation, TRUE, &pattern, TRUE);
+    if (result == STATUS_NO_SUCH_FILE) {
+        listed.state = PathState::absent;
+    } else if (result == 0) {
+        const auto* entry = reinterpret_cast<const FILE_NAMES_INFORMATION*>(buffer.data());
+        listed.state = PathState::present;
+        listed.name.assign(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+    }
+    return listed;
+}
+
+bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
+                     const ResolvedName& parentName, const Path& name) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return true;
+    }
+    // Wine reports tag 0 for a linked folder; an unknown tag is no proof of harmlessness.
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag))) {
+        return true;
+    }
+    if (self.volume != parentName.volume) {
+        return true;
+    }
+    Path expected = parentName.path;
+    if (expected.empty() || expected.back() != L'\\') {
+        expected += L'\\';
+    }
+    if (sameName(self.path, expected + name)) {
+        return false;
+    }
+    // An 8.3 short name resolves to the long one; a link lists under its own name.
+    const Listed listed = listedName(parent, name);
+    return listed.state != PathState::present || !sameName(self.path, expected + listed.name);
+}
+
+Path finalPlaceOf(HANDLE folder) {
+    std::vector<wchar_t> buffer(kLongestName);
+    const DWORD length =
+        GetFinalPathNameByHandleW(folder, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+    if (length != 0 && length < buffer.size()) {
+        return Path(buffer.data(), length);
+    }
+    ResolvedName name;
+    if (!resolve(folder, name)) {
+        return Path();
+    }
+    wchar_t volume[16];
+    swprintf(volume, 16, L"%08lX:", static_cast<unsigned long>(name.volume));
+    return volume + name.path;
+}
+
+DWORD renameInside(HANDLE file, HANDLE folder, const Path& to) {
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFORMATION) + to.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = folder;
+    info->FileNameLength = static_cast<ULONG>(to.size() * sizeof(wchar_t));
+    to.copy(info->FileName, to.size());
+    IO_STATUS_BLOCK status{};
+    // kernel32's SetFileInformationByHandle takes no folder handle under Wine.
+    const NTSTATUS result = NtSetInformationFile(
+        file, &status, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+    return result < 0 ? RtlNtStatusToDosError(result) : ERROR_SUCCESS;
+}
+
+bool changeReadOnlyMark(HANDLE file, bool readOnly) {
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) == readOnly) {
+        return false;
+    }
+    if (readOnly) {
+        basic.FileAttributes =
+            (basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_NORMAL}) | FILE_ATTRIBUTE_READONLY;
+    } else {
+        basic.FileAttributes &= ~DWORD{FILE_ATTRIBUTE_READONLY};
+        if (basic.FileAttributes == 0) {
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // 0 would mean "leave as it is"
+        }
+    }
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+DWORD deleteByHandle(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    // A read-only file is deleted as well: it is the backup the user asked us to retire.
+    if (error != ERROR_ACCESS_DENIED || !changeReadOnlyMark(file, false)) {
+        return error;
+    }
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD failed = GetLastError();
+    changeReadOnlyMark(file, true);  // the file stays, and stays as it was
+    return failed;
+}

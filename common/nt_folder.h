@@ -1,0 +1,75 @@
+// Names opened relative to a folder handle, through the system's native calls. A folder
+// that was opened and checked is kept open; every name below it is then looked up in the
+// very folder the handle holds, never by a path that could lead somewhere else by now (as
+// openat does on POSIX). Each open asks for identification-level impersonation only, so a
+// name that turns out to be a named pipe cannot lend its server this process's rights.
+#pragma once
+
+#include <windows.h>
+
+#include "common/file_system.h"
+#include "common/path.h"
+#include "common/win32_handle.h"
+
+/// Where an open file or folder really is: its path below the volume's root, and the
+/// volume. Both come from the handle, so a link anywhere on the way shows in them.
+struct ResolvedName {
+    Path path;
+    DWORD volume = 0;
+};
+
+/// False when the handle cannot say.
+bool resolve(HANDLE handle, ResolvedName& out);
+
+/// An open by name: the handle, or why there is none.
+struct NtOpened {
+    UniqueHandle handle;
+    /// The Win32 error of a failed open.
+    DWORD error = ERROR_SUCCESS;
+};
+
+/// Opens `name` inside the folder `folder` holds, or, when `folder` is null, the whole
+/// name in the system's form ("\??\C:\"). `options` are the native create options;
+/// synchronous access is always added.
+NtOpened openRelative(HANDLE folder, const Path& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options);
+
+/// What the folder's listing says of the entry `name`.
+struct Listed {
+    /// `absent` only when the listing says that there is no such entry; `unknown` when it
+    /// cannot be listed, or when it answers otherwise (Wine lists a symbolic link whose
+    /// target is missing as "no more files", where a free name is "no such file").
+    PathState state = PathState::unknown;
+    /// The entry's name as the folder lists it: its long form for an 8.3 short name, a
+    /// link's own name for a link.
+    Path name;
+};
+
+Listed listedName(HANDLE folder, const Path& name);
+
+/// True when the object open at `handle`, which resolves to `self`, opened as `name`
+/// inside the folder open at `parent` whose place is `parentName`, is not that entry
+/// itself: a link by its reparse tag (Windows shows it on a handle opened without following
+/// it), or found elsewhere than in that folder under that name (Wine follows links even
+/// then, and shows the real place only in the handle's resolved name).
+bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
+                     const ResolvedName& parentName, const Path& name);
+
+/// The text that names the place of the folder open at `folder`, whatever spelling
+/// reached it: the system's normalized final path (short names, drive letters and
+/// "\\?\" resolved), or, where the system cannot give one (Wine beyond 260 characters),
+/// the volume's serial number and the handle's path on it.
+Path finalPlaceOf(HANDLE folder);
+
+/// Renames the file open at `file` to `to` inside the folder open at `folder`, replacing
+/// what stands there; ERROR_SUCCESS or the system's error.
+DWORD renameInside(HANDLE file, HANDLE folder, const Path& to);
+
+/// Sets or clears the read-only mark of the file open at `file` (opened with attribute
+/// access); true only when the mark changed.
+bool changeReadOnlyMark(HANDLE file, bool readOnly);
+
+/// Deletes the file open at `file` (opened with DELETE and attribute access): the name that
+/// was checked, never one looked up again. A read-only file is deleted as well, its mark
+/// set again should the deletion still fail. ERROR_SUCCESS or the system's error.
+DWORD deleteByHandle(HANDLE file);
