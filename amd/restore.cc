@@ -1,6 +1,5 @@
 // Restore: write every recorded value back and give up the backup only when all of them
 // went back; any failure keeps the file, unchanged, for another attempt.
-#include <algorithm>
 #include <set>
 
 #include "amd/adlx_session.h"
@@ -53,9 +52,7 @@ class RestoreVisitor : public RowVisitor {
         }
     }
     void beginGpu(const GpuPass& gpu) override {
-        if (!gpu.identified) {
-            ++unknownGpus_;
-        } else if (gpu.ownsKeys) {
+        if (gpu.identified && gpu.ownsKeys) {
             reachedPrefixes_.insert(gpuKeyPrefix(gpu.id));
         }
     }
@@ -63,24 +60,20 @@ class RestoreVisitor : public RowVisitor {
     /// its own value, which the recorded one is not; a GPU that cannot be named may be
     /// any GPU.
     bool wantsGpu(const GpuPass& gpu) const override { return gpu.identified && gpu.ownsKeys; }
-    void unreachableGpu(uint32_t) override { ++unknownGpus_; }
 
-    /// The counts once the walk is over. A GPU of the list that could not be fetched or
-    /// named leaves the restore incomplete, whatever its id: it may be the one whose keys
-    /// no GPU reached, and those keys count as failed then; with none left, each such GPU
-    /// counts as one failure. Without such a GPU, unreached keys belong to a GPU that is
-    /// gone and are skipped.
+    /// The counts once the walk is over. Every recorded key of a GPU has either been
+    /// handled by that GPU's pass (restored, failed, or skipped because the driver no
+    /// longer has the setting) or was never reached: its GPU is not in the list, or sits
+    /// behind one that could not be fetched or named. An unreached key has not gone back,
+    /// so it counts as failed and the file stays; a GPU that could not be fetched or named
+    /// costs nothing by itself, since whatever it may hold is among the unreached keys.
     RestoreCounts counts() const {
         RestoreCounts counts = counts_;
-        if (unknownGpus_ > 0) {
-            int32_t unreached = 0;
-            for (const auto& entry : saved_) {
-                const std::optional<std::string_view> prefix = ownGpuKeyPrefix(entry.first);
-                if (prefix && reachedPrefixes_.count(std::string(*prefix)) == 0) {
-                    ++unreached;
-                }
+        for (const auto& entry : saved_) {
+            const std::optional<std::string_view> prefix = ownGpuKeyPrefix(entry.first);
+            if (prefix && reachedPrefixes_.count(std::string(*prefix)) == 0) {
+                ++counts.failed;
             }
-            counts.failed += std::max(unreached, unknownGpus_);
         }
         return counts;
     }
@@ -116,7 +109,6 @@ class RestoreVisitor : public RowVisitor {
     const BackupMap& saved_;
     RestoreCounts counts_;
     std::set<std::string> reachedPrefixes_;  // "gpu.<id>." of every GPU that owns its keys
-    int32_t unknownGpus_ = 0;                // not fetched or not named
 };
 
 enum class RestoreEnd { unavailable, unreadable, counted };

@@ -1,25 +1,14 @@
-// Process start on Win32. Both calls are looked up in kernel32 at run time: a Windows 7
-// without the library-search update lacks the first, Windows 7 lacks the second entirely
-// and systems that predate the redirection-trust policy refuse it, and the programs must
-// still run there as they did before.
-#include <windows.h>
+// Process start on Win32. The calls are looked up in kernel32 at run time: a Windows 7
+// without the library-search update lacks the first, Windows 7 lacks the last entirely and
+// systems that predate the redirection-trust policy refuse it, and the programs must still
+// run there as they did before.
+#include "common/process_start_win32.h"
 
 #include "common/elevation.h"
 #include "common/function_cast.h"
 #include "common/process_start.h"
 
-namespace {
-
-using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-using SetProcessMitigationPolicyFn = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
-
 static_assert(ProcessRedirectionTrustPolicy == 16, "the policy class the system knows");
-
-/// The functions this file calls; each stays null where kernel32 lacks it.
-struct StartFunctions {
-    SetDefaultDllDirectoriesFn setDefaultDllDirectories{nullptr};
-    SetProcessMitigationPolicyFn setProcessMitigationPolicy{nullptr};
-};
 
 StartFunctions findStartFunctions() {
     StartFunctions found;
@@ -30,19 +19,22 @@ StartFunctions findStartFunctions() {
     }
     found.setDefaultDllDirectories = functionAs<SetDefaultDllDirectoriesFn>(
         GetProcAddress(kernel32, "SetDefaultDllDirectories"));
+    found.setDllDirectory =
+        functionAs<SetDllDirectoryWFn>(GetProcAddress(kernel32, "SetDllDirectoryW"));
     found.setProcessMitigationPolicy = functionAs<SetProcessMitigationPolicyFn>(
         GetProcAddress(kernel32, "SetProcessMitigationPolicy"));
     return found;
 }
 
-}  // namespace
-
-void hardenProcessStart() {
-    const StartFunctions kernel = findStartFunctions();
-    // Results are not checked: a refusal leaves the process as it was, which is all a
-    // system without the call could offer anyway, and the run goes on either way.
-    if (kernel.setDefaultDllDirectories != nullptr) {
-        kernel.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+void hardenProcessStartWith(const StartFunctions& kernel) {
+    // Results are not checked beyond the fallback: a refusal leaves the process as it was,
+    // which is all a system without the call could offer anyway, and the run goes on.
+    const bool searchLimited =
+        kernel.setDefaultDllDirectories != nullptr &&
+        kernel.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != FALSE;
+    if (!searchLimited && kernel.setDllDirectory != nullptr) {
+        // The older call at least takes the working folder out of the search; PATH stays.
+        kernel.setDllDirectory(L"");
     }
     // Junctions a non-administrator made can only be turned against a process with more
     // rights than theirs; a run that is not elevated would merely refuse its user's own.
@@ -51,4 +43,8 @@ void hardenProcessStart() {
         policy.EnforceRedirectionTrust = 1;
         kernel.setProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
     }
+}
+
+void hardenProcessStart() {
+    hardenProcessStartWith(findStartFunctions());
 }

@@ -4,6 +4,8 @@ Used by the random round trips. Pure: no Wine, no files. A ref
 names one setting as the simulated runtime does ("rsr", "afmf", "gpu0.chill"); a key is
 the backup file's name for it ("global.rsr", "gpu.7.chill").
 """
+import re
+
 from amd_harness import GLOBALS, MODES, PER_GPU
 
 LEVEL = {"gamer": 1, "competitivo": 2, "extremo": 3}
@@ -151,11 +153,16 @@ class AmdModel:
         return 0, "ok", supported, changed
 
     def restore(self):
+        """A key whose GPU is not in the list has not gone back: it counts as failed and
+        the file stays for the GPU's return."""
         if self.backup is None:
             return 0, "nothing", 0, 0
         count = sum(1 for key in self.backup
                     if self.m.ref_of(key) is not None and self.m.reachable(self.m.ref_of(key)))
+        unreached = sum(1 for key in self.backup if self.m.ref_of(key) is None)
         self.state = self.after_restore()
+        if unreached:
+            return 22, "error", count + unreached, count
         self.backup = None
         return 0, "ok", count, count
 
@@ -194,14 +201,15 @@ class AmdModel:
     def faulty_restore_problems(self, state, backup, rule):
         """What any restore may do: put recorded originals back, and give up the backup
         only once every one of them is back. When the fault `rule` left a GPU of the list
-        unfetched or unnamed, the restore cannot be complete."""
-        gpu_unknown = unknown_gpu_fault(rule)
+        unfetched or unnamed, that GPU and every GPU after it are not written, so a
+        recorded key that no GPU before it reaches keeps the file."""
+        unreached = self.unreached_keys(unknown_gpu_fault(rule))
         problems = []
         if backup is not None and backup != self.backup:
             problems.append("restore rewrote the backup")
-        if backup is None and self.backup is not None and gpu_unknown:
-            problems.append("restore removed the backup although a GPU could not be fetched "
-                            "or named")
+        if backup is None and self.backup is not None and unreached:
+            problems.append("restore removed the backup although %s could not be reached" %
+                            ", ".join(unreached))
         if backup is None and self.backup is not None and state != self.after_restore():
             problems.append("restore removed the backup before every setting was back: %s" %
                             describe_difference(self.after_restore(), state))
@@ -218,6 +226,16 @@ class AmdModel:
         return problems
 
 
+    def unreached_keys(self, first_unknown):
+        """The recorded GPU keys that no GPU before index `first_unknown` reaches (None:
+        every GPU of the list was fetched and named)."""
+        if first_unknown is None or not self.backup:
+            return []
+        reached = {"gpu.%d." % i for i in self.m.ids[:first_unknown]}
+        return sorted(key for key in self.backup
+                      if key.startswith("gpu.") and key.rsplit(".", 1)[0] + "." not in reached)
+
+
 def describe_difference(expected, actual):
     return "; ".join("%s %s -> %s" % (k, expected.get(k), actual.get(k))
                      for k in sorted(set(expected) | set(actual))
@@ -225,6 +243,7 @@ def describe_difference(expected, actual):
 
 
 def unknown_gpu_fault(rule):
-    """True for a rule that, when it fires without killing the run, leaves a GPU of the
-    list unfetched or unnamed."""
-    return bool(rule) and rule.startswith(("At:", "UniqueId:")) and not rule.endswith("=crash")
+    """The list index of the GPU that a rule, when it fires without killing the run, leaves
+    unfetched or unnamed ("At:1@1=3", "UniqueId:gpu0@1=4"); None for any other rule."""
+    m = re.fullmatch(r"(?:At:|UniqueId:gpu)(\d+)@\d+=(?!crash$).*", rule or "")
+    return int(m.group(1)) if m else None

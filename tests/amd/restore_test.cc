@@ -153,8 +153,9 @@ TEST(AmdRestore, SavedTexts) {
         {"-2147483648", "gpu.1.tessellation-mode", "g0.tessellation-mode", 0, okLine(1), INT32_MIN,
          false},
         {"1", "global.rsr", "rsr", 0, okLine(1), 1, false},
-        {"1", "gpu.2.chill", "g0.chill", 0, okLine(0), 9, false},  // another GPU's key
-        {"1", "GPU.1.chill", "g0.chill", 0, okLine(0), 9, true},   // exact keys; not ours: kept
+        // The key of a GPU that is not in the list has not gone back.
+        {"1", "gpu.2.chill", "g0.chill", 22, incompleteLine(1, 0), 9, true},
+        {"1", "GPU.1.chill", "g0.chill", 0, okLine(0), 9, true},  // exact keys; not ours: kept
     };
     for (const ValueCase& c : cases) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.saved);
@@ -261,7 +262,12 @@ TEST(AmdRestore, EveryPath) {
          okLine(1),
          false,
          {}},
-        {"GPU gone", [](AmdHarness& r) { r.adlx.gpus[0].id = 2; }, 0, okLine(0), false, {}},
+        {"GPU missing: its keys unreached, the file kept for its return",
+         [](AmdHarness& r) { r.adlx.gpus[0].id = 2; },
+         22,
+         incompleteLine(2, 0),
+         true,
+         {}},
         {"At fails: its GPU may hold the keys",
          [](AmdHarness& r) { r.adlx.gpus[0].atResult = ADLX_FAIL; },
          22,
@@ -284,9 +290,12 @@ TEST(AmdRestore, EveryPath) {
          true,
          {}},
         {"UniqueId writes no id: the position stands in",
-         [](AmdHarness& r) { r.adlx.gpus[0].writesId = false; },
+         [](AmdHarness& r) {
+             r.adlx.gpus[0].writesId = false;
+             r.plantBackup("format=1\nvendor=amd\ngpu.0.chill=1\n");
+         },
          0,
-         okLine(0),
+         okLine(1),
          false,
          {}},
         {"header only is deleted",
@@ -359,8 +368,8 @@ TEST(AmdRestore, ExtendedServicesMissingOrFailing) {
 
 // The keys under an id hold the first GPU's original: only that GPU is written. Another
 // GPU with the same id still holds its own value; a GPU after one that could not be
-// fetched or named may be such a GPU. A GPU that could not be fetched or named leaves the
-// restore incomplete, even when every key was reached.
+// fetched or named may be such a GPU. A GPU that could not be fetched or named fails the
+// restore only through the recorded keys it leaves unreached.
 TEST(AmdRestore, SharedIdRestoresOnlyTheFirstGpu) {
     struct Case {
         const char* name;
@@ -379,22 +388,22 @@ TEST(AmdRestore, SharedIdRestoresOnlyTheFirstGpu) {
          {4, 4},
          kShared,
          [](FakeAdlx& a) { a.gpus[1].atResult = ADLX_FAIL; },
-         22,
-         incompleteLine(2, 1),
+         0,
+         okLine(1),
          1},
         {"second GPU gives no object",
          {4, 4},
          kShared,
          [](FakeAdlx& a) { a.gpus[1].atGivesObject = false; },
-         22,
-         incompleteLine(2, 1),
+         0,
+         okLine(1),
          1},
         {"second GPU cannot be named",
          {4, 4},
          kShared,
          [](FakeAdlx& a) { a.gpus[1].uniqueIdResult = ADLX_FAIL; },
-         22,
-         incompleteLine(2, 1),
+         0,
+         okLine(1),
          1},
         {"first GPU cannot be fetched",
          {4, 4},
@@ -416,6 +425,13 @@ TEST(AmdRestore, SharedIdRestoresOnlyTheFirstGpu) {
          [](FakeAdlx& a) { a.gpus[1].atResult = ADLX_FAIL; },
          22,
          incompleteLine(2, 1),
+         1},
+        {"distinct ids, second GPU cannot be fetched, nothing recorded for it",
+         {4, 5},
+         kShared,
+         [](FakeAdlx& a) { a.gpus[1].atResult = ADLX_FAIL; },
+         0,
+         okLine(1),
          1},
         {"distinct ids, first GPU cannot be fetched",
          {4, 5},
@@ -488,7 +504,13 @@ TEST(AmdRestore, SharedIdRoundTripsKeepEveryOriginal) {
              r.apply(1);
              r.adlx.gpus[1].atResult = ADLX_FAIL;
          },
-         incompleteLine(14, 13)},
+         okLine(13)},
+        {"second GPU never fetched, in apply and restore",
+         [](AmdHarness& r) {
+             r.adlx.gpus[1].atResult = ADLX_FAIL;
+             r.apply(1);
+         },
+         okLine(13)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -521,6 +543,33 @@ TEST(AmdRestore, SharedIdRoundTripsKeepEveryOriginal) {
             EXPECT_EQ(fakeValue(run.adlx, name), value) << name;
         }
     }
+}
+
+// A GPU missing at restore keeps its originals in the file; the restore completes once
+// the GPU is back, and every GPU ends on its own original.
+TEST(AmdRestore, MissingGpuKeepsTheBackupUntilItIsBack) {
+    AmdHarness run;
+    run.adlx.withGpus({7, 9});
+    run.adlx.setting("g0.chill").value = 0;
+    run.adlx.setting("g1.chill").value = 0;
+    run.adlx.setting("g1.vsync-mode").value = 2;
+    ASSERT_EQ(run.apply(1), 0);
+    const std::string applied = run.backup();
+    run.adlx.gpus.pop_back();
+    run.sink.lines.clear();
+    EXPECT_EQ(run.restore(), 22);
+    // rsr, afmf and GPU 7's eleven "gamer" rows back; GPU 9's eleven unreached.
+    EXPECT_EQ(run.line(), incompleteLine(24, 13));
+    EXPECT_EQ(run.backup(), applied);
+    EXPECT_EQ(fakeValue(run.adlx, "g0.chill"), 0);
+    run.adlx.withGpus({7, 9});
+    run.sink.lines.clear();
+    EXPECT_EQ(run.restore(), 0);
+    EXPECT_EQ(run.line(), okLine(24));
+    EXPECT_FALSE(run.hasBackup());
+    EXPECT_EQ(fakeValue(run.adlx, "g1.chill"), 0);
+    EXPECT_EQ(fakeValue(run.adlx, "g1.vsync-mode"), 2);
+    expectCleanEnd(run);
 }
 
 TEST(AmdRestore, ForeignEntriesOutliveACompleteRestore) {

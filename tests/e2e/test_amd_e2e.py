@@ -206,6 +206,7 @@ class CommandLine(AmdCase):
             (["apply", "gamer", ""], line("error", 0, 0, "Argumentos invalidos"), 2),
             (["restore"], line("error", 0, 0, "Argumentos invalidos"), 2),
             (["apply", "turbo", self.backup_arg()], line("error", 0, 0, "Perfil invalido"), 3),
+            (["apply", "", self.backup_arg()], line("error", 0, 0, "Perfil invalido"), 3),
             (["reset", self.backup_arg()], line("error", 0, 0, "Argumentos invalidos"), 2),
         ]
         for args, expected, code in cases:

@@ -140,23 +140,30 @@ class ApplyFaults(AmdCase):
                         if k.startswith("gpu.")]
                 self.assertEqual(sorted({k[:k.index(".", 4) + 1] for k in keys}), sorted(prefixes))
                 self.assertNothingLeaked()
-        # The shared ids' backup: a restore that cannot fetch the second GPU keeps the
-        # file; the next one puts back the first GPU and leaves the second as it was.
+        # The shared ids' backup holds only the first GPU's originals: a restore that cannot
+        # fetch the second GPU leaves none of them unreached, and leaves the second as it was.
         initial = dict(amd.default_state(), **{"gpu1.aa-mode": 2})
         self.assertEqual(self.state(), dict(initial, **{
             "gpu0.%s" % n: 1 if n == "vsync-mode" else 0 for n in amd.PER_GPU
             if n != "enhanced-sync"}, rsr=0, afmf=0))
-        kept = self.backup.read_bytes()
         self.log.unlink()
         self.assertResult(self.run_tool("restore", self.backup_arg(), ids="5,5",
-                                        env={"SIM_ADLX_FAULTS": "At:1=3"}),
-                          restore_incomplete(14, 13), 22)
-        self.assertEqual(self.backup.read_bytes(), kept)
-        self.assertResult(self.run_tool("restore", self.backup_arg(), ids="5,5"), restored(13), 0)
+                                        env={"SIM_ADLX_FAULTS": "At:1=3"}), restored(13), 0)
         self.assertEqual(self.state(), initial)
         self.assertFalse(self.backup.exists())
         self.assertEqual([c for c in self.calls("SetEnabled") + self.calls("SetMode")
                           if c.split(" ")[1].startswith("gpu1.")], [])
+        self.assertNothingLeaked()
+
+    def test_second_gpu_never_fetched_round_trip(self):
+        # Nothing of the second GPU is recorded, so nothing of it is left unreached.
+        never = {"SIM_ADLX_FAULTS": "At:1=3"}
+        self.assertResult(self.run_tool("apply", "gamer", self.backup_arg(), env=never),
+                          applied(13, 13), 0)
+        self.assertResult(self.run_tool("restore", self.backup_arg(), env=never),
+                          restored(13), 0)
+        self.assertFalse(self.backup.exists())
+        self.assertEqual(self.state(), amd.default_state())
         self.assertNothingLeaked()
 
     def test_backup_that_cannot_be_read_is_left_alone(self):
@@ -232,11 +239,20 @@ class RestoreFaults(AmdCase):
                 self.assertNothingLeaked()
 
     def test_skipped_settings_do_not_block_the_deletion(self):
-        # Gone for good: no longer supported, "not supported" from the getter, the second
-        # GPU out of the list. Their entries are dropped with the file.
-        env = {"SIM_ADLX_UNSUPPORTED": "gpu0.chill", "SIM_ADLX_FAULTS": "Get:rsr=5",
-               "SIM_ADLX_GPUS": "1"}
-        self.assertResult(self.run_tool("restore", self.backup_arg(), env=env), restored(12), 0)
+        # Gone for good on a GPU that is there: no longer supported, "not supported" from
+        # the getter. Their entries are dropped with the file.
+        env = {"SIM_ADLX_UNSUPPORTED": "gpu0.chill", "SIM_ADLX_FAULTS": "Get:rsr=5"}
+        self.assertResult(self.run_tool("restore", self.backup_arg(), env=env), restored(24), 0)
+        self.assertFalse(self.backup.exists())
+        self.assertNothingLeaked()
+
+    def test_a_missing_gpu_keeps_the_file_until_it_is_back(self):
+        # GPU -2 out of the list: its twelve originals are not back, so the file stays.
+        self.assertResult(self.run_tool("restore", self.backup_arg(), gpus=1),
+                          restore_incomplete(26, 14), 22)
+        self.assertEqual(self.backup.read_bytes(), self.applied_backup)
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
+        self.assertEqual(self.state(), amd.default_state())
         self.assertFalse(self.backup.exists())
         self.assertNothingLeaked()
 

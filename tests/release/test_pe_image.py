@@ -2,6 +2,8 @@
 no path of the machine that built them. They are hardened: the loader randomises and
 guards their memory, their code checks its stack, and their one manifest asks for no
 elevation, names the systems they run on and takes long paths."""
+import re
+import subprocess
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -64,6 +66,16 @@ class PeImageTest(unittest.TestCase):
                 self.assertEqual(data.count(STACK_GUARD_SEED), 1)
                 self.assertNotIn(b"CryptGenRandom", data)
                 self.assertNotIn(b"CryptAcquireContext", data)
+
+    def test_failed_stack_check_fails_fast(self):
+        # The fast-fail interrupt with the stack-cookie code (2) in ecx, as the Windows C
+        # runtime ends a process whose stack check failed.
+        for name, path in PROGRAMS.items():
+            with self.subTest(program=name):
+                code = subprocess.run(["x86_64-w64-mingw32-objdump", "-d", str(path)],
+                                      capture_output=True, text=True, check=True).stdout
+                fast_fails = re.findall(r"\tmov +\$0x2,%ecx\n[^\n]*\tint +\$0x29\n", code)
+                self.assertEqual(len(fast_fails), 1)
 
     def test_exactly_one_manifest_with_id_1(self):
         # Windows reads id 1 when it starts the program; a second manifest, or a second
