@@ -59,7 +59,7 @@ class PeImageTest(unittest.TestCase):
 
     def test_stack_protector_with_our_own_guard(self):
         # GCC's own guard set-up asks the crypto provider at every start: its functions
-        # must not be imported, only the token check's from ADVAPI32.dll.
+        # must not be imported.
         for name, path in PROGRAMS.items():
             with self.subTest(program=name):
                 data = path.read_bytes()
