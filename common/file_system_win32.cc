@@ -87,7 +87,7 @@ class Win32File : public WritableFile {
 class PlacedHandle {
   public:
     explicit PlacedHandle(UniqueHandle handle) : handle(std::move(handle)) {}
-    const ResolvedName* place() {
+    const Path* place() {
         if (!resolved_) {
             resolved_ = resolve(handle.get(), name_);
         }
@@ -97,7 +97,7 @@ class PlacedHandle {
 
   private:
     bool resolved_ = false;
-    ResolvedName name_;
+    Path name_;
 };
 
 /// A folder held for the run; its place is what the names opened inside it are checked
@@ -110,10 +110,10 @@ class Win32Folder : public Folder, public PlacedHandle {
 /// Whether what `self` holds, opened as `name` inside `folder`, is something else than
 /// that entry.
 bool pointsElsewhere(PlacedHandle& self, PlacedHandle& folder, const Path& name) {
-    const ResolvedName* place = folder.place();
-    const ResolvedName* own = self.place();
+    const Path* place = folder.place();
+    const Path* own = self.place();
     return place == nullptr || own == nullptr ||
-           pointsElsewhere(self.handle.get(), *own, folder.handle.get(), *place, name);
+           ::pointsElsewhere(self.handle.get(), *own, folder.handle.get(), *place, name);
 }
 
 HANDLE handleOf(Folder& folder) {

@@ -39,20 +39,19 @@ bool sameName(const Path& a, const Path& b) {
 
 }  // namespace
 
-bool resolve(HANDLE handle, ResolvedName& out) {
-    // FileNameInfo, unlike GetFinalPathNameByHandleW, also answers for paths longer than
-    // MAX_PATH under Wine.
-    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + kLongestName * sizeof(wchar_t));
-    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandleEx(handle, FileNameInfo, name,
-                                      static_cast<DWORD>(buffer.size())) ||
-        !GetFileInformationByHandle(handle, &info)) {
+bool resolve(HANDLE handle, Path& out) {
+    // One question to the system, which also answers beyond MAX_PATH under Wine (where
+    // GetFinalPathNameByHandleW does not) and, unlike asking for the volume's serial
+    // number, needs no round trip to Wine's mount manager.
+    std::vector<char> buffer(sizeof(OBJECT_NAME_INFORMATION) + kLongestName * sizeof(wchar_t));
+    ULONG returned = 0;
+    if (NtQueryObject(handle, ObjectNameInformation, buffer.data(),
+                      static_cast<ULONG>(buffer.size()), &returned) < 0) {
         return false;
     }
-    out.path.assign(name->FileName, name->FileNameLength / sizeof(wchar_t));
-    out.volume = info.dwVolumeSerialNumber;
-    return true;
+    const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
+    out.assign(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
+    return !out.empty();
 }
 
 NtOpened openRelative(HANDLE folder, const Path& name, ACCESS_MASK access, ULONG share,
@@ -112,8 +111,8 @@ Listed listedName(HANDLE folder, const Path& name) {
     return listed;
 }
 
-bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
-                     const ResolvedName& parentName, const Path& name) {
+bool pointsElsewhere(HANDLE handle, const Path& self, HANDLE parent, const Path& parentName,
+                     const Path& name) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
         return true;
@@ -123,19 +122,16 @@ bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
         (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag))) {
         return true;
     }
-    if (self.volume != parentName.volume) {
-        return true;
-    }
-    Path expected = parentName.path;
+    Path expected = parentName;
     if (expected.empty() || expected.back() != L'\\') {
         expected += L'\\';
     }
-    if (sameName(self.path, expected + name)) {
+    if (sameName(self, expected + name)) {
         return false;
     }
     // An 8.3 short name resolves to the long one; a link lists under its own name.
     const Listed listed = listedName(parent, name);
-    return listed.state != PathState::present || !sameName(self.path, expected + listed.name);
+    return listed.state != PathState::present || !sameName(self, expected + listed.name);
 }
 
 Path finalPlaceOf(HANDLE folder) {
@@ -146,13 +142,8 @@ Path finalPlaceOf(HANDLE folder) {
     if (length != 0 && length < buffer.size()) {
         return Path(buffer.data(), length);
     }
-    ResolvedName name;
-    if (!resolve(folder, name)) {
-        return Path();
-    }
-    wchar_t volume[16];
-    swprintf(volume, 16, L"%08lX:", static_cast<unsigned long>(name.volume));
-    return volume + name.path;
+    Path name;
+    return resolve(folder, name) ? name : Path();
 }
 
 DWORD renameInside(HANDLE file, HANDLE folder, const Path& to) {

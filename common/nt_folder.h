@@ -11,15 +11,10 @@
 #include "common/path.h"
 #include "common/win32_handle.h"
 
-/// Where an open file or folder really is: its path below the volume's root, and the
-/// volume. Both come from the handle, so a link anywhere on the way shows in them.
-struct ResolvedName {
-    Path path;
-    DWORD volume = 0;
-};
-
-/// False when the handle cannot say.
-bool resolve(HANDLE handle, ResolvedName& out);
+/// Where an open file or folder really is: its whole name in the system's namespace, volume
+/// included, asked of the handle, so a link anywhere on the way shows in it. False when the
+/// handle cannot say.
+bool resolve(HANDLE handle, Path& out);
 
 /// An open by name: the handle, or why there is none.
 struct NtOpened {
@@ -52,13 +47,13 @@ Listed listedName(HANDLE folder, const Path& name);
 /// itself: a link by its reparse tag (Windows shows it on a handle opened without following
 /// it), or found elsewhere than in that folder under that name (Wine follows links even
 /// then, and shows the real place only in the handle's resolved name).
-bool pointsElsewhere(HANDLE handle, const ResolvedName& self, HANDLE parent,
-                     const ResolvedName& parentName, const Path& name);
+bool pointsElsewhere(HANDLE handle, const Path& self, HANDLE parent, const Path& parentName,
+                     const Path& name);
 
 /// The text that names the place of the folder open at `folder`, whatever spelling
 /// reached it: the system's normalized final path (short names, drive letters and
 /// "\\?\" resolved), or, where the system cannot give one (Wine beyond 260 characters),
-/// the volume's serial number and the handle's path on it.
+/// the handle's name as `resolve` gives it.
 Path finalPlaceOf(HANDLE folder);
 
 /// Renames the file open at `file` to `to` inside the folder open at `folder`, replacing

@@ -3,10 +3,15 @@
 #   gpu-presets-<version>-win64.zip   the programs, the end users' README, LICENSE, SHA256SUMS
 #   gpu-presets-<version>-devkit.zip  the guide and simulated-driver docs, the simulated
 #                                     libraries, the clients, README, LICENSE, SHA256SUMS
-# Does its own set-up, runs every test first (RELEASE_SKIP_TESTS=1 skips them for a quick
-# try), builds in a tree of its own (RELEASE_BUILD_DIR, default build/release), installs
-# each package with CMake and packs the installed files. The same commit gives the same
-# bytes in any directory, at any time.
+# Does its own set-up, runs every test first, builds in a tree of its own
+# (RELEASE_BUILD_DIR, default build/release), installs each package with CMake and packs
+# the installed files. The same commit gives the same bytes in any directory, at any time:
+# at the end a second release is built in another directory, under another umask, and
+# compared with this one byte for byte (tests/release/test_reproducible.py).
+#   RELEASE_SKIP_TESTS=1  a quick try: no tests, no comparison with the tested build, no
+#                         second release
+#   RELEASE_TESTS_DONE=1  scripts/test.sh has just passed on this tree (CI runs it first):
+#                         the tests are not run again, everything else is done
 #
 # Signing: with RELEASE_SIGN_PFX (a PKCS#12 file), RELEASE_SIGN_PASS (its password, may be
 # empty) and optionally RELEASE_SIGN_TIMESTAMP (an RFC 3161 time-stamp URL), both programs
@@ -60,7 +65,7 @@ sign_programs() {
 
 tested=""
 if [ "${RELEASE_SKIP_TESTS:-0}" != 1 ]; then
-  scripts/test.sh
+  [ "${RELEASE_TESTS_DONE:-0}" = 1 ] || scripts/test.sh
   tested=build/windows
 fi
 
@@ -106,6 +111,15 @@ if [ -n "$tested" ]; then
       exit 1
     fi
   done
+fi
+# A second release of the same commit, built from nothing elsewhere, gives the same bytes.
+# A signed release carries the time it was signed, so the check then makes both its own.
+if [ -n "$tested" ]; then
+  if [ -n "${RELEASE_SIGN_PFX:-}" ]; then
+    python3 tests/release/test_reproducible.py
+  else
+    RELEASE_REPRO_FIRST="$build" python3 tests/release/test_reproducible.py
+  fi
 fi
 for zip in "${zips[@]}"; do echo "release: $build/$zip"; done
 cat "$build/SHA256SUMS"

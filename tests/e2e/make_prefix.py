@@ -1,9 +1,12 @@
-"""Creates the suite's Wine prefix (the first run in a new prefix takes a few seconds)."""
+"""Creates every Wine prefix of the suite, side by side (a new one takes seconds)."""
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 import wine
 
 if __name__ == "__main__":
-    wine.ensure_prefix()
-    print(f"wine prefix ready: {wine.PREFIX}")
+    prefixes = [wine.PREFIX_BASE / i for i in wine.prefix_ids()]
+    with ThreadPoolExecutor(len(prefixes)) as pool:
+        list(pool.map(wine.create_prefix, prefixes))
+    print("wine prefixes ready: %s" % ", ".join(str(p) for p in prefixes))
     sys.exit(0)

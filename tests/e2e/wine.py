@@ -1,9 +1,18 @@
 """Runs the Windows programs under Wine the way a front-end starts them.
 
-Shared by the end-to-end test scripts: one Wine prefix for the whole suite, helpers to put
-a driver library into its system32 or take it out, and a runner that returns the exact
-bytes of standard output and the exit code.
+Shared by the end-to-end test scripts: the Wine prefix a script runs in, helpers to put a
+driver library into its system32 or take it out, and a runner that returns the exact bytes
+of standard output and the exit code.
+
+A script swaps driver libraries in its prefix's system32 and maps drive letters in it, so
+no two scripts may share a prefix at once. The suite has a few prefixes side by side, the
+ids of wine_prefixes.json under E2E_WINEPREFIX; ctest hands each script one of them (its
+resource "wineprefix"), so scripts run in parallel. A script started by hand takes the
+first. Each process also locks its prefix, so two that were given the same one (ctest
+without the resource file, or by hand) take turns instead of spoiling each other's runs.
 """
+import fcntl
+import json
 import os
 import pathlib
 import shutil
@@ -16,7 +25,25 @@ WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
 REPO = pathlib.Path(__file__).resolve().parents[2]
 BIN = pathlib.Path(os.environ.get("PRESETS_WIN_BIN", REPO / "build" / "windows"))
-PREFIX = pathlib.Path(os.environ.get("E2E_WINEPREFIX", REPO / "build" / "native" / "wineprefix"))
+PREFIXES_FILE = pathlib.Path(__file__).resolve().parent / "wine_prefixes.json"
+PREFIX_BASE = pathlib.Path(os.environ.get("E2E_WINEPREFIX",
+                                          REPO / "build" / "native" / "wineprefix"))
+
+
+def prefix_ids():
+    """The ids of the suite's prefixes, as the resource file lists them."""
+    spec = json.loads(PREFIXES_FILE.read_text())
+    return [slot["id"] for slot in spec["local"][0]["wineprefix"]]
+
+
+def given_prefix():
+    """The prefix ctest gave this process ("id:b,slots:1"), or else the first."""
+    given = os.environ.get("CTEST_RESOURCE_GROUP_0_WINEPREFIX", "")
+    fields = dict(f.split(":", 1) for f in given.split(",") if ":" in f)
+    return PREFIX_BASE / fields.get("id", prefix_ids()[0])
+
+
+PREFIX = given_prefix()
 
 
 def base_env(extra=None):
@@ -30,20 +57,57 @@ def base_env(extra=None):
 
 
 def ensure_prefix():
-    """Creates the prefix once; later calls return at once."""
-    ready = PREFIX / ".presets-ready"
+    """Claims the prefix for this process, creates it once and keeps its server warm; later
+    calls return at once."""
+    claim_prefix()
+    create_prefix(PREFIX)
+    keep_server_warm()
+
+
+# Wine's server and the services it starts with a prefix's first program end soon after its
+# last program has; the run that finds them gone starts them again, which costs it about a
+# second (the first run of each script took 1.1 to 2.1 s, the others 0.03 to 0.1 s). A
+# server told to stay this long after the last program carries them from one run, and one
+# script, to the next.
+SERVER_LINGER_S = 30
+
+
+def keep_server_warm():
+    """Starts the prefix's server to stay SERVER_LINGER_S seconds after its last program.
+    Where a server is running already (a warm one, as a rule) this does nothing."""
+    subprocess.run([WINESERVER, "-p%d" % SERVER_LINGER_S], env=base_env(),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60, check=False)
+
+
+def create_prefix(prefix):
+    """Creates `prefix` unless it is there already (a new one takes seconds)."""
+    ready = prefix / ".presets-ready"
     if ready.exists():
         return
-    PREFIX.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run([WINE, "wineboot", "-i"], env=base_env(), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
+    prefix.parent.mkdir(parents=True, exist_ok=True)
+    quiet = dict(env=dict(base_env(), WINEPREFIX=str(prefix)), stdin=subprocess.DEVNULL,
+                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
+    subprocess.run([WINE, "wineboot", "-i"], **quiet)
     # A new prefix goes on setting itself up in the background; a program started meanwhile
     # can fail to start at all. Wait until the server has nothing left to run.
-    subprocess.run([WINESERVER, "-w"], env=base_env(), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
-    if not system32().is_dir():
-        raise RuntimeError(f"Wine prefix {PREFIX} has no system32")
+    subprocess.run([WINESERVER, "-w"], **quiet)
+    if not (prefix / "drive_c" / "windows" / "system32").is_dir():
+        raise RuntimeError(f"Wine prefix {prefix} has no system32")
     ready.touch()
+
+
+_claims = {}
+
+
+def claim_prefix():
+    """Locks PREFIX for the rest of this process, waiting while another process holds it."""
+    if PREFIX in _claims:
+        return
+    PREFIX.parent.mkdir(parents=True, exist_ok=True)
+    lock = open(PREFIX.parent / (PREFIX.name + ".lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    _claims[PREFIX] = lock
 
 
 def system32():
@@ -52,6 +116,7 @@ def system32():
 
 def install_dll(source, name):
     """Copies a built library into system32 under `name` (for example "nvapi64.dll")."""
+    claim_prefix()
     shutil.copyfile(source, system32() / name)
 
 
@@ -101,6 +166,7 @@ def run(exe, args, env=None, cwd=None, timeout=60, stderr=None, starts=STARTS):
     Standard output goes to a file, not a pipe: a run that has to start Wine's server and
     services hands its descriptors on to them, and a pipe would then stay open (and the
     caller waiting) until they exit, seconds after the program itself has ended."""
+    claim_prefix()
     for attempt in range(starts):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,

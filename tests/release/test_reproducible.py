@@ -7,7 +7,11 @@ resolves inside its own ZIP.
 Then the second tree makes the packages again, signed with a throwaway self-signed
 certificate: osslsigncode verifies both programs inside the ZIP, each is the unsigned one
 once its signature is removed, and the sums follow the signed bytes. A wrong password
-stops the release before anything is packed."""
+stops the release before anything is packed.
+
+scripts/release.sh runs this after its own build, naming that build in RELEASE_REPRO_FIRST:
+then only the second release is built here, under the umask the first did not have. Run
+alone, it builds both (minutes)."""
 import hashlib
 import os
 import pathlib
@@ -23,6 +27,7 @@ import zipfile
 from release_env import REPO, project_version
 
 WORK = pathlib.Path(os.environ.get("RELEASE_REPRO_DIR", REPO / "build" / "release-repro"))
+FIRST = os.environ.get("RELEASE_REPRO_FIRST")
 PROGRAMS = ["nvidia/preset-nvidia.exe", "amd/preset-amd.exe"]
 NVAPI = ["nvapi-sim-probe.exe", "nvapi64-initfail.dll", "nvapi64-nohooks.dll",
          "nvapi64-nounloadarg.dll", "nvapi64-onehook.dll", "nvapi64.dll"]
@@ -59,9 +64,18 @@ WINDOWS_FILES = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "version.dll", "w
 
 
 def commit_time():
+    """The time the release command stamps: SOURCE_DATE_EPOCH, or else the commit's."""
+    if os.environ.get("SOURCE_DATE_EPOCH", "").isdigit():
+        return int(os.environ["SOURCE_DATE_EPOCH"])
     out = subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=REPO, capture_output=True,
                          text=True, check=True)
     return int(out.stdout)
+
+
+def current_umask():
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
 
 
 def release(build, umask, epoch, fresh=True, check=True, **signing):
@@ -123,8 +137,13 @@ class ReproducibleReleaseTest(unittest.TestCase):
         # One commit time for both builds, as the release command takes it.
         cls.epoch = commit_time()
         cls.base = "gpu-presets-%d.%d.%d" % project_version()
-        release(cls.a, 0o022, cls.epoch)
-        release(cls.b, 0o077, cls.epoch)
+        if FIRST:  # built by scripts/release.sh under this process's umask
+            cls.a = pathlib.Path(FIRST).resolve()
+            second_umask = 0o022 if current_umask() == 0o077 else 0o077
+        else:
+            release(cls.a, 0o022, cls.epoch)
+            second_umask = 0o077
+        release(cls.b, second_umask, cls.epoch)
         outputs = PROGRAMS + cls.zips() + ["SHA256SUMS"]
         cls.unsigned_b = {name: (cls.b / name).read_bytes() for name in outputs}
         # The signed packages come out of the second tree, whose build is already done.
