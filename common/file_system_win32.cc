@@ -125,6 +125,8 @@ struct OpenedFile {
     UniqueHandle handle;
     DWORD error = ERROR_SUCCESS;
     bool directory = false;
+    /// How many names (hard links) the file has.
+    unsigned names = 1;
     /// Only looked at where it was asked for: a link, or a file with another name that
     /// someone else may have made.
     bool unsafe = false;
@@ -223,7 +225,7 @@ class Win32FileSystem : public FileSystem {
                                 ? PathState::absent
                                 : PathState::unknown};
         }
-        return NameInfo{PathState::present, opened.unsafe, names(opened.handle.get())};
+        return NameInfo{PathState::present, opened.unsafe, opened.names};
     }
 
     ReadOutcome readAll(Folder& folder, const Path& name, std::string& bytes,
@@ -336,29 +338,23 @@ class Win32FileSystem : public FileSystem {
         if (!opened.handle.valid()) {
             return file;
         }
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(opened.handle.get(), &info)) {
+        // The standard information, unlike GetFileInformationByHandle, asks nothing of the
+        // volume: under Wine that is a round trip to its mount manager for every file.
+        FILE_STANDARD_INFO info{};
+        if (!GetFileInformationByHandleEx(opened.handle.get(), FileStandardInfo, &info,
+                                          sizeof info)) {
             file.error = GetLastError();
             return file;
         }
-        file.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        file.directory = info.Directory != FALSE;
+        file.names = file.directory ? 1 : info.NumberOfLinks;
         if (check) {
             PlacedHandle self(std::move(opened.handle));
-            file.unsafe =
-                (!file.directory && info.nNumberOfLinks > 1) || pointsElsewhere(self, held, name);
+            file.unsafe = file.names > 1 || pointsElsewhere(self, held, name);
             opened.handle = std::move(self.handle);
         }
         file.handle = std::move(opened.handle);
         return file;
-    }
-
-    static unsigned names(HANDLE handle) {
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(handle, &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return 1;
-        }
-        return info.nNumberOfLinks;
     }
 
     bool markReadOnly(Folder& folder, const Path& name, bool readOnly) {
