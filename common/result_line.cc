@@ -15,6 +15,11 @@ std::string formatResultLine(std::string_view kind, std::string_view vendor, int
 }
 
 void StdoutSink::writeLine(std::string_view line) {
+    // Handed to the runtime whole and written out by the flush: an unbuffered stream is
+    // written a character at a time by msvcrt, and under Wine each of those writes asks the
+    // console about the handle first, a round trip to its server per character.
+    static bool buffered = std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ) == 0;
+    (void)buffered;
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
