@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "amd/adlx_exports.h"
-#include "amd/adlx_interface.h"
 #include "amd/adlx_runtime.h"
 #include "common/module_owner.h"
 #include "common/runtime_library.h"
+#include "contracts/adlx_interface.h"
 
 class ADLXHelper : public AdlxRuntime {
   public:

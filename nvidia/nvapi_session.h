@@ -3,7 +3,7 @@
 // destructor, so it runs after the result line on every path, an exception included.
 #pragma once
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 class NvapiSession {
   public:

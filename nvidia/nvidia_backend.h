@@ -2,7 +2,7 @@
 #pragma once
 
 #include "common/entry.h"
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 int nvidiaStatus(const NvapiTable& api, Host& host);
 int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level);

@@ -2,7 +2,7 @@
 // from outside this module; everything else is handed out by their calls.
 #pragma once
 
-#include "amd/adlx_interface.h"
+#include "contracts/adlx_interface.h"
 
 /// The runtime's root object (never released by callers, never counted as live).
 IADLXSystem* simSystem();

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "amd/adlx_interface.h"
+#include "contracts/adlx_interface.h"
 #include "sim/adlx/sim_config.h"
 
 /// What a call does after the fault table had its say.

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 struct StoredSetting {
     NvU32 type = 0;

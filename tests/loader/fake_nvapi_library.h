@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 #include "tests/loader/fake_loader_os.h"
 
 /// The one fake library of the running test; the test functions reach it through here.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 struct FakeNvapi {
     struct Setting {
