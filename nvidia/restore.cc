@@ -45,36 +45,36 @@ bool isOwnKey(std::string_view key) {
     return false;
 }
 
-int incomplete(Host& host, const Counts& counts) {
-    host.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
-                             nvidiaword::kRestoreIncomplete);
+int incomplete(LineAndBackup& io, const Counts& counts) {
+    io.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
+                           nvidiaword::kRestoreIncomplete);
     return exitcode::kRestoreIncomplete;
 }
 
 }  // namespace
 
-int nvidiaRestore(const NvapiTable& api, Host& host) {
-    switch (host.backups.backupExists()) {
+int nvidiaRestore(const NvapiTable& api, LineAndBackup& io) {
+    switch (io.backups.backupExists()) {
         case PathState::absent:
-            host.out.printResultLine(resultkind::kNothing, 0, 0, nvidiaword::kNothingToRestore);
+            io.out.printResultLine(resultkind::kNothing, 0, 0, nvidiaword::kNothingToRestore);
             return exitcode::kSuccess;
         case PathState::unknown:
             // We cannot tell whether a backup stands there; touching the driver now could
             // undo nothing or the wrong thing.
-            return incomplete(host, Counts{});
+            return incomplete(io, Counts{});
         case PathState::present:
             break;
     }
 
     NvapiSession driver(api);
     if (driver.open() != NVAPI_OK) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
     }
 
-    const LoadedBackup backup = host.backups.loadBackup();
+    const LoadedBackup backup = io.backups.loadBackup();
     if (backup.outcome == LoadOutcome::unreadable) {
-        return incomplete(host, Counts{});
+        return incomplete(io, Counts{});
     }
 
     Counts counts;
@@ -91,14 +91,14 @@ int nvidiaRestore(const NvapiTable& api, Host& host) {
     }
 
     if (api.NvAPI_DRS_SaveSettings(driver.session()) != NVAPI_OK || counts.failed > 0) {
-        return incomplete(host, counts);
+        return incomplete(io, counts);
     }
-    if (!host.backups.retireBackup(backup.map, &isOwnKey)) {
+    if (!io.backups.retireBackup(backup.map, &isOwnKey)) {
         // Every setting is back, but our entries still stand on disk; reporting success
         // would let a later apply take them for originals. Another restore finishes it.
-        return incomplete(host, counts);
+        return incomplete(io, counts);
     }
-    host.out.printResultLine(resultkind::kOk, counts.restored, counts.restored,
-                             nvidiaword::kRestored);
+    io.out.printResultLine(resultkind::kOk, counts.restored, counts.restored,
+                           nvidiaword::kRestored);
     return exitcode::kSuccess;
 }
