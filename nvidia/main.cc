@@ -3,9 +3,9 @@
 #include "common/entry.h"
 #include "common/file_system.h"
 #include "common/process_start.h"
-#include "nvidia/loader/process_nvapi.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
+#include "nvidia/process_nvapi.h"
 
 namespace {
 

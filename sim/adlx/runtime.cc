@@ -1,9 +1,9 @@
-#include "sim/adlx/sim_runtime.h"
+#include "sim/adlx/runtime.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/adlx/sim_platform.h"
+#include "sim/adlx/platform.h"
 #include "sim/environment.h"
 
 namespace {

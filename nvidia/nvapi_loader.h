@@ -14,8 +14,8 @@
 #include "common/function_cast.h"
 #include "common/module_owner.h"
 #include "contracts/nvapi_types.h"
-#include "nvidia/loader/loader_os.h"
-#include "nvidia/loader/system_library.h"
+#include "nvidia/nvapi_loader_os.h"
+#include "nvidia/nvapi_system_library.h"
 
 /// The driver library's file name.
 constexpr wchar_t kNvapiLibraryName[] = L"nvapi64.dll";

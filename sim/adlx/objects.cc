@@ -1,9 +1,9 @@
-#include "sim/adlx/sim_objects.h"
+#include "sim/adlx/objects.h"
 
 #include <cwchar>
 #include <string>
 
-#include "sim/adlx/sim_runtime.h"
+#include "sim/adlx/runtime.h"
 
 namespace {
 

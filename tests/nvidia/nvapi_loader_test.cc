@@ -1,11 +1,11 @@
 // The loader's binding, counted wrappers and call gate, against a fake OS and a fake
 // driver library that log into one sequence.
-#include "nvidia/loader/nvapi_loader.h"
+#include "nvidia/nvapi_loader.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/loader/fake_loader_os.h"
-#include "tests/loader/fake_nvapi_library.h"
+#include "tests/nvidia/fake_loader_os.h"
+#include "tests/nvidia/fake_nvapi_library.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "nvidia/loader/nvapi_loader.h"
+#include "nvidia/nvapi_loader.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "contracts/adlx_interface.h"
-#include "sim/adlx/sim_config.h"
+#include "sim/adlx/config.h"
 
 /// What a call does after the fault table had its say.
 struct CallOutcome {

@@ -1,10 +1,10 @@
-#include "sim/adlx/sim_entries.h"
+#include "sim/adlx/entries.h"
 
 #include <string>
 
-#include "sim/adlx/sim_objects.h"
-#include "sim/adlx/sim_platform.h"
-#include "sim/adlx/sim_runtime.h"
+#include "sim/adlx/objects.h"
+#include "sim/adlx/platform.h"
+#include "sim/adlx/runtime.h"
 #include "sim/load_by_name.h"
 
 namespace {
