@@ -12,11 +12,6 @@
 
 namespace {
 
-struct RestoreCounts {
-    int32_t restored = 0;
-    int32_t failed = 0;
-};
-
 class RestoreVisitor : public RowVisitor {
   public:
     explicit RestoreVisitor(const BackupMap& saved) : saved_(saved) {}
@@ -140,23 +135,15 @@ RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups) {
 }  // every object released, then ADLX terminated, before the caller prints
 
 int incomplete(LineAndBackup& io, const RestoreCounts& counts) {
-    io.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
-                           amdword::kRestoreIncomplete);
-    return exitcode::kRestoreIncomplete;
+    return restoreIncomplete(io, counts, amdword::kRestoreIncomplete);
 }
 
 }  // namespace
 
 int amdRestore(AdlxRuntime& adlx, LineAndBackup& io) {
-    switch (io.backups.backupExists()) {
-        case PathState::absent:
-            io.out.printResultLine(resultkind::kNothing, 0, 0, amdword::kNothingToRestore);
-            return exitcode::kSuccess;
-        case PathState::unknown:
-            // We cannot tell whether a backup stands there; the driver is not touched.
-            return incomplete(io, RestoreCounts{});
-        case PathState::present:
-            break;
+    if (const std::optional<int> ended =
+            restoreWithoutBackup(io, amdword::kNothingToRestore, amdword::kRestoreIncomplete)) {
+        return *ended;
     }
     const RestoreOutcome outcome = runRestore(adlx, io.backups);
     switch (outcome.end) {

@@ -2,6 +2,10 @@
 // backend operation is handed besides its driver, and the three operations it offers.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
 #include "common/backup_file.h"
 #include "common/preset_level.h"
 #include "common/result_line.h"
@@ -21,3 +25,19 @@ struct Backend {
     int (*apply)(LineAndBackup& io, PresetLevel level);
     int (*restore)(LineAndBackup& io);
 };
+
+/// What a restore counts: values written back, and values that did not go back.
+struct RestoreCounts {
+    int32_t restored = 0;
+    int32_t failed = 0;
+};
+
+/// The gate of every restore, before it touches its driver. Nothing when a backup stands at
+/// the bound path; otherwise prints the run's line and returns its exit code: "nothing" and
+/// 0 when there is none, or `incomplete` with 0/0 and 22 when the system cannot say.
+std::optional<int> restoreWithoutBackup(LineAndBackup& io, std::string_view nothingToRestore,
+                                        std::string_view incomplete);
+
+/// Prints the line of a restore that left values behind, `incomplete` with the counts, and
+/// returns 22: the backup stays for another attempt.
+int restoreIncomplete(LineAndBackup& io, const RestoreCounts& counts, std::string_view incomplete);

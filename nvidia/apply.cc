@@ -77,11 +77,7 @@ int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level) {
             ++failed;
             continue;
         }
-        NVDRS_SETTING record = freshSettingRecord();
-        record.settingId = row.settingId;
-        record.settingType = 0;
-        record.u32CurrentValue = row.value;
-        if (api.NvAPI_DRS_SetSetting(driver.session(), driver.profile(), &record) == NVAPI_OK) {
+        if (driver.setSetting(row.settingId, row.value) == NVAPI_OK) {
             ++changed;
         } else {
             ++failed;
