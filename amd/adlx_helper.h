@@ -33,10 +33,7 @@ class ADLXHelper : public AdlxRuntime {
     RuntimeLibraries& libraries_;
     ModuleOwner library_;
     AdlxExports exports_;
-    uint64_t fullVersion_ = 0;
-    const char* version_ = nullptr;
     IADLXSystem* systemServices_ = nullptr;
-    IADLMapping* adlMapping_ = nullptr;
 };
 
 /// The search flags for the runtime library: application directory, user directories,

@@ -71,7 +71,6 @@ class NvapiLoader {
     NvAPI_Status unload();
 
     bool loaded() const { return bound_.load(); }
-    int libraryRefs() const { return libraryRefs_; }
     int initCount() const { return initCount_; }
     int initialised() const { return initialised_; }
     int callsInFlight() const { return callsInFlight_.load(); }
@@ -108,9 +107,9 @@ class NvapiLoader {
     // unload clears them only while no call is in flight.
     ModuleOwner library_;
     NvapiExports exports_;
-    int libraryRefs_ = 0;
-    int initialised_ = 0;
+    /// Initialises not yet matched by an unload; the library is held while it is above 0.
     int initCount_ = 0;
+    int initialised_ = 0;
 
     std::atomic<bool> bound_{false};
     std::atomic<bool> unloading_{false};
