@@ -17,6 +17,7 @@
 struct StoredSetting {
     NvU32 type = 0;
     NvU32 value = 0;
+    bool operator==(const StoredSetting& o) const { return type == o.type && value == o.value; }
 };
 
 /// The base profile's own settings by id.
