@@ -1,5 +1,5 @@
-// The simulated runtime's process-wide state: configuration, setting values (kept in the
-// state file between runs), the call log, the registry of live objects and the faults.
+// The simulated runtime's process-wide state, the world behind its objects: configuration,
+// setting values (kept in the state file between runs), the call log and the faults.
 #pragma once
 
 #include <cstdint>
@@ -7,17 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "contracts/adlx_interface.h"
 #include "sim/adlx/config.h"
+#include "sim/adlx/objects.h"
 
-/// What a call does after the fault table had its say.
-struct CallOutcome {
-    ADLX_RESULT result;
-    /// Whether the call writes its out value or object (for a Set: makes the change).
-    bool writesOut;
-};
-
-class SimRuntime {
+class SimRuntime : public AdlxWorld {
   public:
     /// Built at the first call into the library.
     static SimRuntime& get();
@@ -26,28 +19,24 @@ class SimRuntime {
 
     /// Consults the faults for `call` on `subject`. A "crash" fault logs and ends the
     /// process here.
-    CallOutcome outcome(const std::string& call, const std::string& subject);
+    CallOutcome outcome(const std::string& call, const std::string& subject) override;
 
+    void note(const AdlxCall& call) override;
     void log(const std::string& line);
 
     // Settings, by ref: "rsr", "afmf", "gpu<index>.<name>".
-    bool exists(const std::string& ref) const;
-    bool supported(const std::string& ref) const;
-    int32_t value(const std::string& ref) const;
+    bool exists(const std::string& ref) override;
+    bool offers(const std::string& which) override;
+    adlx_bool supported(const std::string& ref) override;
+    int32_t value(const std::string& ref) override;
     /// Stores the value and rewrites the state file.
-    void setValue(const std::string& ref, int32_t value);
+    void setValue(const std::string& ref, int32_t value) override;
     /// Logs the watched file's bytes, so the log shows what stood on disk before a change.
-    void logWatchedFile();
+    void beforeSet() override;
 
-    uint32_t gpuCount() const { return config_.gpuCount; }
-    /// The id UniqueId writes for the GPU at `index`; false when it writes none.
-    bool gpuId(uint32_t index, int32_t& id) const;
+    uint32_t gpuCount() override { return config_.gpuCount; }
+    bool gpuId(uint32_t index, int32_t& id) override;
 
-    // Objects handed out, by serial number. The system services are not among them.
-    uint32_t registerObject(const std::string& name);
-    /// Gives one reference back; returns the references left (logs a release too many).
-    int32_t release(uint32_t serial);
-    std::string objectName(uint32_t serial) const;
     /// Logs every object still alive and returns how many there are.
     uint32_t reportLiveObjects();
 
@@ -55,16 +44,10 @@ class SimRuntime {
     SimRuntime();
     void loadState();
     void saveState();
-    std::vector<std::string> allRefs() const;
-
-    struct Object {
-        std::string name;
-        int32_t references;
-    };
+    std::vector<std::string> allRefs();
 
     SimConfig config_;
     std::map<std::string, int32_t> values_;
-    std::vector<Object> objects_;
 };
 
 /// When a variable could not be parsed: logs "CONFIG-ERROR <reason>", writes the reason to
