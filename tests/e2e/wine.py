@@ -32,8 +32,8 @@ PREFIX_BASE = pathlib.Path(os.environ.get("E2E_WINEPREFIX",
 
 def prefix_ids():
     """The ids of the suite's prefixes, as the resource file lists them."""
-    spec = json.loads(PREFIXES_FILE.read_text())
-    return [slot["id"] for slot in spec["local"][0]["wineprefix"]]
+    resources = json.loads(PREFIXES_FILE.read_text())
+    return [slot["id"] for slot in resources["local"][0]["wineprefix"]]
 
 
 def given_prefix():
