@@ -15,10 +15,15 @@ ADLX_RESULT ADLXHelper::Initialize() {
     if (!library_ || !exports_.complete()) {
         return ADLX_FAIL;
     }
-    exports_.queryFullVersion(&fullVersion_);
-    exports_.queryVersion(&version_);
+    // The versions the runtime reports and the ADL mapping it hands out are asked for as
+    // the runtime expects, and not used.
+    uint64_t fullVersion = 0;
+    exports_.queryFullVersion(&fullVersion);
+    const char* version = nullptr;
+    exports_.queryVersion(&version);
     if (exports_.initialize2 != nullptr) {
-        return exports_.initialize2(kAdlxFullVersion, &systemServices_, &adlMapping_);
+        IADLMapping* adlMapping = nullptr;
+        return exports_.initialize2(kAdlxFullVersion, &systemServices_, &adlMapping);
     }
     return exports_.initialize(kAdlxFullVersion, &systemServices_);
 }
@@ -27,10 +32,7 @@ ADLX_RESULT ADLXHelper::Terminate() {
     if (!library_) {
         return ADLX_OK;
     }
-    fullVersion_ = 0;
-    version_ = nullptr;
     systemServices_ = nullptr;
-    adlMapping_ = nullptr;
     ADLX_RESULT result = ADLX_OK;
     if (exports_.terminate != nullptr) {
         result = exports_.terminate();

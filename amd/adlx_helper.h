@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "amd/adlx_exports.h"
-#include "amd/adlx_interface.h"
 #include "amd/adlx_runtime.h"
 #include "common/module_owner.h"
 #include "common/runtime_library.h"
+#include "contracts/adlx_interface.h"
 
 class ADLXHelper : public AdlxRuntime {
   public:
@@ -33,10 +33,7 @@ class ADLXHelper : public AdlxRuntime {
     RuntimeLibraries& libraries_;
     ModuleOwner library_;
     AdlxExports exports_;
-    uint64_t fullVersion_ = 0;
-    const char* version_ = nullptr;
     IADLXSystem* systemServices_ = nullptr;
-    IADLMapping* adlMapping_ = nullptr;
 };
 
 /// The search flags for the runtime library: application directory, user directories,

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "amd/adlx_interface.h"
+#include "contracts/adlx_interface.h"
 
 template <typename T>
 class AdlxOwner {

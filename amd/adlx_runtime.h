@@ -2,7 +2,7 @@
 // terminate. ADLXHelper is the real one; unit tests pass fakes.
 #pragma once
 
-#include "amd/adlx_interface.h"
+#include "contracts/adlx_interface.h"
 
 class AdlxRuntime {
   public:

@@ -166,22 +166,22 @@ ApplyOutcome runApply(AdlxRuntime& adlx, BackupStore& backups, PresetLevel level
 
 }  // namespace
 
-int amdApply(AdlxRuntime& adlx, Host& host, PresetLevel level) {
-    const ApplyOutcome outcome = runApply(adlx, host.backups, level);
+int amdApply(AdlxRuntime& adlx, LineAndBackup& io, PresetLevel level) {
+    const ApplyOutcome outcome = runApply(adlx, io.backups, level);
     if (!outcome.available) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
         return exitcode::kUnavailable;
     }
     const ApplyCounts& counts = outcome.counts;
     if (counts.supported == 0) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kNoSetting);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kNoSetting);
         return exitcode::kUnavailable;
     }
     if (counts.failed > 0) {
-        host.out.printResultLine(resultkind::kError, counts.supported, counts.changed,
-                                 amdword::kAppliedPartly);
+        io.out.printResultLine(resultkind::kError, counts.supported, counts.changed,
+                               amdword::kAppliedPartly);
         return exitcode::kApplyPartial;
     }
-    host.out.printResultLine(resultkind::kOk, counts.supported, counts.changed, amdword::kApplied);
+    io.out.printResultLine(resultkind::kOk, counts.supported, counts.changed, amdword::kApplied);
     return exitcode::kSuccess;
 }

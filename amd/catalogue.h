@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "amd/adlx_interface.h"
 #include "common/preset_level.h"
+#include "contracts/adlx_interface.h"
 
 enum class SettingShape { toggle, mode };
 

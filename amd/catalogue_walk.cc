@@ -59,6 +59,21 @@ Obtained obtained(ADLX_RESULT result, bool hasObject) {
     return adlxAbsent(result) ? Obtained::absent : Obtained::unreachable;
 }
 
+/// Calls one getter of either shape and hands the object to `visit`. A getter that fails
+/// may still have written an object: the owner gives it back.
+template <typename Owner, typename Getter, typename Visit>
+Obtained visitObtained(Getter getter, const SettingSources& objects, IADLXGPU* gpuObject,
+                       const RowVisitor& visitor, PassObjects& pass, Visit visit) {
+    Owner setting;
+    const ADLX_RESULT result = getter(objects, gpuObject, setting.put());
+    const Obtained got = obtained(result, static_cast<bool>(setting));
+    if (got == Obtained::object) {
+        visit(setting.get());
+        pass.keepIfAsked(visitor, setting);
+    }
+    return got;
+}
+
 void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources& sources,
               IADLXGPU* gpuObject, const GpuPass* gpu, RowVisitor& visitor, PassObjects& pass) {
     if (!visitor.wants(row)) {
@@ -70,25 +85,14 @@ void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources
         }
         return;
     }
-    // A getter that fails may still have written an object: the owner gives it back.
-    Obtained got = Obtained::absent;
-    if (row.shape == SettingShape::toggle) {
-        SwitchSettingOwner setting;
-        const ADLX_RESULT result = row.getToggle(sources.objects, gpuObject, setting.put());
-        got = obtained(result, static_cast<bool>(setting));
-        if (got == Obtained::object) {
-            visitor.visitToggle(row, key, gpu, setting.get());
-            pass.keepIfAsked(visitor, setting);
-        }
-    } else {
-        ModeSettingOwner setting;
-        const ADLX_RESULT result = row.getMode(sources.objects, gpuObject, setting.put());
-        got = obtained(result, static_cast<bool>(setting));
-        if (got == Obtained::object) {
-            visitor.visitMode(row, key, gpu, setting.get());
-            pass.keepIfAsked(visitor, setting);
-        }
-    }
+    const Obtained got =
+        row.shape == SettingShape::toggle
+            ? visitObtained<SwitchSettingOwner>(
+                  row.getToggle, sources.objects, gpuObject, visitor, pass,
+                  [&](IADLX3DSwitchSetting* s) { visitor.visitToggle(row, key, gpu, s); })
+            : visitObtained<ModeSettingOwner>(
+                  row.getMode, sources.objects, gpuObject, visitor, pass,
+                  [&](IADLX3DModeSetting* s) { visitor.visitMode(row, key, gpu, s); });
     if (got == Obtained::unreachable) {
         visitor.unreachable(row, key, gpu);
     }

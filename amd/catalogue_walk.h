@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "amd/adlx_interface.h"
 #include "amd/catalogue.h"
+#include "contracts/adlx_interface.h"
 
 /// The GPU a per-GPU row belongs to.
 struct GpuPass {

@@ -9,16 +9,16 @@
 
 namespace {
 
-int status(Host& host) {
-    return amdStatus(processAdlx(), host);
+int status(LineAndBackup& io) {
+    return amdStatus(processAdlx(), io);
 }
 
-int apply(Host& host, PresetLevel level) {
-    return amdApply(processAdlx(), host, level);
+int apply(LineAndBackup& io, PresetLevel level) {
+    return amdApply(processAdlx(), io, level);
 }
 
-int restore(Host& host) {
-    return amdRestore(processAdlx(), host);
+int restore(LineAndBackup& io) {
+    return amdRestore(processAdlx(), io);
 }
 
 }  // namespace
@@ -28,6 +28,6 @@ int wmain(int argc, wchar_t** argv) {
     StdoutSink sink;
     ResultPrinter out(amdword::kVendorLine, sink);
     BackupStore backups(platformFileSystem(), amdword::kVendorFile);
-    Host host{out, backups};
-    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host, platformBackupLock());
+    LineAndBackup io{out, backups};
+    return runEntry(argc, argv, Backend{&status, &apply, &restore}, io, platformBackupLock());
 }

@@ -1,34 +1,15 @@
 #include "amd/mode_number.h"
 
-namespace {
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-}  // namespace
+#include "common/number_text.h"
 
 std::optional<int32_t> parseModeNumber(std::string_view text) {
-    size_t at = 0;
-    while (at < text.size() && isSpace(text[at])) {
-        ++at;
-    }
     bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    int64_t magnitude = 0;
-    size_t digits = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
-        magnitude = magnitude * 10 + (text[at] - '0');
-        if (magnitude > limit) {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0) {
+    const size_t at = skipBlanksAndSign(text, negative);
+    const std::optional<uint64_t> magnitude =
+        readDigits(text, at, 10, negative ? 2147483648ULL : 2147483647ULL);
+    if (!magnitude) {
         return std::nullopt;
     }
-    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+    const auto value = static_cast<int64_t>(*magnitude);
+    return static_cast<int32_t>(negative ? -value : value);
 }

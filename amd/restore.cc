@@ -12,11 +12,6 @@
 
 namespace {
 
-struct RestoreCounts {
-    int32_t restored = 0;
-    int32_t failed = 0;
-};
-
 class RestoreVisitor : public RowVisitor {
   public:
     explicit RestoreVisitor(const BackupMap& saved) : saved_(saved) {}
@@ -139,44 +134,36 @@ RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups) {
     return outcome;
 }  // every object released, then ADLX terminated, before the caller prints
 
-int incomplete(Host& host, const RestoreCounts& counts) {
-    host.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
-                             amdword::kRestoreIncomplete);
-    return exitcode::kRestoreIncomplete;
+int incomplete(LineAndBackup& io, const RestoreCounts& counts) {
+    return restoreIncomplete(io, counts, amdword::kRestoreIncomplete);
 }
 
 }  // namespace
 
-int amdRestore(AdlxRuntime& adlx, Host& host) {
-    switch (host.backups.backupExists()) {
-        case PathState::absent:
-            host.out.printResultLine(resultkind::kNothing, 0, 0, amdword::kNothingToRestore);
-            return exitcode::kSuccess;
-        case PathState::unknown:
-            // We cannot tell whether a backup stands there; the driver is not touched.
-            return incomplete(host, RestoreCounts{});
-        case PathState::present:
-            break;
+int amdRestore(AdlxRuntime& adlx, LineAndBackup& io) {
+    if (const std::optional<int> ended =
+            restoreWithoutBackup(io, amdword::kNothingToRestore, amdword::kRestoreIncomplete)) {
+        return *ended;
     }
-    const RestoreOutcome outcome = runRestore(adlx, host.backups);
+    const RestoreOutcome outcome = runRestore(adlx, io.backups);
     switch (outcome.end) {
         case RestoreEnd::unavailable:
-            host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
+            io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
             return exitcode::kUnavailable;
         case RestoreEnd::unreadable:
-            return incomplete(host, RestoreCounts{});
+            return incomplete(io, RestoreCounts{});
         case RestoreEnd::counted:
             break;
     }
     if (outcome.counts.failed > 0) {
-        return incomplete(host, outcome.counts);
+        return incomplete(io, outcome.counts);
     }
-    if (!host.backups.retireBackup(outcome.saved, &isAmdKey)) {
+    if (!io.backups.retireBackup(outcome.saved, &isAmdKey)) {
         // Every value is back, but our entries still stand on disk; another restore
         // finishes the job.
-        return incomplete(host, outcome.counts);
+        return incomplete(io, outcome.counts);
     }
-    host.out.printResultLine(resultkind::kOk, outcome.counts.restored, outcome.counts.restored,
-                             amdword::kRestored);
+    io.out.printResultLine(resultkind::kOk, outcome.counts.restored, outcome.counts.restored,
+                           amdword::kRestored);
     return exitcode::kSuccess;
 }

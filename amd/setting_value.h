@@ -2,7 +2,7 @@
 // restore treat both shapes alike: a switch's flag byte widens to 0..255, a mode is itself.
 #pragma once
 
-#include "amd/adlx_interface.h"
+#include "contracts/adlx_interface.h"
 
 inline ADLX_RESULT readValue(IADLX3DSwitchSetting* setting, int32_t& value) {
     adlx_bool enabled = 0;

@@ -13,11 +13,11 @@ bool probe(AdlxRuntime& adlx) {
 
 }  // namespace
 
-int amdStatus(AdlxRuntime& adlx, Host& host) {
+int amdStatus(AdlxRuntime& adlx, LineAndBackup& io) {
     if (!probe(adlx)) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
         return exitcode::kUnavailable;
     }
-    host.out.printResultLine(resultkind::kOk, 1, 0, amdword::kDetected);
+    io.out.printResultLine(resultkind::kOk, 1, 0, amdword::kDetected);
     return exitcode::kSuccess;
 }

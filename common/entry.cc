@@ -7,8 +7,8 @@
 
 namespace {
 
-int commandLineError(Host& host, std::string_view message, int code) {
-    host.out.printResultLine(resultkind::kError, 0, 0, message);
+int commandLineError(LineAndBackup& io, std::string_view message, int code) {
+    io.out.printResultLine(resultkind::kError, 0, 0, message);
     return code;
 }
 
@@ -17,13 +17,13 @@ int commandLineError(Host& host, std::string_view message, int code) {
 /// backup is not safe for this process to use, with a store that refuses everything. The
 /// lock is let go only after the backend returned, its line printed and its driver closed.
 template <typename Command>
-int withBackupLock(BackupLock& lock, Host& host, const Path& backupPath, Command command) {
+int withBackupLock(BackupLock& lock, LineAndBackup& io, const Path& backupPath, Command command) {
     std::unique_ptr<HeldBackupLock> held;
-    if (host.backups.bind(backupPath)) {
-        held = lock.acquire(host.backups.lockKey(), kBackupLockWait);
+    if (io.backups.bind(backupPath)) {
+        held = lock.acquire(io.backups.lockKey(), kBackupLockWait);
     }
-    if (!held || !host.backups.safeToUse()) {
-        host.backups.refuseAll();
+    if (!held || !io.backups.safeToUse()) {
+        io.backups.refuseAll();
     }
     return command();
 }
@@ -33,42 +33,42 @@ bool givesBackupPath(int argc, const wchar_t* const* argv, int at) {
     return argc > at && argv[at][0] != L'\0';
 }
 
-int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
+int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
              BackupLock& lock) {
     if (argc < 2) {
-        return commandLineError(host, framemessage::kMissingCommand, exitcode::kCommandLine);
+        return commandLineError(io, commonmessage::kMissingCommand, exitcode::kCommandLine);
     }
     const std::wstring_view command = argv[1];
     if (equalsIgnoringAsciiCase(command, "status")) {
-        return backend.status(host);
+        return backend.status(io);
     }
     if (equalsIgnoringAsciiCase(command, "apply") && givesBackupPath(argc, argv, 3)) {
         const PresetLevel level = parsePresetLevel(argv[2]);
         if (level == kNoPreset) {
-            return commandLineError(host, framemessage::kBadPreset, exitcode::kUnknownPreset);
+            return commandLineError(io, commonmessage::kBadPreset, exitcode::kUnknownPreset);
         }
         const Path backupPath(argv[3]);
-        return withBackupLock(lock, host, backupPath, [&] { return backend.apply(host, level); });
+        return withBackupLock(lock, io, backupPath, [&] { return backend.apply(io, level); });
     }
     if (equalsIgnoringAsciiCase(command, "restore") && givesBackupPath(argc, argv, 2)) {
         const Path backupPath(argv[2]);
-        return withBackupLock(lock, host, backupPath, [&] { return backend.restore(host); });
+        return withBackupLock(lock, io, backupPath, [&] { return backend.restore(io); });
     }
-    return commandLineError(host, framemessage::kBadArguments, exitcode::kCommandLine);
+    return commandLineError(io, commonmessage::kBadArguments, exitcode::kCommandLine);
 }
 
 }  // namespace
 
-int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
+int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
              BackupLock& lock) {
     try {
-        return dispatch(argc, argv, backend, host, lock);
+        return dispatch(argc, argv, backend, io, lock);
     } catch (...) {
         // The backend's owners have closed the driver on the way out; the front-end still
         // gets its one line, unless the backend printed it before failing.
         try {
-            if (host.out.linesPrinted() == 0) {
-                host.out.printResultLine(resultkind::kError, 0, 0, framemessage::kUnexpected);
+            if (io.out.linesPrinted() == 0) {
+                io.out.printResultLine(resultkind::kError, 0, 0, commonmessage::kUnexpected);
             }
         } catch (...) {
             // Not even the line could be made; the exit code still tells.

@@ -1,34 +1,16 @@
 // The entry logic both programs share: command words, dispatch and exit codes.
 #pragma once
 
-#include "common/backup_file.h"
+#include "common/backend.h"
 #include "common/backup_lock.h"
 #include "common/path.h"
-#include "common/preset_level.h"
-#include "common/result_line.h"
 
-/// What a backend operation may use besides its driver: where the line goes and the
-/// backup file operations.
-struct Host {
-    ResultPrinter& out;
-    BackupStore& backups;
-};
-
-/// The three operations of the one backend a program links. Each prints exactly one
-/// result line and returns the exit code.
-struct Backend {
-    int (*status)(Host& host);
-    /// `host.backups` is bound to the backup path of the command line.
-    int (*apply)(Host& host, PresetLevel level);
-    int (*restore)(Host& host);
-};
-
-namespace framemessage {
+namespace commonmessage {
 constexpr std::string_view kMissingCommand = "Comando ausente";
 constexpr std::string_view kBadArguments = "Argumentos invalidos";
 constexpr std::string_view kBadPreset = "Perfil invalido";
 constexpr std::string_view kUnexpected = "Falha inesperada";
-}  // namespace framemessage
+}  // namespace commonmessage
 
 /// Parses the wide argument vector (argument 0 is the program) and runs one command.
 /// Nothing escapes: an exception out of a backend becomes one "error" line and exit 1.
@@ -37,5 +19,5 @@ constexpr std::string_view kUnexpected = "Falha inesperada";
 /// `kBackupLockWait`, or the path cannot be used, the backend runs with a store that
 /// refuses every operation, so it changes nothing and reports its backup failure.
 /// `status` takes no lock.
-int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, Host& host,
+int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
              BackupLock& lock);

@@ -1,7 +1,6 @@
 // Run-time library loading (load with flags, resolve an export, free), the one seam both
 // driver bindings reach the system through. An interface, so that tests can record every
-// request and fail any of them. One implementation per platform: Win32 for the programs,
-// POSIX (dlopen) for the native build and its tests.
+// request and fail any of them; the programs use the Win32 implementation.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +13,7 @@ using ModuleHandle = struct RuntimeModule_*;
 /// `functionAs` (common/function_cast.h).
 using RawFunction = void (*)();
 
-/// Outcome of one library load: the handle, or null with the system's error code (0 where
-/// the system gives none, as dlopen does).
+/// Outcome of one library load: the handle, or null with the system's error code.
 struct LoadResult {
     ModuleHandle handle = nullptr;
     uint32_t error = 0;
@@ -25,8 +23,7 @@ class RuntimeLibraries {
   public:
     virtual ~RuntimeLibraries() = default;
 
-    /// Loads `file` (a bare name or a full path) with the system's load flags; on POSIX
-    /// the flags have no meaning and dlopen's own search applies.
+    /// Loads `file` (a bare name or a full path) with the system's load flags.
     virtual LoadResult loadLibrary(const std::wstring& file, uint32_t flags) = 0;
     /// Returns the export `name` of `module`, or null when it has none.
     virtual RawFunction resolve(ModuleHandle module, const char* name) = 0;

@@ -32,18 +32,18 @@ bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap
 
 }  // namespace
 
-int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level) {
+int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level) {
     NvapiSession driver(api);
     if (driver.open() != NVAPI_OK) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
     }
 
-    LoadedBackup backup = host.backups.loadBackup();
+    LoadedBackup backup = io.backups.loadBackup();
     if (backup.outcome == LoadOutcome::unreadable) {
         // Something we cannot read stands there; it may hold originals, so nothing may be
         // changed and the file must stay as it is.
-        host.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
+        io.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
         return exitcode::kBackupFailed;
     }
 
@@ -57,11 +57,11 @@ int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level) {
         }
     }
     if (recorded == 0) {
-        host.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
+        io.out.printResultLine(resultkind::kError, 0, 0, nvidiaword::kBackupFailed);
         return exitcode::kBackupFailed;
     }
-    if (!host.backups.saveBackup(backup.map)) {
-        host.out.printResultLine(resultkind::kError, recorded, 0, nvidiaword::kBackupFailed);
+    if (!io.backups.saveBackup(backup.map)) {
+        io.out.printResultLine(resultkind::kError, recorded, 0, nvidiaword::kBackupFailed);
         return exitcode::kBackupFailed;
     }
 
@@ -77,11 +77,7 @@ int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level) {
             ++failed;
             continue;
         }
-        NVDRS_SETTING record = freshSettingRecord();
-        record.settingId = row.settingId;
-        record.settingType = 0;
-        record.u32CurrentValue = row.value;
-        if (api.NvAPI_DRS_SetSetting(driver.session(), driver.profile(), &record) == NVAPI_OK) {
+        if (driver.setSetting(row.settingId, row.value) == NVAPI_OK) {
             ++changed;
         } else {
             ++failed;
@@ -90,9 +86,9 @@ int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level) {
 
     const NvAPI_Status committed = api.NvAPI_DRS_SaveSettings(driver.session());
     if (committed != NVAPI_OK || failed > 0) {
-        host.out.printResultLine(resultkind::kError, recorded, changed, nvidiaword::kAppliedPartly);
+        io.out.printResultLine(resultkind::kError, recorded, changed, nvidiaword::kAppliedPartly);
         return exitcode::kApplyPartial;
     }
-    host.out.printResultLine(resultkind::kOk, recorded, changed, nvidiaword::kApplied);
+    io.out.printResultLine(resultkind::kOk, recorded, changed, nvidiaword::kApplied);
     return exitcode::kSuccess;
 }

@@ -3,22 +3,22 @@
 #include "common/entry.h"
 #include "common/file_system.h"
 #include "common/process_start.h"
-#include "nvidia/loader/process_nvapi.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
+#include "nvidia/process_nvapi.h"
 
 namespace {
 
-int status(Host& host) {
-    return nvidiaStatus(processNvapiTable(), host);
+int status(LineAndBackup& io) {
+    return nvidiaStatus(processNvapiTable(), io);
 }
 
-int apply(Host& host, PresetLevel level) {
-    return nvidiaApply(processNvapiTable(), host, level);
+int apply(LineAndBackup& io, PresetLevel level) {
+    return nvidiaApply(processNvapiTable(), io, level);
 }
 
-int restore(Host& host) {
-    return nvidiaRestore(processNvapiTable(), host);
+int restore(LineAndBackup& io) {
+    return nvidiaRestore(processNvapiTable(), io);
 }
 
 }  // namespace
@@ -28,6 +28,6 @@ int wmain(int argc, wchar_t** argv) {
     StdoutSink sink;
     ResultPrinter out(nvidiaword::kVendorLine, sink);
     BackupStore backups(platformFileSystem(), nvidiaword::kVendorFile);
-    Host host{out, backups};
-    return runEntry(argc, argv, Backend{&status, &apply, &restore}, host, platformBackupLock());
+    LineAndBackup io{out, backups};
+    return runEntry(argc, argv, Backend{&status, &apply, &restore}, io, platformBackupLock());
 }

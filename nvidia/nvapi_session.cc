@@ -28,6 +28,14 @@ NvAPI_Status NvapiSession::open() {
     return api_.NvAPI_DRS_GetBaseProfile(session_, &profile_);
 }
 
+NvAPI_Status NvapiSession::setSetting(NvU32 id, NvU32 value) const {
+    NVDRS_SETTING record = freshSettingRecord();
+    record.settingId = id;
+    record.settingType = 0;
+    record.u32CurrentValue = value;
+    return api_.NvAPI_DRS_SetSetting(session_, profile_, &record);
+}
+
 NVDRS_SETTING freshSettingRecord() {
     NVDRS_SETTING record;
     std::memset(&record, 0, sizeof record);

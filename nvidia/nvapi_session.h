@@ -3,7 +3,7 @@
 // destructor, so it runs after the result line on every path, an exception included.
 #pragma once
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 class NvapiSession {
   public:
@@ -14,6 +14,9 @@ class NvapiSession {
 
     /// Opens in the fixed order and stops at the first non-zero status, which it returns.
     NvAPI_Status open();
+
+    /// Writes `value` to setting `id` of the base profile as a 32-bit number (type 0).
+    NvAPI_Status setSetting(NvU32 id, NvU32 value) const;
 
     const NvapiTable& api() const { return api_; }
     NvDRSSessionHandle session() const { return session_; }

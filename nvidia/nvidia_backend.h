@@ -1,9 +1,9 @@
 // The three operations of preset-nvidia, over a driver table.
 #pragma once
 
-#include "common/entry.h"
-#include "nvidia/nvapi_types.h"
+#include "common/backend.h"
+#include "contracts/nvapi_types.h"
 
-int nvidiaStatus(const NvapiTable& api, Host& host);
-int nvidiaApply(const NvapiTable& api, Host& host, PresetLevel level);
-int nvidiaRestore(const NvapiTable& api, Host& host);
+int nvidiaStatus(const NvapiTable& api, LineAndBackup& io);
+int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level);
+int nvidiaRestore(const NvapiTable& api, LineAndBackup& io);

@@ -1,5 +1,7 @@
 #include "nvidia/preset_table.h"
 
+#include "common/number_text.h"
+
 const std::array<NvidiaPresetRow, 13> NvidiaPresetTable{{
     {0x1057EB71, 0x00000001, 1},
     {0x0064B541, 0x00000001, 1},
@@ -34,59 +36,24 @@ std::string recordedValue(NvU32 value) {
     return std::string(nvidiavalue::kValuePrefix) + hex32(value);
 }
 
-namespace {
-
-bool isSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A' + 10;
-    }
-    return 99;
-}
-
-}  // namespace
-
 std::optional<NvU32> parseRecordedNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) {
-        ++i;
-    }
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    size_t at = skipBlanksAndSign(text, negative);
     int base = 10;
-    if (i < text.size() && text[i] == '0') {
+    if (at < text.size() && text[at] == '0') {
         base = 8;
         // "0x" counts as a hexadecimal prefix only when a hexadecimal digit follows;
         // otherwise the "0" is the number and the "x" trailing text.
-        if (i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-            digitValue(text[i + 2]) < 16) {
+        if (at + 2 < text.size() && (text[at + 1] == 'x' || text[at + 1] == 'X') &&
+            digitValue(text[at + 2]) < 16) {
             base = 16;
-            i += 2;
+            at += 2;
         }
     }
-    uint64_t value = 0;
-    size_t digits = 0;
-    for (; i < text.size() && digitValue(text[i]) < base; ++i, ++digits) {
-        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digitValue(text[i]));
-        if (value > 0xFFFFFFFFull) {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0) {
+    const std::optional<uint64_t> value = readDigits(text, at, base, 0xFFFFFFFFull);
+    if (!value) {
         return std::nullopt;
     }
-    auto number = static_cast<NvU32>(value);
+    const auto number = static_cast<NvU32>(*value);
     return negative ? static_cast<NvU32>(0u - number) : number;
 }

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/preset_level.h"
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 struct NvidiaPresetRow {
     NvU32 settingId;

@@ -7,17 +7,11 @@
 
 namespace {
 
-struct Counts {
-    int32_t restored = 0;
-    int32_t failed = 0;
-};
-
 /// Writes one recorded value back; true on success.
 bool restoreRow(const NvapiSession& driver, NvU32 settingId, const std::string& value) {
-    const NvapiTable& api = driver.api();
     if (value == nvidiavalue::kMissing) {
-        const NvAPI_Status status =
-            api.NvAPI_DRS_DeleteProfileSetting(driver.session(), driver.profile(), settingId);
+        const NvAPI_Status status = driver.api().NvAPI_DRS_DeleteProfileSetting(
+            driver.session(), driver.profile(), settingId);
         return status == NVAPI_OK || status == NVAPI_SETTING_NOT_FOUND;
     }
     if (value.size() < nvidiavalue::kValuePrefix.size() ||
@@ -29,11 +23,7 @@ bool restoreRow(const NvapiSession& driver, NvU32 settingId, const std::string& 
     if (!number) {
         return false;
     }
-    NVDRS_SETTING record = freshSettingRecord();
-    record.settingId = settingId;
-    record.settingType = 0;
-    record.u32CurrentValue = *number;
-    return api.NvAPI_DRS_SetSetting(driver.session(), driver.profile(), &record) == NVAPI_OK;
+    return driver.setSetting(settingId, *number) == NVAPI_OK;
 }
 
 bool isOwnKey(std::string_view key) {
@@ -45,39 +35,30 @@ bool isOwnKey(std::string_view key) {
     return false;
 }
 
-int incomplete(Host& host, const Counts& counts) {
-    host.out.printResultLine(resultkind::kError, counts.restored + counts.failed, counts.restored,
-                             nvidiaword::kRestoreIncomplete);
-    return exitcode::kRestoreIncomplete;
+int incomplete(LineAndBackup& io, const RestoreCounts& counts) {
+    return restoreIncomplete(io, counts, nvidiaword::kRestoreIncomplete);
 }
 
 }  // namespace
 
-int nvidiaRestore(const NvapiTable& api, Host& host) {
-    switch (host.backups.backupExists()) {
-        case PathState::absent:
-            host.out.printResultLine(resultkind::kNothing, 0, 0, nvidiaword::kNothingToRestore);
-            return exitcode::kSuccess;
-        case PathState::unknown:
-            // We cannot tell whether a backup stands there; touching the driver now could
-            // undo nothing or the wrong thing.
-            return incomplete(host, Counts{});
-        case PathState::present:
-            break;
+int nvidiaRestore(const NvapiTable& api, LineAndBackup& io) {
+    if (const std::optional<int> ended = restoreWithoutBackup(io, nvidiaword::kNothingToRestore,
+                                                              nvidiaword::kRestoreIncomplete)) {
+        return *ended;
     }
 
     NvapiSession driver(api);
     if (driver.open() != NVAPI_OK) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
     }
 
-    const LoadedBackup backup = host.backups.loadBackup();
+    const LoadedBackup backup = io.backups.loadBackup();
     if (backup.outcome == LoadOutcome::unreadable) {
-        return incomplete(host, Counts{});
+        return incomplete(io, RestoreCounts{});
     }
 
-    Counts counts;
+    RestoreCounts counts;
     for (const NvidiaPresetRow& row : NvidiaPresetTable) {
         const auto entry = backup.map.find(settingKey(row.settingId));
         if (entry == backup.map.end()) {
@@ -91,14 +72,14 @@ int nvidiaRestore(const NvapiTable& api, Host& host) {
     }
 
     if (api.NvAPI_DRS_SaveSettings(driver.session()) != NVAPI_OK || counts.failed > 0) {
-        return incomplete(host, counts);
+        return incomplete(io, counts);
     }
-    if (!host.backups.retireBackup(backup.map, &isOwnKey)) {
+    if (!io.backups.retireBackup(backup.map, &isOwnKey)) {
         // Every setting is back, but our entries still stand on disk; reporting success
         // would let a later apply take them for originals. Another restore finishes it.
-        return incomplete(host, counts);
+        return incomplete(io, counts);
     }
-    host.out.printResultLine(resultkind::kOk, counts.restored, counts.restored,
-                             nvidiaword::kRestored);
+    io.out.printResultLine(resultkind::kOk, counts.restored, counts.restored,
+                           nvidiaword::kRestored);
     return exitcode::kSuccess;
 }

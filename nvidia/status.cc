@@ -5,13 +5,13 @@
 #include "nvidia/nvidia_words.h"
 #include "nvidia/preset_table.h"
 
-int nvidiaStatus(const NvapiTable& api, Host& host) {
+int nvidiaStatus(const NvapiTable& api, LineAndBackup& io) {
     NvapiSession driver(api);
     if (driver.open() != NVAPI_OK) {
-        host.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
+        io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
     }
-    host.out.printResultLine(resultkind::kOk, static_cast<int32_t>(NvidiaPresetTable.size()), 0,
-                             nvidiaword::kDetected);
+    io.out.printResultLine(resultkind::kOk, static_cast<int32_t>(NvidiaPresetTable.size()), 0,
+                           nvidiaword::kDetected);
     return exitcode::kSuccess;
 }

@@ -1,5 +1,5 @@
 // The export "ADLXInitialize2".
-#include "sim/adlx/sim_entries.h"
+#include "sim/adlx/entries.h"
 
 extern "C" __declspec(dllexport) ADLX_RESULT
     ADLXInitialize2(uint64_t version, IADLXSystem** system, IADLMapping** adlMapping) {

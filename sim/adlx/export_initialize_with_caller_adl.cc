@@ -1,5 +1,5 @@
 // The export "ADLXInitializeWithCallerAdl".
-#include "sim/adlx/sim_entries.h"
+#include "sim/adlx/entries.h"
 
 extern "C" __declspec(dllexport) ADLX_RESULT
     ADLXInitializeWithCallerAdl(uint64_t version, void*, void*, IADLXSystem** system,

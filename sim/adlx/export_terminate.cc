@@ -1,5 +1,5 @@
 // The export "ADLXTerminate".
-#include "sim/adlx/sim_entries.h"
+#include "sim/adlx/entries.h"
 
 extern "C" __declspec(dllexport) ADLX_RESULT ADLXTerminate() {
     return simTerminate();

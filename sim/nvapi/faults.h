@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 struct FaultRule {
     std::string function;            // canonical log name; empty for "*"

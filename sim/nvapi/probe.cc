@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/function_cast.h"
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 namespace {
 

@@ -12,11 +12,12 @@
 #include <string>
 #include <string_view>
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 struct StoredSetting {
     NvU32 type = 0;
     NvU32 value = 0;
+    bool operator==(const StoredSetting& o) const { return type == o.type && value == o.value; }
 };
 
 /// The base profile's own settings by id.

@@ -2,7 +2,7 @@
 // links its own definition of kSimVariant, made from its compile definitions.
 #pragma once
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 struct SimVariant {
     bool beforeCallHook;

@@ -226,10 +226,16 @@ TEST_F(AdlxHelperTest, DestructorTerminatesAfterFailedInitialize) {
     EXPECT_EQ(g_calls, (std::vector<std::string>{"ADLXTerminate", "unload"}));
 }
 
-TEST(PlatformLibraryLoader, MissingLibraryGivesNull) {
-    EXPECT_EQ(
-        platformRuntimeLibraries().loadLibrary(L"no-such-library-here.so", kAdlxLoadFlags).handle,
-        nullptr);
+TEST_F(AdlxHelperTest, LibraryThatFailedToLoadIsLoadedAtTheNextInitialize) {
+    loader.loads = false;
+    ADLXHelper helper(loader);
+    EXPECT_EQ(helper.Initialize(), ADLX_FAIL);
+    loader.loads = true;
+    EXPECT_EQ(helper.Initialize(), ADLX_OK);
+    EXPECT_EQ(g_calls, concat({{kLoad, kLoad},
+                               kResolveNewer,
+                               {"resolve ADLXTerminate", "ADLXQueryFullVersion", "ADLXQueryVersion",
+                                "ADLXInitialize2 " + kVersion}}));
 }
 
 }  // namespace

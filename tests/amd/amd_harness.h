@@ -23,20 +23,20 @@ struct AmdHarness {
     RecordingSink sink{adlx.log, "print"};
     ResultPrinter out{"AMD", sink};
     BackupStore backups{files, "amd"};
-    Host host{out, backups};
+    LineAndBackup io{out, backups};
     const Path path = L"C:\\b\\amd.txt";
     int saves = 0;  // backups that took the backup's name, logged "save <bytes>"
 
-    int status() { return amdStatus(adlx, host); }
+    int status() { return amdStatus(adlx, io); }
     /// Each command is a run of its own: the store is bound to the path afresh (the walk
     /// is the entry's business and stays out of the log).
     int apply(PresetLevel level) {
         bindStore();
-        return amdApply(adlx, host, level);
+        return amdApply(adlx, io, level);
     }
     int restore() {
         bindStore();
-        return amdRestore(adlx, host);
+        return amdRestore(adlx, io);
     }
     void bindStore() {
         backups.bind(path);

@@ -1,14 +1,15 @@
-// An in-process ADLX for the unit tests: every call and every release goes into one log,
-// so a test can assert the exact sequence; every behaviour can be set per object.
+// An in-process ADLX for the unit tests: the simulated runtime's objects (sim/adlx/
+// objects.h) over a world whose every behaviour can be set per object. Every call and
+// every release goes into one log, so a test can assert the exact sequence.
 #pragma once
 
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "amd/adlx_runtime.h"
+#include "sim/adlx/objects.h"
 
 /// How one setting behaves. Settings are named "rsr", "afmf" or "g<index>.<name>".
 struct FakeSetting {
@@ -30,10 +31,9 @@ struct FakeGpuConfig {
     bool atGivesObject = true;
 };
 
-class FakeAdlx : public AdlxRuntime {
+class FakeAdlx : public AdlxRuntime, public AdlxWorld {
   public:
-    FakeAdlx();
-    ~FakeAdlx() override;
+    FakeAdlx() : AdlxWorld("g", "gpus", false) {}
 
     // What the runtime does; change before the run.
     ADLX_RESULT initializeResult = ADLX_OK;
@@ -57,7 +57,7 @@ class FakeAdlx : public AdlxRuntime {
 
     // What happened.
     std::vector<std::string> log;
-    int liveObjects() const { return live_; }
+    int liveObjects() const { return static_cast<int>(liveLabels().size()); }
     int overReleases() const { return overReleases_; }
     /// Objects alive when Terminate was called (should stay 0).
     int liveAtTerminate = -1;
@@ -66,18 +66,19 @@ class FakeAdlx : public AdlxRuntime {
     IADLXSystem* GetSystemServices() override;
     ADLX_RESULT Terminate() override;
 
-    // Used by the fake objects.
-    void record(std::string entry) { log.push_back(std::move(entry)); }
-    void born() { ++live_; }
-    void died() { --live_; }
-    void overReleased() { ++overReleases_; }
-    bool isMode(const std::string& name) const;
+    // The world behind the objects.
+    CallOutcome outcome(const std::string& call, const std::string& subject) override;
+    void note(const AdlxCall& call) override;
+    bool exists(const std::string& ref) override { return setting(ref).exists; }
+    bool offers(const std::string&) override { return true; }
+    adlx_bool supported(const std::string& ref) override { return setting(ref).supported; }
+    int32_t value(const std::string& ref) override { return setting(ref).value; }
+    void setValue(const std::string& ref, int32_t value) override;
+    uint32_t gpuCount() override { return static_cast<uint32_t>(gpus.size()); }
+    bool gpuId(uint32_t index, int32_t& id) override;
 
   private:
-    class System;
-    std::unique_ptr<System> system_;
     bool initialised_ = false;
-    int live_ = 0;
     int overReleases_ = 0;
 };
 

@@ -44,8 +44,8 @@ class AmdDriver : public FakeDriver {
         start_ = values();
     }
 
-    int apply(Host& host, PresetLevel level) override { return amdApply(adlx_, host, level); }
-    int restore(Host& host) override { return amdRestore(adlx_, host); }
+    int apply(LineAndBackup& io, PresetLevel level) override { return amdApply(adlx_, io, level); }
+    int restore(LineAndBackup& io) override { return amdRestore(adlx_, io); }
 
     std::string differenceFromStart() override {
         std::string out;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/entry.h"
+#include "common/backend.h"
 #include "tests/campaign/backup_text.h"
 
 /// A setting the product wrote during a run, and the backup bytes on disk at that moment.
@@ -22,9 +22,9 @@ struct DriverWrite {
 class FakeDriver {
   public:
     virtual ~FakeDriver() = default;
-    /// `host.backups` is bound to the backup path already.
-    virtual int apply(Host& host, PresetLevel level) = 0;
-    virtual int restore(Host& host) = 0;
+    /// `io.backups` is bound to the backup path already.
+    virtual int apply(LineAndBackup& io, PresetLevel level) = 0;
+    virtual int restore(LineAndBackup& io) = 0;
     /// Empty when every setting holds the value it had when the driver was made; else
     /// what differs.
     virtual std::string differenceFromStart() = 0;

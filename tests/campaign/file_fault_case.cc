@@ -31,10 +31,10 @@ Run runCommand(const CampaignVendor& vendor, FakeDriver& driver, FakeFileSystem&
     RecordingSink sink;
     ResultPrinter printer(vendor.lineWord, sink);
     BackupStore backups(files, vendor.fileWord);
-    Host host{printer, backups};
+    LineAndBackup io{printer, backups};
     // As the entry does: a path that cannot be walked leaves the store refusing.
     backups.bind(kBackup);
-    const int exit = restoring ? driver.restore(host) : driver.apply(host, level);
+    const int exit = restoring ? driver.restore(io) : driver.apply(io, level);
     return Run{exit, sink.lines};
 }
 

@@ -34,10 +34,10 @@ class NvidiaDriver : public FakeDriver {
         start_ = fake_.committed;
     }
 
-    int apply(Host& host, PresetLevel level) override {
-        return nvidiaApply(fake_.table(), host, level);
+    int apply(LineAndBackup& io, PresetLevel level) override {
+        return nvidiaApply(fake_.table(), io, level);
     }
-    int restore(Host& host) override { return nvidiaRestore(fake_.table(), host); }
+    int restore(LineAndBackup& io) override { return nvidiaRestore(fake_.table(), io); }
 
     std::string differenceFromStart() override {
         std::string out;

@@ -173,7 +173,7 @@ class GuideTable(unittest.TestCase):
         self.assertEqual(self.guide_table("| Setting | Scope |"), expected)
 
     def test_the_unprovoked_line_has_the_code_of_the_source(self):
-        # The frame's catch-all prints this line with its unexpected-failure code.
+        # The entry's catch-all prints this line with its unexpected-failure code.
         codes = (wine.REPO / "common" / "exit_codes.h").read_text()
         self.assertIn("kUnexpectedFailure = 1;", codes)
         self.assertIn('kUnexpected = "Falha inesperada"', (wine.REPO / "common" / "entry.h").read_text())
@@ -204,7 +204,7 @@ class ProvokedLines:
                 with self.subTest(row=row.line, command=command):
                     self.assertIn((row.line, command), covered, "no run printed this line")
 
-    def frame_cases(self, run):
+    def entry_cases(self, run):
         self.observe("(none)", run())
         self.observe("other", run("bogus"))
         self.observe("other", run(""))
@@ -229,7 +229,7 @@ class NvidiaLines(ProvokedLines, nv.NvidiaCase):
         b = wine.winpath(self.backup)
         self.fresh()
         self.observe("status", self.run_tool("status"))
-        self.frame_cases(self.run_tool)
+        self.entry_cases(self.run_tool)
         for command, args in [("status", ["status"]), ("apply", ["apply", "gamer", b])]:
             self.fresh(library=None)
             self.observe(command, self.run_tool(*args))
@@ -266,7 +266,7 @@ class AmdLines(ProvokedLines, amd.AmdCase):
         b = self.backup_arg()
         self.fresh()
         self.observe("status", self.run_tool("status"))
-        self.frame_cases(self.run_tool)
+        self.entry_cases(self.run_tool)
         for command, args in [("status", ["status"]), ("apply", ["apply", "gamer", b])]:
             self.fresh(runtime=False)
             self.observe(command, self.run_tool(*args))

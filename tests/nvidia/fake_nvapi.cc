@@ -1,23 +1,15 @@
 #include "tests/nvidia/fake_nvapi.h"
 
-#include <cstdio>
-#include <optional>
 #include <stdexcept>
 
 #include "nvidia/preset_table.h"
+#include "sim/nvapi/text.h"
 
 namespace {
 
 FakeNvapi* current = nullptr;
-const auto kSession = reinterpret_cast<NvDRSSessionHandle>(uintptr_t{0x5E55});
-const auto kProfile = reinterpret_cast<NvDRSProfileHandle>(uintptr_t{0xBA5E});
 
-std::string hex(NvU32 v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
+/// Logs the call; returns the status of a fault asked for it, 0 when there is none.
 NvAPI_Status enter(const std::string& name, const std::string& call) {
     if (current->observer) {
         current->observer(name);
@@ -41,113 +33,99 @@ void checkRecord(const NVDRS_SETTING* record, bool forWrite) {
     }
 }
 
-bool badHandles(NvDRSSessionHandle s, NvDRSProfileHandle p) {
-    return s != kSession || p != kProfile;
+/// The status of a fault asked for the call, else of one asked for its setting.
+NvAPI_Status refusal(NvAPI_Status status, const std::map<NvU32, NvAPI_Status>& settingFaults,
+                     NvU32 id) {
+    auto fault = settingFaults.find(id);
+    return status != NVAPI_OK || fault == settingFaults.end() ? status : fault->second;
+}
+
+/// The simulated driver performs the call only when no fault refused it.
+template <typename Perform>
+NvAPI_Status unlessRefused(NvAPI_Status refused, Perform perform) {
+    std::string detail;  // the simulated library's log text; this log keeps its own
+    return refused != NVAPI_OK ? refused : perform(*current->driver, detail);
 }
 
 NvAPI_Status initialize() {
-    return enter("Initialize", "Initialize");
+    return unlessRefused(enter("Initialize", "Initialize"),
+                         [](SimDriver& d, std::string& x) { return d.initialize(x); });
 }
 
 NvAPI_Status createSession(NvDRSSessionHandle* session) {
-    NvAPI_Status status = enter("CreateSession", "CreateSession");
-    if (status == NVAPI_OK) {
-        *session = kSession;
-    }
-    return status;
+    return unlessRefused(enter("CreateSession", "CreateSession"),
+                         [&](SimDriver& d, std::string& x) { return d.createSession(session, x); });
 }
 
-/// A call on the session: logged, refused with a handle that is not the session's, and
-/// taking effect only when no fault was asked for.
-template <typename Effect>
-NvAPI_Status sessionCall(const char* name, NvDRSSessionHandle session, Effect effect) {
-    NvAPI_Status status = enter(name, name);
-    if (session != kSession) {
-        return NVAPI_ERROR;
-    }
-    if (status == NVAPI_OK) {
-        effect();
-    }
-    return status;
+NvAPI_Status loadSettings(NvDRSSessionHandle s) {
+    return unlessRefused(enter("LoadSettings", "LoadSettings"),
+                         [&](SimDriver& d, std::string& x) { return d.loadSettings(s, x); });
 }
 
-/// Why a call on one setting fails before it takes effect, if it does: a handle that is
-/// not ours, a fault asked for the call, or one asked for that setting.
-std::optional<NvAPI_Status> refusal(NvAPI_Status status, NvDRSSessionHandle s, NvDRSProfileHandle p,
-                                    const std::map<NvU32, NvAPI_Status>& settingFaults, NvU32 id) {
-    if (badHandles(s, p)) {
-        return NVAPI_ERROR;
-    }
-    if (status != NVAPI_OK) {
-        return status;
-    }
-    auto fault = settingFaults.find(id);
-    return fault == settingFaults.end() ? std::nullopt : std::optional(fault->second);
-}
-
-NvAPI_Status loadSettings(NvDRSSessionHandle session) {
-    return sessionCall("LoadSettings", session, [] { current->session = current->committed; });
-}
-
-NvAPI_Status getBaseProfile(NvDRSSessionHandle session, NvDRSProfileHandle* profile) {
-    return sessionCall("GetBaseProfile", session, [profile] { *profile = kProfile; });
+NvAPI_Status getBaseProfile(NvDRSSessionHandle s, NvDRSProfileHandle* profile) {
+    return unlessRefused(
+        enter("GetBaseProfile", "GetBaseProfile"),
+        [&](SimDriver& d, std::string& x) { return d.getBaseProfile(s, profile, x); });
 }
 
 NvAPI_Status getSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id,
                         NVDRS_SETTING* record) {
-    NvAPI_Status status = enter("GetSetting", "GetSetting " + hex(id));
+    const NvAPI_Status status = enter("GetSetting", "GetSetting " + hex8(id));
     checkRecord(record, false);
-    if (auto refused = refusal(status, s, p, current->getFaults, id)) {
-        return *refused;
-    }
-    auto it = current->session.find(id);
-    if (it == current->session.end()) {
-        return NVAPI_SETTING_NOT_FOUND;
-    }
-    record->settingId = id;
-    record->settingType = it->second.type;
-    record->u32CurrentValue = it->second.value;
-    return NVAPI_OK;
+    return unlessRefused(
+        refusal(status, current->getFaults, id),
+        [&](SimDriver& d, std::string& x) { return d.getSetting(s, p, id, record, x); });
 }
 
 NvAPI_Status setSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NVDRS_SETTING* record) {
-    NvAPI_Status status = enter(
-        "SetSetting", "SetSetting " + hex(record->settingId) + " " + hex(record->u32CurrentValue));
+    const NvAPI_Status status = enter("SetSetting", "SetSetting " + hex8(record->settingId) + " " +
+                                                        hex8(record->u32CurrentValue));
     checkRecord(record, true);
-    if (auto refused = refusal(status, s, p, current->setFaults, record->settingId)) {
-        return *refused;
-    }
-    current->session[record->settingId] = {record->settingType, record->u32CurrentValue};
-    return NVAPI_OK;
+    return unlessRefused(
+        refusal(status, current->setFaults, record->settingId),
+        [&](SimDriver& d, std::string& x) { return d.setSetting(s, p, record, x); });
 }
 
 NvAPI_Status deleteProfileSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id) {
-    NvAPI_Status status = enter("DeleteProfileSetting", "DeleteProfileSetting " + hex(id));
-    if (auto refused = refusal(status, s, p, current->deleteFaults, id)) {
-        return *refused;
-    }
-    return current->session.erase(id) == 1 ? NVAPI_OK : NVAPI_SETTING_NOT_FOUND;
+    const NvAPI_Status status = enter("DeleteProfileSetting", "DeleteProfileSetting " + hex8(id));
+    return unlessRefused(
+        refusal(status, current->deleteFaults, id),
+        [&](SimDriver& d, std::string& x) { return d.deleteProfileSetting(s, p, id, x); });
 }
 
-NvAPI_Status saveSettings(NvDRSSessionHandle session) {
-    return sessionCall("SaveSettings", session, [] { current->committed = current->session; });
+NvAPI_Status saveSettings(NvDRSSessionHandle s) {
+    return unlessRefused(enter("SaveSettings", "SaveSettings"),
+                         [&](SimDriver& d, std::string& x) { return d.saveSettings(s, x); });
 }
 
-NvAPI_Status destroySession(NvDRSSessionHandle session) {
-    return sessionCall("DestroySession", session, [] {});
+NvAPI_Status destroySession(NvDRSSessionHandle s) {
+    return unlessRefused(enter("DestroySession", "DestroySession"),
+                         [&](SimDriver& d, std::string& x) { return d.destroySession(s, x); });
 }
 
 NvAPI_Status unload() {
-    return enter("Unload", "Unload");
+    return unlessRefused(enter("Unload", "Unload"),
+                         [](SimDriver& d, std::string& x) { return d.unload(x); });
 }
 
 }  // namespace
+
+bool FakeNvapi::CommittedStore::load(Profile& profile, std::string&) {
+    profile = committed_;
+    return true;
+}
+
+bool FakeNvapi::CommittedStore::save(const Profile& profile, std::string&) {
+    committed_ = profile;
+    return true;
+}
 
 FakeNvapi::FakeNvapi() {
     if (current != nullptr) {
         throw std::logic_error("one fake driver at a time");
     }
     current = this;
+    driver = std::make_unique<SimDriver>(store, std::map<NvU32, NvU32>{}, NVAPI_OK);
 }
 
 FakeNvapi::~FakeNvapi() {
@@ -171,7 +149,7 @@ NvapiTable FakeNvapi::table() const {
 
 void FakeNvapi::reset() {
     committed = fullProfile();
-    session.clear();
+    driver = std::make_unique<SimDriver>(store, std::map<NvU32, NvU32>{}, NVAPI_OK);
     calls.clear();
     faults.clear();
     getFaults.clear();

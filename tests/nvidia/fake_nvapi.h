@@ -1,26 +1,24 @@
-// An in-process driver behind an NvapiTable: keeps a base profile, a session copy that
-// only SaveSettings commits, records every call in order, and fails any call on request.
+// An in-process driver behind an NvapiTable: the simulated library's driver (sim/nvapi/
+// driver.h), with a base profile in memory that only SaveSettings commits, every call
+// recorded in order, and any call failed on request.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
+#include "sim/nvapi/driver.h"
 
 struct FakeNvapi {
-    struct Setting {
-        NvU32 type = 0;
-        NvU32 value = 0;
-        bool operator==(const Setting& o) const { return type == o.type && value == o.value; }
-    };
-    using Profile = std::map<NvU32, Setting>;
+    using Profile = ::Profile;
 
     Profile committed;  // what the driver holds between runs
-    Profile session;    // the open session's copy
     std::vector<std::string> calls;
-    /// Status to return from a function, by name ("Initialize", "SetSetting", ...).
+    /// Status to return from a function, by name ("Initialize", "SetSetting", ...); the
+    /// call then does nothing.
     std::map<std::string, NvAPI_Status> faults;
     /// Per-setting statuses for GetSetting, SetSetting and DeleteProfileSetting.
     std::map<NvU32, NvAPI_Status> getFaults, setFaults, deleteFaults;
@@ -32,7 +30,7 @@ struct FakeNvapi {
     FakeNvapi();
     ~FakeNvapi();
 
-    /// Back to the full profile with no faults and an empty log.
+    /// Back to the full profile with no faults, no session and an empty log.
     void reset();
 
     /// The table whose functions reach this instance.
@@ -40,4 +38,17 @@ struct FakeNvapi {
 
     /// The full 13-setting profile with distinct values, none equal to a preset value.
     static Profile fullProfile();
+
+    /// The committed profile as the simulated driver loads and saves it.
+    class CommittedStore : public StateStore {
+      public:
+        explicit CommittedStore(Profile& committed) : committed_(committed) {}
+        bool load(Profile& profile, std::string&) override;
+        bool save(const Profile& profile, std::string&) override;
+
+      private:
+        Profile& committed_;
+    };
+    CommittedStore store{committed};
+    std::unique_ptr<SimDriver> driver;
 };

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/backend.h"
 #include "common/backup_file.h"
-#include "common/entry.h"
 #include "nvidia/nvidia_backend.h"
 #include "tests/nvidia/fake_nvapi.h"
 #include "tests/support/fake_file_system.h"
@@ -19,18 +19,18 @@ class NvidiaTest : public ::testing::Test {
     }
 
     int status() {
-        Host host{out, backups};
-        return nvidiaStatus(driver.table(), host);
+        LineAndBackup io{out, backups};
+        return nvidiaStatus(driver.table(), io);
     }
     /// Each command is a run of its own: the store is bound to the path afresh (the walk
     /// is the entry's business and stays out of the log).
     int apply(PresetLevel level, BackupStore* store = nullptr) {
-        Host host{out, bound(store)};
-        return nvidiaApply(driver.table(), host, level);
+        LineAndBackup io{out, bound(store)};
+        return nvidiaApply(driver.table(), io, level);
     }
     int restore(BackupStore* store = nullptr) {
-        Host host{out, bound(store)};
-        return nvidiaRestore(driver.table(), host);
+        LineAndBackup io{out, bound(store)};
+        return nvidiaRestore(driver.table(), io);
     }
     BackupStore& bound(BackupStore* store) {
         BackupStore& chosen = store != nullptr ? *store : backups;

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/adlx/sim_config.h"
+#include "sim/adlx/config.h"
 #include "sim/common/sim_text.h"
 #include "sim/nvapi/faults.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "nvidia/loader/loader_os.h"
+#include "nvidia/nvapi_loader_os.h"
 
 /// Narrows an ASCII wide text for log lines.
 std::string narrow(const std::wstring& text);

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "sim/adlx/sim_config.h"
-#include "sim/adlx/sim_platform.h"
-#include "sim/adlx/sim_runtime.h"
+#include "sim/adlx/config.h"
+#include "sim/adlx/platform.h"
+#include "sim/adlx/runtime.h"
 #include "sim/environment.h"
 
 namespace {

@@ -13,9 +13,9 @@
 
 #include "common/function_cast.h"
 #include "common/module_owner.h"
-#include "nvidia/loader/loader_os.h"
-#include "nvidia/loader/system_library.h"
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
+#include "nvidia/nvapi_loader_os.h"
+#include "nvidia/nvapi_system_library.h"
 
 /// The driver library's file name.
 constexpr wchar_t kNvapiLibraryName[] = L"nvapi64.dll";
@@ -71,7 +71,6 @@ class NvapiLoader {
     NvAPI_Status unload();
 
     bool loaded() const { return bound_.load(); }
-    int libraryRefs() const { return libraryRefs_; }
     int initCount() const { return initCount_; }
     int initialised() const { return initialised_; }
     int callsInFlight() const { return callsInFlight_.load(); }
@@ -108,9 +107,9 @@ class NvapiLoader {
     // unload clears them only while no call is in flight.
     ModuleOwner library_;
     NvapiExports exports_;
-    int libraryRefs_ = 0;
-    int initialised_ = 0;
+    /// Initialises not yet matched by an unload; the library is held while it is above 0.
     int initCount_ = 0;
+    int initialised_ = 0;
 
     std::atomic<bool> bound_{false};
     std::atomic<bool> unloading_{false};

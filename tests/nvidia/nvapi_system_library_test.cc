@@ -1,10 +1,10 @@
 // Loading from the system directory only: separator refusal, both build branches, and the
 // preload's order, skip rules and sticky status.
-#include "nvidia/loader/system_library.h"
+#include "nvidia/nvapi_system_library.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/loader/fake_loader_os.h"
+#include "tests/nvidia/fake_loader_os.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <functional>
 #include <map>
 
-#include "nvidia/nvapi_types.h"
-#include "tests/loader/fake_loader_os.h"
+#include "contracts/nvapi_types.h"
+#include "tests/nvidia/fake_loader_os.h"
 
 /// The one fake library of the running test; the test functions reach it through here.
 struct FakeNvapiLibrary {

@@ -1,4 +1,4 @@
-#include "tests/loader/fake_loader_os.h"
+#include "tests/nvidia/fake_loader_os.h"
 
 #include <cstdio>
 

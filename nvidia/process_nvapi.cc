@@ -1,10 +1,10 @@
 // The driver table of the running process. Each entry is a free function that reaches the
 // one process-wide loader: initialise and unload through its counted wrappers, every
 // other function through the call gate with its interface id.
-#include "nvidia/loader/process_nvapi.h"
+#include "nvidia/process_nvapi.h"
 
-#include "nvidia/loader/loader_os.h"
-#include "nvidia/loader/nvapi_loader.h"
+#include "nvidia/nvapi_loader.h"
+#include "nvidia/nvapi_loader_os.h"
 
 namespace {
 

@@ -1,16 +1,19 @@
-#include "sim/adlx/sim_entries.h"
+#include "sim/adlx/entries.h"
 
 #include <string>
 
-#include "sim/adlx/sim_objects.h"
-#include "sim/adlx/sim_platform.h"
-#include "sim/adlx/sim_runtime.h"
+#include "sim/adlx/platform.h"
+#include "sim/adlx/runtime.h"
 #include "sim/load_by_name.h"
 
 namespace {
 
 constexpr const char* kVersionText = "1.5.0.124-sim";
 constexpr const char* kStdoutMarker = "[ADLXTerminate]\n";
+
+/// What the newer initialise entries hand out besides the system; never called.
+class AdlMapping : public IADLMapping {
+} adlMapping;
 
 }  // namespace
 
@@ -44,10 +47,10 @@ ADLX_RESULT simInitialize(const char* entry, uint64_t version, IADLXSystem** sys
     const CallOutcome o = rt.outcome("Initialize", entry);
     if (o.writesOut) {
         if (system != nullptr) {
-            *system = simSystem();
+            *system = rt.system();
         }
         if (mapping != nullptr) {
-            *mapping = simMapping();
+            *mapping = &adlMapping;
         }
     }
     rt.log(std::string(entry) + " " + hex64(version) + " -> " + std::to_string(o.result));

@@ -2,7 +2,7 @@
 // variant leaves an export out by leaving its file out.
 #pragma once
 
-#include "amd/adlx_interface.h"
+#include "contracts/adlx_interface.h"
 
 ADLX_RESULT simQueryFullVersion(uint64_t* fullVersion);
 ADLX_RESULT simQueryVersion(const char** version);

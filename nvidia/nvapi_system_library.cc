@@ -1,4 +1,4 @@
-#include "nvidia/loader/system_library.h"
+#include "nvidia/nvapi_system_library.h"
 
 namespace {
 

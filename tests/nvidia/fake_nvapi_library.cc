@@ -1,4 +1,4 @@
-#include "tests/loader/fake_nvapi_library.h"
+#include "tests/nvidia/fake_nvapi_library.h"
 
 #include <cstdio>
 #include <string>

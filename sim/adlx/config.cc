@@ -1,4 +1,4 @@
-#include "sim/adlx/sim_config.h"
+#include "sim/adlx/config.h"
 
 #include <string_view>
 

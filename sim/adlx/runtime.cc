@@ -1,9 +1,9 @@
-#include "sim/adlx/sim_runtime.h"
+#include "sim/adlx/runtime.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/adlx/sim_platform.h"
+#include "sim/adlx/platform.h"
 #include "sim/environment.h"
 
 namespace {
@@ -62,7 +62,9 @@ void refuseBadConfiguration(const SimConfig& config) {
     refuseConfiguration("simulated amdadlx64.dll: " + config.problem);
 }
 
-SimRuntime::SimRuntime() : config_(parseSimConfig(variablesStartingWith("SIM_ADLX_"))) {
+SimRuntime::SimRuntime()
+    : AdlxWorld("gpu", "gpulist", true),
+      config_(parseSimConfig(variablesStartingWith("SIM_ADLX_"))) {
     refuseBadConfiguration(config_);
     loadState();
 }
@@ -85,21 +87,41 @@ CallOutcome SimRuntime::outcome(const std::string& call, const std::string& subj
     return CallOutcome{fault->result, fault->writesOut.value_or(adlxSucceeded(fault->result))};
 }
 
+void SimRuntime::note(const AdlxCall& call) {
+    std::string line = call.call;
+    for (const std::string* part : {&call.object, &call.argument}) {
+        if (!part->empty()) {
+            line += " " + *part;
+        }
+    }
+    if (!call.result.empty()) {
+        line += " -> " + call.result;
+    }
+    if (!call.output.empty()) {
+        line += " " + call.output;
+    }
+    log(line);
+}
+
 void SimRuntime::log(const std::string& line) {
     if (!config_.logPath.empty()) {
         appendLine(config_.logPath, line);
     }
 }
 
-bool SimRuntime::exists(const std::string& ref) const {
+bool SimRuntime::exists(const std::string& ref) {
     return !anyCovers(config_.absent, ref);
 }
 
-bool SimRuntime::supported(const std::string& ref) const {
-    return !anyCovers(config_.unsupported, ref);
+bool SimRuntime::offers(const std::string& which) {
+    return (which == "1" && config_.services1) || (which == "3" && config_.services3);
 }
 
-int32_t SimRuntime::value(const std::string& ref) const {
+adlx_bool SimRuntime::supported(const std::string& ref) {
+    return anyCovers(config_.unsupported, ref) ? 0 : 1;
+}
+
+int32_t SimRuntime::value(const std::string& ref) {
     const auto stored = values_.find(ref);
     if (stored != values_.end()) {
         return stored->second;
@@ -121,7 +143,7 @@ void SimRuntime::setValue(const std::string& ref, int32_t value) {
     saveState();
 }
 
-void SimRuntime::logWatchedFile() {
+void SimRuntime::beforeSet() {
     if (config_.watchPath.empty()) {
         return;
     }
@@ -129,7 +151,7 @@ void SimRuntime::logWatchedFile() {
     log(bytes ? "watch " + escaped(*bytes) : "watch -");
 }
 
-bool SimRuntime::gpuId(uint32_t index, int32_t& id) const {
+bool SimRuntime::gpuId(uint32_t index, int32_t& id) {
     if (index >= config_.ids.size()) {
         id = static_cast<int32_t>(index);
         return true;
@@ -141,7 +163,7 @@ bool SimRuntime::gpuId(uint32_t index, int32_t& id) const {
     return true;
 }
 
-std::vector<std::string> SimRuntime::allRefs() const {
+std::vector<std::string> SimRuntime::allRefs() {
     std::vector<std::string> refs(std::begin(kGlobalNames), std::end(kGlobalNames));
     for (uint32_t gpu = 0; gpu < config_.gpuCount; ++gpu) {
         for (const char* name : kGpuNames) {
@@ -188,34 +210,10 @@ void SimRuntime::saveState() {
     }
 }
 
-uint32_t SimRuntime::registerObject(const std::string& name) {
-    objects_.push_back(Object{name, 1});
-    return static_cast<uint32_t>(objects_.size());
-}
-
-int32_t SimRuntime::release(uint32_t serial) {
-    Object& object = objects_[serial - 1];
-    const std::string name = objectName(serial);
-    if (object.references == 0) {
-        log("OVER-RELEASE " + name);
-        return 0;
-    }
-    --object.references;
-    log("Release " + name + " -> " + std::to_string(object.references));
-    return object.references;
-}
-
-std::string SimRuntime::objectName(uint32_t serial) const {
-    return objects_[serial - 1].name + "#" + std::to_string(serial);
-}
-
 uint32_t SimRuntime::reportLiveObjects() {
-    uint32_t live = 0;
-    for (uint32_t serial = 1; serial <= objects_.size(); ++serial) {
-        if (objects_[serial - 1].references > 0) {
-            log("LEAK " + objectName(serial));
-            ++live;
-        }
+    const std::vector<std::string> live = liveLabels();
+    for (const std::string& label : live) {
+        log("LEAK " + label);
     }
-    return live;
+    return static_cast<uint32_t>(live.size());
 }

@@ -33,34 +33,34 @@ FakeBackupLock* gLock = nullptr;
 Seen gSeen;
 bool gThrow = false;
 
-int useStore(Host& host) {
+int useStore(LineAndBackup& io) {
     gSeen.called = true;
     gSeen.heldDuringRun = gLock->held;
     gSeen.lockLogDuringRun = gLock->log;
-    LoadedBackup loaded = host.backups.loadBackup();
+    LoadedBackup loaded = io.backups.loadBackup();
     gSeen.load = loaded.outcome;
     gSeen.entries = loaded.map.size();
-    gSeen.exists = host.backups.backupExists();
-    gSeen.saved = host.backups.saveBackup(loaded.map);
+    gSeen.exists = io.backups.backupExists();
+    gSeen.saved = io.backups.saveBackup(loaded.map);
     loaded.map.emplace("k", "v");
-    gSeen.recorded = host.backups.saveBackup(loaded.map);
-    gSeen.removed = host.backups.removeBackup();
+    gSeen.recorded = io.backups.saveBackup(loaded.map);
+    gSeen.removed = io.backups.removeBackup();
     if (gThrow) {
         throw std::runtime_error("backend failed");
     }
     return 33;
 }
 
-int fakeStatus(Host&) {
+int fakeStatus(LineAndBackup&) {
     gSeen.called = true;
     gSeen.heldDuringRun = gLock->held;
     return 40;
 }
-int fakeApply(Host& host, PresetLevel) {
-    return useStore(host);
+int fakeApply(LineAndBackup& io, PresetLevel) {
+    return useStore(io);
 }
-int fakeRestore(Host& host) {
-    return useStore(host);
+int fakeRestore(LineAndBackup& io) {
+    return useStore(io);
 }
 
 struct EntryRun {
@@ -89,9 +89,9 @@ EntryRun run(std::vector<const wchar_t*> args, bool busy, bool elevatedWithLink 
     RecordingSink sink;
     ResultPrinter out("NVIDIA", sink);
     BackupStore backups(files, "nvidia");
-    Host host{out, backups};
+    LineAndBackup io{out, backups};
     const Backend backend{&fakeStatus, &fakeApply, &fakeRestore};
-    const int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host, lock);
+    const int code = runEntry(static_cast<int>(args.size()), args.data(), backend, io, lock);
     gLock = nullptr;
     return {code, sink.lines, files.log, files.files[kBackup].bytes, lock.log, lock.held};
 }

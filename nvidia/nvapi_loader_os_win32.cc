@@ -2,7 +2,7 @@
 // version test, directories and a critical section for the loader lock.
 #include <windows.h>
 
-#include "nvidia/loader/loader_os.h"
+#include "nvidia/nvapi_loader_os.h"
 
 namespace {
 

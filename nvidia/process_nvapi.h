@@ -2,6 +2,6 @@
 // loader, which binds "nvapi64.dll" from the system directory on first use.
 #pragma once
 
-#include "nvidia/nvapi_types.h"
+#include "contracts/nvapi_types.h"
 
 const NvapiTable& processNvapiTable();

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/module_owner.h"
-#include "nvidia/loader/loader_os.h"
+#include "nvidia/nvapi_loader_os.h"
 
 /// Library load flags, as the system defines them.
 namespace loadflag {

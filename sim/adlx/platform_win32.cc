@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "sim/adlx/sim_platform.h"
+#include "sim/adlx/platform.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "nvidia/loader/nvapi_loader.h"
+#include "nvidia/nvapi_loader.h"
 
 namespace {
 
@@ -107,7 +107,6 @@ NvAPI_Status NvapiLoader::bindIfUnbound() {
 
     library_ = std::move(library);
     exports_ = bound;
-    libraryRefs_ = 1;
     initialised_ = 1;
     initCount_ = 1;
     bound_ = true;
@@ -119,7 +118,6 @@ void NvapiLoader::unbind() {
     exports_ = {};
     clearEntryCache();
     library_.reset();
-    libraryRefs_ = 0;
     initCount_ = 0;
     initialised_ = 0;
 }
@@ -153,7 +151,6 @@ void NvapiLoader::clearEntryCache() {
 NvAPI_Status NvapiLoader::initialize() {
     LockHolder hold(lock());
     InFlight inFlight(callsInFlight_);
-    const int notedRefs = libraryRefs_;
     const int notedInitCount = initCount_;
     NvAPI_Status status = ensureLoadedHoldingLock();
     if (status != NVAPI_OK) {
@@ -166,7 +163,6 @@ NvAPI_Status NvapiLoader::initialize() {
         }
         initialised_ = 1;
     }
-    libraryRefs_ = notedRefs + 1;
     initCount_ = notedInitCount + 1;
     return NVAPI_OK;
 }
@@ -189,26 +185,16 @@ NvAPI_Status NvapiLoader::unload() {
     if (initCount_ == 0) {
         return NVAPI_API_NOT_INITIALIZED;
     }
-    const int notedRefs = libraryRefs_;
-    const int notedInitCount = initCount_;
-    --libraryRefs_;
-    --initCount_;
-    if (initCount_ > 0) {
+    if (initCount_ > 1) {
+        --initCount_;
         return NVAPI_OK;
     }
+    // The last unload: the counts stay as they are unless the library really goes.
     if (callsInFlight_ != 0) {
-        libraryRefs_ = notedRefs;
-        initCount_ = notedInitCount;
         return NVAPI_UNLOAD_CALLS_IN_PROGRESS;
     }
     if (entry() != NVAPI_OK) {
-        libraryRefs_ = notedRefs;
-        initCount_ = notedInitCount;
         return NVAPI_ERROR;
-    }
-    initialised_ = 0;
-    if (libraryRefs_ > 0) {
-        return NVAPI_OK;
     }
     unbind();
     return NVAPI_OK;

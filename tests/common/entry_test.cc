@@ -22,7 +22,7 @@ struct Call {
 std::vector<Call> calls;
 enum class Throw { none, runtime, allocation, afterPrinting } throwMode = Throw::none;
 
-void maybeThrow(Host& host) {
+void maybeThrow(LineAndBackup& io) {
     switch (throwMode) {
         case Throw::none:
             return;
@@ -31,24 +31,24 @@ void maybeThrow(Host& host) {
         case Throw::allocation:
             throw std::bad_alloc();
         case Throw::afterPrinting:
-            host.out.printResultLine("ok", 1, 1, "printed");
+            io.out.printResultLine("ok", 1, 1, "printed");
             throw std::runtime_error("late");
     }
 }
 
-int fakeStatus(Host& host) {
+int fakeStatus(LineAndBackup& io) {
     calls.push_back({"status", 0, L""});
-    maybeThrow(host);
+    maybeThrow(io);
     return 40;
 }
-int fakeApply(Host& host, PresetLevel level) {
-    calls.push_back({"apply", level, host.backups.lockKey()});
-    maybeThrow(host);
+int fakeApply(LineAndBackup& io, PresetLevel level) {
+    calls.push_back({"apply", level, io.backups.lockKey()});
+    maybeThrow(io);
     return 41;
 }
-int fakeRestore(Host& host) {
-    calls.push_back({"restore", 0, host.backups.lockKey()});
-    maybeThrow(host);
+int fakeRestore(LineAndBackup& io) {
+    calls.push_back({"restore", 0, io.backups.lockKey()});
+    maybeThrow(io);
     return 42;
 }
 
@@ -62,13 +62,13 @@ Outcome run(std::vector<const wchar_t*> args) {
     RecordingSink sink;
     ResultPrinter out("NVIDIA", sink);
     BackupStore backups(files, "nvidia");
-    Host host{out, backups};
+    LineAndBackup io{out, backups};
     Backend backend{&fakeStatus, &fakeApply, &fakeRestore};
     FakeBackupLock lock;
-    int code = runEntry(static_cast<int>(args.size()), args.data(), backend, host, lock);
+    int code = runEntry(static_cast<int>(args.size()), args.data(), backend, io, lock);
     for (const std::string& entry : files.log) {
         const std::string op = entry.substr(0, entry.find(' '));
-        EXPECT_TRUE(op == "root" || op == "folder") << "the frame only walks: " << entry;
+        EXPECT_TRUE(op == "root" || op == "folder") << "the entry only walks: " << entry;
     }
     return {code, sink.lines};
 }
