@@ -60,7 +60,7 @@ SPAN = re.compile(r"`([^`\n]+)`")
 KIT_ENDINGS = (".exe", ".dll", ".md", ".py", ".hpp", ".h", ".cc", ".cs", ".json", ".cmake",
                ".sh", ".zip")
 # Files of Windows that a document names, not files of the kit.
-WINDOWS_FILES = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "version.dll", "windows.h"}
+WINDOWS_FILES = {"kernel32.dll", "ntdll.dll", "msvcrt.dll", "advapi32.dll", "version.dll", "windows.h"}
 
 
 def commit_time():
