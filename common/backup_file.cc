@@ -158,33 +158,37 @@ bool BackupStore::saveBackup(const BackupMap& map) {
     if (!file) {
         return false;
     }
-    bool written = file->write(text);
-    // The new content must be on disk before it takes the backup's name; otherwise a
-    // crash right after the rename could leave an empty file where the backup stood.
-    written = written && file->flush();
-    written = file->close() && written;
-    file.reset();
-    if (!written) {
-        remove(temporary);
-        return false;
-    }
     const auto replaceBackup = [&] {
-        return retryWhileBusy([&] { return files_.replace(folder, temporary, place_.leaf()); });
+        return retryWhileBusy([&] { return files_.replace(folder, *file, place_.leaf()); }) ==
+               FileStatus::ok;
     };
-    if (replaceBackup() == FileStatus::ok) {
-        return true;
-    }
-    // A read-only backup refuses to be replaced; the user asked us to keep it, not to
-    // freeze it, so clear the mark and try once more. If that fails too, the mark goes
-    // back on: the file stays exactly as it was.
-    if (files_.clearReadOnly(folder, place_.leaf())) {
-        if (replaceBackup() == FileStatus::ok) {
+    const auto takeBackupName = [&] {
+        if (replaceBackup()) {
+            return true;
+        }
+        // A read-only backup refuses to be replaced; the user asked us to keep it, not to
+        // freeze it, so clear the mark and try once more. If that fails too, the mark goes
+        // back on: the file stays exactly as it was.
+        if (!files_.clearReadOnly(folder, place_.leaf())) {
+            return false;
+        }
+        if (replaceBackup()) {
             return true;
         }
         files_.restoreReadOnly(folder, place_.leaf());
+        return false;
+    };
+    // The new content must be on disk before it takes the backup's name; otherwise a
+    // crash right after the rename could leave an empty file where the backup stood.
+    const bool saved = file->write(text) && file->flush() && takeBackupName();
+    // Once the file holds the backup's name, written and on disk, closing it can undo
+    // nothing; before that, it must be closed before it can be deleted.
+    file->close();
+    file.reset();
+    if (!saved) {
+        remove(temporary);
     }
-    remove(temporary);
-    return false;
+    return saved;
 }
 
 PathState BackupStore::backupExists() {

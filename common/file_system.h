@@ -98,9 +98,11 @@ class FileSystem {
     /// Creates `name` as a new, empty file for writing; null when anything stands there
     /// already or it cannot be made.
     virtual std::unique_ptr<WritableFile> createNew(Folder& folder, const Path& name) = 0;
-    /// Renames `from` to `to` in the same folder, in one step, replacing a file at `to`,
-    /// returning only once the move is on disk.
-    virtual FileStatus replace(Folder& folder, const Path& from, const Path& to) = 0;
+    /// Gives `written`, a file that `createNew` made in `folder` and that is still open,
+    /// the name `to` in one step, replacing a file there, and returns only once the move is
+    /// on disk. The handle that wrote the file renames it: what takes the name is what was
+    /// written, never whatever stands at the temporary name by then.
+    virtual FileStatus replace(Folder& folder, WritableFile& written, const Path& to) = 0;
     /// Clears a read-only mark on `name`; true only when there was one and it is gone.
     virtual bool clearReadOnly(Folder& folder, const Path& name) = 0;
     /// Puts the read-only mark back after an operation that cleared it failed.

@@ -78,6 +78,7 @@ class Win32File : public WritableFile {
     }
     bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
     bool close() override { return handle_.reset(); }
+    HANDLE handle() const { return handle_.get(); }
 
   private:
     UniqueHandle handle_;
@@ -274,16 +275,9 @@ class Win32FileSystem : public FileSystem {
         return std::make_unique<Win32File>(std::move(opened.handle));
     }
 
-    FileStatus replace(Folder& folder, const Path& from, const Path& to) override {
-        const OpenedFile opened = openFile(folder, from, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                           FILE_OPEN, kNameItself, elevated());
-        if (!opened.handle.valid()) {
-            return isBusy(opened.error) ? FileStatus::busy : FileStatus::failed;
-        }
-        if (opened.directory || opened.unsafe) {
-            return FileStatus::failed;
-        }
-        const DWORD error = renameInside(opened.handle.get(), handleOf(folder), to);
+    FileStatus replace(Folder& folder, WritableFile& written, const Path& to) override {
+        const HANDLE file = static_cast<Win32File&>(written).handle();
+        const DWORD error = renameInside(file, handleOf(folder), to);
         if (error != ERROR_SUCCESS) {
             if (error == ERROR_ACCESS_DENIED && readOnlyOrFolder(folder, to)) {
                 return FileStatus::failed;
@@ -291,7 +285,7 @@ class Win32FileSystem : public FileSystem {
             return isBusy(error) ? FileStatus::busy : FileStatus::failed;
         }
         // Flushing the renamed file writes its new name to disk along with its metadata.
-        FlushFileBuffers(opened.handle.get());
+        FlushFileBuffers(file);
         return FileStatus::ok;
     }
 

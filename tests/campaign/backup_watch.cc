@@ -114,10 +114,8 @@ void BackupWatch::checkChange(const std::string& entry, const std::optional<std:
     if (!replaced && !removed) {
         note(entry, "the backup changed other than by taking a new file's name or by removal");
     }
-    if (replaced && !(tmpOpen_ && tmpIntact_ && tmpFlushed_ && tmpClosed_)) {
-        note(entry,
-             "a file not completely written, forced to disk and closed took the "
-             "backup's name");
+    if (replaced && !(tmpOpen_ && tmpIntact_ && tmpFlushed_)) {
+        note(entry, "a file not completely written and forced to disk took the backup's name");
     }
     if (!now) {
         if (!setup_.restoring) {

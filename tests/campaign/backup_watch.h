@@ -52,8 +52,8 @@ class BackupWatch {
     std::string temporary_;  // and its temporary file
     std::optional<std::string> last_;
     size_t index_ = 0;
-    // The temporary file since its last open: written, forced to disk and closed with no
-    // step failing.
+    // The temporary file since its last open: written and forced to disk with no step
+    // failing, and not written to after it was closed.
     bool tmpOpen_ = false;
     bool tmpIntact_ = false;
     bool tmpFlushed_ = false;

@@ -113,23 +113,26 @@ TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesThenReplacesInOneRename) {
                              "open C:\\saves\\backup.txt.tmp",
                              "write C:\\saves\\backup.txt.tmp",
                              "flush C:\\saves\\backup.txt.tmp",
-                             "close C:\\saves\\backup.txt.tmp",
                              "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
+                             "close C:\\saves\\backup.txt.tmp",
                          }));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
     EXPECT_EQ(files.files.count(kTemp), 0u);
 }
 
 TEST_F(BackupStoreTest, EveryFailedStepLeavesTheOldBackupWhole) {
-    for (const char* step : {"open", "write", "flush", "close", "replace"}) {
+    // A close that fails once the file is written, on disk and named undoes nothing.
+    const std::string saved = "format=1\r\nvendor=nvidia\r\nk=v\r\n";
+    for (const char* step : {"open", "write", "flush", "replace", "close"}) {
+        const bool closing = std::string(step) == "close";
         FakeFileSystem fresh;
         fresh.crlf = true;
         fresh.files[kPath].bytes = kOld;
         fresh.failOn(step);
         BackupStore s(fresh, "nvidia");
         ASSERT_TRUE(s.bind(kPath));
-        EXPECT_FALSE(s.saveBackup({{"k", "v"}})) << step;
-        EXPECT_EQ(fresh.files.at(kPath).bytes, kOld) << step;
+        EXPECT_EQ(s.saveBackup({{"k", "v"}}), closing) << step;
+        EXPECT_EQ(fresh.files.at(kPath).bytes, closing ? saved : kOld) << step;
         EXPECT_EQ(fresh.files.count(kTemp), 0u) << step << ": no temporary file left behind";
         for (const std::string& entry : fresh.log) {
             EXPECT_NE(entry, "remove C:\\saves\\backup.txt") << step;
@@ -175,11 +178,12 @@ TEST_F(BackupStoreTest, ReadOnlyBackupIsReplacedAfterClearingTheMark) {
     ASSERT_TRUE(store.bind(kPath));
     ASSERT_TRUE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
-    const std::vector<std::string> tail(files.log.end() - 3, files.log.end());
+    const std::vector<std::string> tail(files.log.end() - 4, files.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
                         "clear-readonly C:\\saves\\backup.txt",
                         "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
+                        "close C:\\saves\\backup.txt.tmp",
                     }));
 }
 

@@ -243,6 +243,7 @@ class FakeWritableFile : public WritableFile {
         FakeFileSystem::Notify notify(fs_);
         return !fs_.shouldFail("close");
     }
+    const Path& path() const { return path_; }
 
   private:
     void append(std::string_view text) {
@@ -270,8 +271,8 @@ std::unique_ptr<WritableFile> FakeFileSystem::createNew(Folder& folder, const Pa
     return std::make_unique<FakeWritableFile>(*this, path);
 }
 
-FileStatus FakeFileSystem::replace(Folder& folder, const Path& fromName, const Path& toName) {
-    const Path from = join(pathOf(folder), fromName);
+FileStatus FakeFileSystem::replace(Folder& folder, WritableFile& written, const Path& toName) {
+    const Path from = static_cast<FakeWritableFile&>(written).path();
     const Path to = join(pathOf(folder), toName);
     log.push_back("replace " + narrowForTest(from) + " " + narrowForTest(to));
     Notify notify(*this);

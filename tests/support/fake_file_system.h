@@ -71,7 +71,7 @@ class FakeFileSystem : public FileSystem {
     ReadOutcome readAll(Folder& folder, const Path& name, std::string& bytes,
                         size_t limit) override;
     std::unique_ptr<WritableFile> createNew(Folder& folder, const Path& name) override;
-    FileStatus replace(Folder& folder, const Path& from, const Path& to) override;
+    FileStatus replace(Folder& folder, WritableFile& written, const Path& to) override;
     bool clearReadOnly(Folder& folder, const Path& name) override;
     void restoreReadOnly(Folder& folder, const Path& name) override;
     FileStatus removeFile(Folder& folder, const Path& name) override;
