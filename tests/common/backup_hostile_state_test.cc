@@ -55,15 +55,22 @@ TEST(BackupHostileState, TemporaryThatCannotBeRemovedRefusesTheSaveAndKeepsTheBa
     EXPECT_FALSE(logHas(files, "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt"));
 }
 
-TEST(BackupHostileState, DirectoryAtTheTemporaryPathRefusesTheSave) {
-    FakeFileSystem files;
-    files.files[kPath].bytes = kOld;
-    files.directories.insert(kTemp);
-    BackupStore store(files, "nvidia");
-    ASSERT_TRUE(store.bind(kPath));
-    EXPECT_FALSE(store.saveBackup({{"k", "v"}}));
-    EXPECT_EQ(files.files.at(kPath).bytes, kOld);
-    EXPECT_EQ(files.directories.count(kTemp), 1u);
+TEST(BackupHostileState, WhatIsNotOurFileAtTheTemporaryPathStaysAndRefusesTheSave) {
+    // A folder cannot be removed as a stale file; a link is never even tried: removing it
+    // could act on wherever it points.
+    for (const bool link : {false, true}) {
+        FakeFileSystem files;
+        files.files[kPath].bytes = kOld;
+        (link ? files.links : files.directories).insert(kTemp);
+        BackupStore store(files, "nvidia");
+        ASSERT_TRUE(store.bind(kPath));
+        EXPECT_FALSE(store.saveBackup({{"k", "v"}})) << link;
+        EXPECT_EQ(files.files.at(kPath).bytes, kOld) << link;
+        EXPECT_EQ((link ? files.links : files.directories).count(kTemp), 1u) << link;
+        if (link) {
+            EXPECT_FALSE(logHas(files, "remove C:\\saves\\backup.txt.tmp"));
+        }
+    }
 }
 
 TEST(BackupHostileState, DirectoryAtTheBackupPathStaysAndNoTemporaryIsLeft) {
@@ -186,18 +193,6 @@ TEST(BackupHostileState, ElevatedRunRefusesLinksAndSecondNamesOnTheWay) {
                 << c.name << ": only looked, " << entry;
         }
     }
-}
-
-TEST(BackupHostileState, LinkAtTheTemporaryPathIsNeverRemovedAndRefusesTheSave) {
-    FakeFileSystem files;
-    files.files[kPath].bytes = kOld;
-    files.links.insert(kTemp);
-    BackupStore store(files, "nvidia");
-    ASSERT_TRUE(store.bind(kPath));
-    EXPECT_FALSE(store.saveBackup({{"k", "v"}}));
-    EXPECT_EQ(files.links.count(kTemp), 1u);
-    EXPECT_EQ(files.files.at(kPath).bytes, kOld);
-    EXPECT_FALSE(logHas(files, "remove C:\\saves\\backup.txt.tmp"));
 }
 
 TEST(BackupHostileState, BusyFileIsTriedAgainWithAGrowingWaitThenGivenUp) {
