@@ -277,6 +277,14 @@ class Win32FileSystem : public FileSystem {
 
     FileStatus replace(Folder& folder, WritableFile& written, const Path& to) override {
         const HANDLE file = static_cast<Win32File&>(written).handle();
+        // No one can rename or delete the file while it is held, but a second name could
+        // have been given to it meanwhile; the backup would then be reachable from outside.
+        FILE_STANDARD_INFO info{};
+        if (elevated() &&
+            (!GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) ||
+             info.NumberOfLinks > 1)) {
+            return FileStatus::failed;
+        }
         const DWORD error = renameInside(file, handleOf(folder), to);
         if (error != ERROR_SUCCESS) {
             if (error == ERROR_ACCESS_DENIED && readOnlyOrFolder(folder, to)) {
