@@ -2,10 +2,7 @@
 #include "amd/amd_backend.h"
 #include "amd/amd_words.h"
 #include "amd/process_adlx.h"
-#include "common/backup_lock.h"
-#include "common/entry.h"
-#include "common/file_system.h"
-#include "common/process_start.h"
+#include "common/program.h"
 
 namespace {
 
@@ -24,10 +21,6 @@ int restore(LineAndBackup& io) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    hardenProcessStart();
-    StdoutSink sink;
-    ResultPrinter out(amdword::kVendorLine, sink);
-    BackupStore backups(platformFileSystem(), amdword::kVendorFile);
-    LineAndBackup io{out, backups};
-    return runEntry(argc, argv, Backend{&status, &apply, &restore}, io, platformBackupLock());
+    return runProgram(argc, argv, Backend{&status, &apply, &restore}, amdword::kVendorLine,
+                      amdword::kVendorFile);
 }

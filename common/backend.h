@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "common/backup_file.h"
+#include "common/backup_store.h"
 #include "common/preset_level.h"
 #include "common/result_line.h"
 

@@ -8,6 +8,7 @@
 
 #include "common/backup_lock.h"
 #include "common/backup_lock_key.h"
+#include "common/nt_calls.h"
 #include "common/win32_handle.h"
 
 namespace {
@@ -19,7 +20,7 @@ constexpr wchar_t kMutexPrefix[] = L"Local\\preset-backup-";
 class HeldMutex : public HeldBackupLock {
   public:
     explicit HeldMutex(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
-    ~HeldMutex() override { ReleaseMutex(mutex_.get()); }
+    ~HeldMutex() override { ntCalls().releaseMutex(mutex_.get()); }
     HeldMutex(const HeldMutex&) = delete;
     HeldMutex& operator=(const HeldMutex&) = delete;
 
@@ -32,11 +33,11 @@ class Win32BackupLock : public BackupLock {
     std::unique_ptr<HeldBackupLock> acquire(const Path& key,
                                             std::chrono::milliseconds wait) override {
         const std::wstring name = kMutexPrefix + widen(backupLockKey(key));
-        UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+        UniqueHandle mutex(ntCalls().createMutex(nullptr, FALSE, name.c_str()));
         if (!mutex.valid()) {
             return nullptr;
         }
-        switch (WaitForSingleObject(mutex.get(), static_cast<DWORD>(wait.count()))) {
+        switch (ntCalls().waitForSingleObject(mutex.get(), static_cast<DWORD>(wait.count()))) {
             case WAIT_OBJECT_0:
             case WAIT_ABANDONED:  // the holder died; what it left on disk is whole
                 return std::make_unique<HeldMutex>(std::move(mutex));

@@ -1,56 +1,123 @@
 #include "common/backup_place.h"
 
 #include "common/backup_path.h"
+#include "common/busy_retry.h"
 
-bool BackupPlace::walk(const Path& path) {
+namespace {
+
+/// No system call refused this: the path itself cannot be used.
+FileStatus unusablePath(const Path& path) {
+    return fileFailure(FileOutcome::failed, "", SystemCode{}, path);
+}
+
+}  // namespace
+
+FileStatus BackupPlace::walk(const Path& path) {
     walked_ = false;
     held_.clear();
+    made_.clear();
     missing_.clear();
+    key_.clear();
     const BackupRoute route = routeOf(path, isLiteralPath(path) ? Path() : files_.fullPath(path));
     if (route.kind == RouteKind::invalid ||
         (route.kind == RouteKind::foreign && files_.elevated())) {
-        return false;
+        return unusablePath(path);
     }
-    OpenedFolder root = files_.openRoot(route.root);
-    if (root.state != PathState::present) {
-        return false;
+    Opened<Folder> root = retryWhileBusy(files_, [&] { return files_.openRoot(route.root); });
+    if (!root.status.ok()) {
+        return root.status;
     }
-    held_.push_back(std::move(root.folder));
-    for (size_t i = 0; i < route.folders.size(); ++i) {
-        OpenedFolder next = files_.openFolder(*held_.back(), route.folders[i], /*create=*/false);
-        if (next.state == PathState::unknown) {
-            return false;
-        }
-        if (next.state == PathState::absent) {
-            missing_.assign(route.folders.begin() + static_cast<std::ptrdiff_t>(i),
-                            route.folders.end());
-            break;
-        }
-        held_.push_back(std::move(next.folder));
+    held_.push_back(std::move(root.object));
+    missing_ = route.folders;
+    givenLeaf_ = route.leaf;
+    if (FileStatus walked = walkOn(); !walked.ok()) {
+        return walked;
     }
     walked_ = true;
-    leaf_ = missing_.empty() ? files_.nameOnDisk(folder(), route.leaf) : route.leaf;
-    temporary_ = temporaryNameFor(leaf_);
-    return true;
+    nameTheLeaf();
+    return fileOk();
 }
 
-bool BackupPlace::makeFolders() {
-    if (!walked_) {
-        return false;
-    }
+FileStatus BackupPlace::walkOn() {
     while (!missing_.empty()) {
-        OpenedFolder made = files_.openFolder(*held_.back(), missing_.front(), /*create=*/true);
-        if (made.state != PathState::present) {
-            return false;
+        Opened<Folder> next =
+            retryWhileBusy(files_, [&] { return held_.back()->openFolder(missing_.front()); });
+        if (next.status.outcome == FileOutcome::absent) {
+            break;
         }
-        held_.push_back(std::move(made.folder));
+        if (!next.status.ok()) {
+            return next.status;
+        }
+        held_.push_back(std::move(next.object));
         missing_.erase(missing_.begin());
     }
-    return true;
+    return fileOk();
+}
+
+void BackupPlace::nameTheLeaf() {
+    leaf_ = missing_.empty() ? folder().nameOnDisk(givenLeaf_) : givenLeaf_;
+    temporary_ = temporaryNameFor(leaf_);
+}
+
+FileStatus BackupPlace::refresh() {
+    if (!walked_) {
+        return fileFailure(FileOutcome::failed, "", SystemCode{}, Path());
+    }
+    const size_t missing = missing_.size();
+    const Path leaf = leaf_;
+    if (FileStatus walked = walkOn(); !walked.ok()) {
+        walked_ = false;
+        return walked;
+    }
+    nameTheLeaf();
+    if (missing_.size() != missing || leaf_ != leaf) {
+        key_.clear();
+    }
+    return fileOk();
+}
+
+FileStatus BackupPlace::makeFolders() {
+    if (!walked_) {
+        return fileFailure(FileOutcome::failed, "", SystemCode{}, Path());
+    }
+    while (!missing_.empty()) {
+        bool made = false;
+        Opened<Folder> next = retryWhileBusy(
+            files_, [&] { return held_.back()->makeFolder(missing_.front(), made); });
+        if (!next.status.ok()) {
+            return next.status;
+        }
+        // Made by someone else meanwhile: not ours to take back, nor anything above it.
+        if (!made) {
+            made_.clear();
+        } else {
+            made_.push_back(missing_.front());
+        }
+        held_.push_back(std::move(next.object));
+        missing_.erase(missing_.begin());
+    }
+    return fileOk();
+}
+
+void BackupPlace::takeBackFolders() {
+    // Each removal needs the folders inside it gone first; an entry someone put in one
+    // keeps it, and with it every folder above.
+    while (!made_.empty()) {
+        if (!held_.back()->removeIfEmpty().ok()) {
+            return;
+        }
+        held_.pop_back();
+        // Missing again, to be made anew should the run save once more.
+        missing_.insert(missing_.begin(), std::move(made_.back()));
+        made_.pop_back();
+    }
 }
 
 Path BackupPlace::lockKey() {
-    std::vector<Path> below = missing_;
-    below.push_back(leaf_);
-    return files_.placeKey(*held_.back(), below);
+    if (key_.empty()) {
+        std::vector<Path> below = missing_;
+        below.push_back(leaf_);
+        key_ = folder().placeKey(below);
+    }
+    return key_;
 }

@@ -12,15 +12,37 @@ int commandLineError(LineAndBackup& io, std::string_view message, int code) {
     return code;
 }
 
-/// Runs `command` with the store bound to `backupPath` and holding the lock of what the
-/// walk to it found, or, when the path cannot be used, another run keeps the lock or the
+/// How many times a run locks again when the place it locked turned out to be another
+/// once it looked under the lock: a link or a short name that only now leads somewhere.
+constexpr int kLockAttempts = 3;
+
+/// Takes the lock of the place the walk found, then judges anew what stands on the way,
+/// where another run may have made folders or the backup while this one waited: every
+/// decision about the backup is taken on what stands there once no other run of ours can
+/// change it. Null when the lock cannot be had, or the place keeps changing.
+std::unique_ptr<HeldBackupLock> lockWhereItStands(BackupLock& lock, BackupStore& store) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        const Path key = store.lockKey();
+        std::unique_ptr<HeldBackupLock> held = lock.acquire(key, kBackupLockWait);
+        if (!held || !store.refresh()) {
+            return nullptr;
+        }
+        if (store.lockKey() == key) {
+            return held;
+        }
+    }
+    return nullptr;
+}
+
+/// Runs `command` with the store bound to `backupPath` and holding the lock of what
+/// stands there, or, when the path cannot be used, another run keeps the lock or the
 /// backup is not safe for this process to use, with a store that refuses everything. The
 /// lock is let go only after the backend returned, its line printed and its driver closed.
 template <typename Command>
 int withBackupLock(BackupLock& lock, LineAndBackup& io, const Path& backupPath, Command command) {
     std::unique_ptr<HeldBackupLock> held;
     if (io.backups.bind(backupPath)) {
-        held = lock.acquire(io.backups.lockKey(), kBackupLockWait);
+        held = lockWhereItStands(lock, io.backups);
     }
     if (!held || !io.backups.safeToUse()) {
         io.backups.refuseAll();

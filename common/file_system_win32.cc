@@ -4,108 +4,103 @@
 // changed. When the process is elevated, nothing follows a link, each handle is first
 // checked to be what its name says (nt_folder.h), and the folders are held without delete
 // sharing, so none of them can be renamed away or swapped for a link until the run ends.
+#include <ntstatus.h>
 #include <windows.h>
 #include <winternl.h>
 
-#include <vector>
+#include <string>
 
-#include "common/elevation.h"
 #include "common/file_system.h"
 #include "common/nt_folder.h"
+#include "common/system_codes.h"
 #include "common/win32_handle.h"
 
 namespace {
 
+/// A name that turned out to be a link, or another place than its own: older headers lack it.
+constexpr NTSTATUS kReparsePointEncountered =
+    static_cast<NTSTATUS>(ntstatus::kReparsePointEncountered);
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 /// What a held folder allows others: anything but renaming or deleting it.
 constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr ACCESS_MASK kFolderAccess = FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+/// What a walk needs of a folder on the way: to pass through it and look at it. Listing is
+/// asked for separately, only where a name must be looked up in the listing, so a folder
+/// its caller may traverse but not list can still be on the way.
+constexpr ACCESS_MASK kFolderAccess = FILE_READ_ATTRIBUTES | FILE_TRAVERSE;
 /// Renames, deletions and attribute changes act on a link itself, never on its target;
 /// only reading follows a link, and only when the run is not elevated.
 constexpr ULONG kNameItself = FILE_OPEN_REPARSE_POINT;
 
-/// The error codes that mean "nothing there": file, directory on the way, or a text
-/// that is no valid path name. Network errors are not among them: a share that does not
-/// answer may well hold the backup.
-bool isNotFound(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:  // 2
-        case ERROR_PATH_NOT_FOUND:  // 3
-        case ERROR_INVALID_NAME:    // 123
-        case ERROR_BAD_PATHNAME:    // 161
-        case ERROR_DIRECTORY:       // 267
+/// Another program holds or locks the file, or denies access for a moment: virus
+/// scanners and indexers do, and let go soon. Access denied counts here only where a
+/// read-only mark cannot be the reason; the callers see to that.
+bool isBusy(NTSTATUS status) {
+    switch (status) {
+        case STATUS_SHARING_VIOLATION:
+        case STATUS_FILE_LOCK_CONFLICT:
+        case STATUS_LOCK_NOT_GRANTED:
+        case STATUS_ACCESS_DENIED:
+        case STATUS_DELETE_PENDING:
+        case STATUS_CANNOT_DELETE:
             return true;
         default:
             return false;
     }
 }
 
-/// Another program holds or locks the file, or denies access for a moment: virus
-/// scanners and indexers do, and let go soon. Access denied counts here only where a
-/// read-only mark cannot be the reason; the callers see to that.
-bool isBusy(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_ACCESS_DENIED;
+FileStatus failure(FileOutcome outcome, std::string_view call, NTSTATUS status, Path path) {
+    return fileFailure(outcome, call,
+                       SystemCode{CodeFamily::ntstatus, static_cast<uint32_t>(status)},
+                       std::move(path));
 }
 
-bool writeAll(HANDLE h, const char* data, size_t size) {
-    while (size > 0) {
-        DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-        DWORD done = 0;
-        if (!WriteFile(h, data, chunk, &done, nullptr) || done == 0) {
-            return false;
-        }
-        data += done;
-        size -= done;
-    }
-    return true;
+/// The outcome a failed file operation reports: absent, busy, or failed.
+FileStatus fileFailure(std::string_view call, NTSTATUS status, Path path) {
+    const FileOutcome outcome = isNotFound(status) ? FileOutcome::absent
+                                : isBusy(status)   ? FileOutcome::busy
+                                                   : FileOutcome::failed;
+    return failure(outcome, call, status, std::move(path));
 }
 
-class Win32File : public WritableFile {
-  public:
-    explicit Win32File(UniqueHandle handle) : handle_(std::move(handle)) {}
-    bool write(std::string_view text) override {
-        // Text mode, as the file has always been written: each "\n" is CR LF on disk.
-        std::string out;
-        out.reserve(text.size() + text.size() / 16 + 2);
-        for (char c : text) {
-            if (c == '\n') {
-                out += '\r';
-            }
-            out += c;
-        }
-        return writeAll(handle_.get(), out.data(), out.size());
+/// The shown name of a root in the system's form: "\??\C:\" is "C:\", "\??\UNC\srv\s\" is
+/// "\\srv\s\", anything else under "\??\" keeps the "\\?\" that reaches it.
+Path shownRoot(const Path& root) {
+    const Path system = L"\\??\\";
+    if (root.compare(0, system.size(), system) != 0) {
+        return root;
     }
-    bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
-    bool close() override { return handle_.reset(); }
-    HANDLE handle() const { return handle_.get(); }
+    const Path rest = root.substr(system.size());
+    if (rest.compare(0, 4, L"UNC\\") == 0) {
+        return L"\\\\" + rest.substr(4);
+    }
+    if (rest.size() >= 2 && rest[1] == L':') {
+        return rest;
+    }
+    return L"\\\\?\\" + rest;
+}
 
-  private:
-    UniqueHandle handle_;
-};
+Path joined(const Path& folder, const Path& name) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
+}
 
-/// An open handle and the place it resolves to, asked of it once.
+/// A handle held open, and the place it resolves to, asked of it once.
 class PlacedHandle {
   public:
-    explicit PlacedHandle(UniqueHandle handle) : handle(std::move(handle)) {}
+    explicit PlacedHandle(UniqueHandle handle) : handle_(std::move(handle)) {}
+    HANDLE get() const { return handle_.get(); }
+    UniqueHandle take() { return std::move(handle_); }
     const Path* place() {
         if (!resolved_) {
-            resolved_ = resolve(handle.get(), name_);
+            resolved_ = resolve(handle_.get(), name_) >= 0;
         }
         return resolved_ ? &name_ : nullptr;
     }
-    UniqueHandle handle;
 
   private:
+    UniqueHandle handle_;
     bool resolved_ = false;
     Path name_;
-};
-
-/// A folder held for the run; its place is what the names opened inside it are checked
-/// against.
-class Win32Folder : public Folder, public PlacedHandle {
-  public:
-    using PlacedHandle::PlacedHandle;
 };
 
 /// Whether what `self` holds, opened as `name` inside `folder`, is something else than
@@ -114,36 +109,450 @@ bool pointsElsewhere(PlacedHandle& self, PlacedHandle& folder, const Path& name)
     const Path* place = folder.place();
     const Path* own = self.place();
     return place == nullptr || own == nullptr ||
-           ::pointsElsewhere(self.handle.get(), *own, folder.handle.get(), *place, name);
+           ::pointsElsewhere(self.get(), *own, folder.get(), *place, name);
 }
 
-HANDLE handleOf(Folder& folder) {
-    return static_cast<Win32Folder&>(folder).handle.get();
-}
+class Win32Folder;
 
-/// A file opened by name inside a folder, with what its handle says about it.
-struct OpenedFile {
-    UniqueHandle handle;
-    DWORD error = ERROR_SUCCESS;
-    bool directory = false;
-    /// How many names (hard links) the file has.
-    unsigned names = 1;
-    /// Only looked at where it was asked for: a link, or a file with another name that
-    /// someone else may have made.
-    bool unsafe = false;
+/// A new file made inside a held folder, used through its own handle to the end.
+class Win32File : public WritableFile {
+  public:
+    Win32File(UniqueHandle handle, Win32Folder& folder, Path name)
+        : handle_(std::move(handle)), folder_(folder), name_(std::move(name)) {}
+
+    FileStatus write(std::string_view text) override;
+    FileStatus flush() override;
+    FileStatus verify() override;
+    FileStatus replace(const Path& to) override;
+    FileStatus discard() override;
+    FileStatus close() override;
+
+  private:
+    Path shown() const;
+    /// One rename attempt onto `to`.
+    NTSTATUS renameOnto(const Path& to);
+
+    PlacedHandle handle_;
+    Win32Folder& folder_;
+    /// The name it has in its folder now.
+    Path name_;
+    bool renamed_ = false;
 };
+
+/// A folder held for the run; its place is what the names opened inside it are checked
+/// against.
+class Win32Folder : public Folder {
+  public:
+    Win32Folder(UniqueHandle handle, Path shown, bool careful)
+        : handle_(std::move(handle)), shown_(std::move(shown)), careful_(careful) {}
+
+    Opened<Folder> openFolder(const Path& name) override { return open(name, FILE_OPEN, nullptr); }
+    Opened<Folder> makeFolder(const Path& name, bool& made) override {
+        return open(name, FILE_CREATE, &made);
+    }
+    FileStatus removeIfEmpty() override;
+    Path nameOnDisk(const Path& name) override;
+    Path placeKey(const std::vector<Path>& below) override;
+    NameInfo inspect(const Path& name) override;
+    FileStatus readAll(const Path& name, std::string& bytes, size_t limit) override;
+    Opened<WritableFile> createNew(const Path& name) override;
+    FileStatus removeFile(const Path& name) override;
+
+    HANDLE handle() const { return handle_.get(); }
+    PlacedHandle& placed() { return handle_; }
+    const Path& shown() const { return shown_; }
+    bool careful() const { return careful_; }
+    /// Forces the folder's entries to disk, so a rename inside it survives a power cut.
+    FileStatus flushEntries();
+    /// Whether `name` is read-only or a folder, looked at without going through a link.
+    bool readOnlyOrFolder(const Path& name);
+    /// Sets or clears the read-only mark of `name`; true only when it changed.
+    bool markReadOnly(const Path& name, bool readOnly);
+
+  private:
+    /// A file opened by name inside this folder, with what its handle says about it.
+    struct OpenedFile {
+        UniqueHandle handle;
+        NTSTATUS status = STATUS_SUCCESS;
+        bool directory = false;
+        /// How many names (hard links) the file has.
+        unsigned names = 1;
+        /// Only looked at where it was asked for: a link, or a file with another name that
+        /// someone else may have made.
+        bool unsafe = false;
+    };
+
+    Opened<Folder> open(const Path& name, ULONG disposition, bool* made);
+    /// Opens `name` inside this folder; with `check`, also asks the handle whether it is a
+    /// link or has another name.
+    OpenedFile openFile(const Path& name, ACCESS_MASK access, ULONG options, bool check);
+
+    PlacedHandle handle_;
+    Path shown_;
+    bool careful_;
+    /// Opened on the first flush and kept: a save flushes its folder each time.
+    UniqueHandle flushHandle_;
+    /// For a folder this run made: a handle that may delete it.
+    bool deletable_ = false;
+};
+
+Opened<Folder> Win32Folder::open(const Path& name, ULONG disposition, bool* made) {
+    // A folder this run makes is opened with the right to delete it, so that a save that
+    // fails can take it back through this very handle.
+    const bool making = disposition == FILE_CREATE;
+    Opened<Folder> result;
+    NtOpened opened = openRelative(handle(), name, kFolderAccess | (making ? DELETE : 0),
+                                   careful_ ? kShareAllButDelete : kShareAll, disposition,
+                                   FILE_DIRECTORY_FILE | (careful_ ? kNameItself : 0));
+    if (making) {
+        *made = opened.status >= 0;
+        if (opened.status == STATUS_OBJECT_NAME_COLLISION) {
+            // Made by someone else since the walk: gone through as any folder on the way.
+            opened = openRelative(handle(), name, kFolderAccess,
+                                  careful_ ? kShareAllButDelete : kShareAll, FILE_OPEN,
+                                  FILE_DIRECTORY_FILE | (careful_ ? kNameItself : 0));
+        }
+    }
+    const Path path = joined(shown_, name);
+    if (!opened.handle.valid()) {
+        // A folder someone else holds with delete access could be renamed under us at any
+        // moment: an elevated run waits for it, then does not go through it.
+        if (opened.status == STATUS_SHARING_VIOLATION) {
+            result.status = failure(FileOutcome::busy, "NtCreateFile", opened.status, path);
+        } else {
+            result.status = failure(
+                !making && isNotFound(opened.status) ? FileOutcome::absent : FileOutcome::failed,
+                "NtCreateFile", opened.status, path);
+        }
+        return result;
+    }
+    auto folder = std::make_unique<Win32Folder>(std::move(opened.handle), path, careful_);
+    folder->deletable_ = making && *made;
+    if (careful_ && pointsElsewhere(folder->placed(), handle_, name)) {
+        if (folder->deletable_) {
+            folder->removeIfEmpty();  // ours, but not where it should be: not kept
+        }
+        result.status =
+            failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, path);
+        return result;
+    }
+    result.object = std::move(folder);
+    return result;
+}
+
+FileStatus Win32Folder::removeIfEmpty() {
+    if (!deletable_) {
+        return failure(FileOutcome::failed, "NtSetInformationFile", STATUS_CANNOT_DELETE, shown_);
+    }
+    // Deleted when its last handle closes, which is this one: only an empty folder can be.
+    FILE_DISPOSITION_INFORMATION disposition{TRUE};
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = ntCalls().setInformationFile(
+        handle(), &io, &disposition, sizeof disposition, FileDispositionInformation);
+    if (status < 0) {
+        return failure(FileOutcome::failed, "NtSetInformationFile", status, shown_);
+    }
+    return fileOk();
+}
+
+Path Win32Folder::nameOnDisk(const Path& name) {
+    const Listed listed = listedName(handle(), name);
+    return listed.state == PathState::present ? listed.name : name;
+}
+
+Path Win32Folder::placeKey(const std::vector<Path>& below) {
+    Path key = finalPlaceOf(handle());
+    for (const Path& name : below) {
+        key += L'\\';
+        key += name;
+    }
+    // Windows file names do not depend on letter case.
+    Path upper(key.size(), L'\0');
+    const int mapped = ntCalls().mapString(LOCALE_INVARIANT, LCMAP_UPPERCASE, key.c_str(),
+                                           static_cast<int>(key.size()), upper.data(),
+                                           static_cast<int>(upper.size()));
+    return mapped == static_cast<int>(key.size()) ? upper : key;
+}
+
+Win32Folder::OpenedFile Win32Folder::openFile(const Path& name, ACCESS_MASK access, ULONG options,
+                                              bool check) {
+    NtOpened opened = openRelative(handle(), name, access, kShareAll, FILE_OPEN, options);
+    OpenedFile file;
+    file.status = opened.status;
+    if (!opened.handle.valid()) {
+        return file;
+    }
+    // The standard information asks nothing of the volume: under Wine, the volume's own
+    // information is a round trip to its mount manager for every file.
+    FILE_STANDARD_INFORMATION info{};
+    file.status = queryFile(opened.handle.get(), FileStandardInformation, info);
+    if (file.status < 0) {
+        return file;
+    }
+    file.directory = info.Directory != FALSE;
+    file.names = file.directory ? 1 : info.NumberOfLinks;
+    if (check) {
+        PlacedHandle self(std::move(opened.handle));
+        file.unsafe = file.names > 1 || pointsElsewhere(self, handle_, name);
+        opened.handle = self.take();
+    }
+    file.handle = std::move(opened.handle);
+    return file;
+}
+
+NameInfo Win32Folder::inspect(const Path& name) {
+    const Path path = joined(shown_, name);
+    OpenedFile opened = openFile(name, FILE_READ_ATTRIBUTES, kNameItself, /*check=*/true);
+    if (!opened.handle.valid()) {
+        NameInfo info;
+        info.why = failure(FileOutcome::failed, "NtCreateFile", opened.status, path);
+        if (!isNotFound(opened.status)) {
+            info.state = PathState::unknown;
+            return info;
+        }
+        // Wine cannot open a symbolic link whose target is missing, and says "not found",
+        // yet a new file cannot be made under that name; the folder's listing still shows
+        // it. Where the two views differ, nothing is known.
+        info.state = listedName(handle(), name).state == PathState::absent ? PathState::absent
+                                                                           : PathState::unknown;
+        return info;
+    }
+    return NameInfo{PathState::present, opened.unsafe, opened.names, fileOk()};
+}
+
+FileStatus Win32Folder::readAll(const Path& name, std::string& bytes, size_t limit) {
+    const Path path = joined(shown_, name);
+    const OpenedFile opened =
+        openFile(name, GENERIC_READ, FILE_SEQUENTIAL_ONLY | (careful_ ? kNameItself : 0), careful_);
+    if (!opened.handle.valid()) {
+        return fileFailure("NtCreateFile", opened.status, path);
+    }
+    if (opened.directory) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_FILE_IS_A_DIRECTORY,
+                       path);
+    }
+    if (opened.unsafe) {
+        return failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, path);
+    }
+    FILE_STANDARD_INFORMATION info{};
+    const NTSTATUS sized = queryFile(opened.handle.get(), FileStandardInformation, info);
+    if (sized < 0) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", sized, path);
+    }
+    if (static_cast<unsigned long long>(info.EndOfFile.QuadPart) > limit) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_FILE_TOO_LARGE, path);
+    }
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        IO_STATUS_BLOCK io{};
+        const NTSTATUS status = ntCalls().readFile(opened.handle.get(), nullptr, nullptr, nullptr,
+                                                   &io, buffer, sizeof buffer, nullptr, nullptr);
+        if (status == STATUS_END_OF_FILE || (status >= 0 && io.Information == 0)) {
+            return fileOk();
+        }
+        if (status < 0) {
+            return failure(FileOutcome::failed, "NtReadFile", status, path);
+        }
+        if (bytes.size() + io.Information > limit) {
+            // It grew while we read.
+            return failure(FileOutcome::failed, "NtReadFile", STATUS_FILE_TOO_LARGE, path);
+        }
+        bytes.append(buffer, io.Information);
+    }
+}
+
+Opened<WritableFile> Win32Folder::createNew(const Path& name) {
+    // Made new inside the held folder: a name that stands there already, a link among
+    // them, makes this fail rather than be followed. No one else may delete or rename it
+    // while it is held.
+    NtOpened opened = openRelative(handle(), name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                   FILE_CREATE, FILE_NON_DIRECTORY_FILE | kNameItself);
+    Opened<WritableFile> result;
+    if (!opened.handle.valid()) {
+        result.status = fileFailure("NtCreateFile", opened.status, joined(shown_, name));
+        return result;
+    }
+    result.object = std::make_unique<Win32File>(std::move(opened.handle), *this, name);
+    return result;
+}
+
+FileStatus Win32Folder::removeFile(const Path& name) {
+    const Path path = joined(shown_, name);
+    const OpenedFile opened = openFile(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       kNameItself, careful_);
+    if (!opened.handle.valid()) {
+        if (isNotFound(opened.status)) {
+            return fileOk();
+        }
+        return fileFailure("NtCreateFile", opened.status, path);
+    }
+    if (opened.directory) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_FILE_IS_A_DIRECTORY,
+                       path);
+    }
+    if (opened.unsafe) {
+        return failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, path);
+    }
+    const NTSTATUS status = deleteByHandle(opened.handle.get());
+    return status >= 0 ? fileOk() : fileFailure("NtSetInformationFile", status, path);
+}
+
+FileStatus Win32Folder::flushEntries() {
+    if (!flushHandle_.valid()) {
+        // The held handle may only look and pass through; flushing takes a handle that may
+        // change the folder, opened on the folder itself (the empty name inside it).
+        NtOpened opened = openRelative(handle(), Path(), FILE_ADD_FILE, kShareAll, FILE_OPEN,
+                                       FILE_DIRECTORY_FILE);
+        if (!opened.handle.valid()) {
+            return failure(FileOutcome::failed, "NtCreateFile", opened.status, shown_);
+        }
+        flushHandle_ = std::move(opened.handle);
+    }
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = ntCalls().flushBuffersFile(flushHandle_.get(), &io);
+    // A file system that cannot flush a folder writes its entries as it goes, or not at
+    // all; either way there is nothing more to ask of it.
+    if (status >= 0 || status == STATUS_NOT_SUPPORTED || status == STATUS_INVALID_DEVICE_REQUEST) {
+        return fileOk();
+    }
+    return failure(FileOutcome::failed, "NtFlushBuffersFile", status, shown_);
+}
+
+bool Win32Folder::readOnlyOrFolder(const Path& name) {
+    const OpenedFile opened = openFile(name, FILE_READ_ATTRIBUTES, kNameItself, /*check=*/false);
+    FILE_BASIC_INFORMATION basic{};
+    return opened.handle.valid() &&
+           queryFile(opened.handle.get(), FileBasicInformation, basic) >= 0 &&
+           (basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
+
+bool Win32Folder::markReadOnly(const Path& name, bool readOnly) {
+    const OpenedFile opened =
+        openFile(name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kNameItself, careful_);
+    return opened.handle.valid() && !opened.unsafe &&
+           changeReadOnlyMark(opened.handle.get(), readOnly);
+}
+
+Path Win32File::shown() const {
+    return joined(folder_.shown(), name_);
+}
+
+FileStatus Win32File::write(std::string_view text) {
+    // Text mode, as the file has always been written: each "\n" is CR LF on disk.
+    std::string out;
+    out.reserve(text.size() + text.size() / 16 + 2);
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    size_t done = 0;
+    while (done < out.size()) {
+        const size_t left = out.size() - done;
+        const ULONG chunk = left > 0x10000000 ? 0x10000000 : static_cast<ULONG>(left);
+        IO_STATUS_BLOCK io{};
+        const NTSTATUS status = ntCalls().writeFile(handle_.get(), nullptr, nullptr, nullptr, &io,
+                                                    out.data() + done, chunk, nullptr, nullptr);
+        if (status < 0 || io.Information == 0) {
+            return failure(FileOutcome::failed, "NtWriteFile",
+                           status < 0 ? status : STATUS_DISK_FULL, shown());
+        }
+        done += io.Information;
+    }
+    return fileOk();
+}
+
+FileStatus Win32File::flush() {
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = ntCalls().flushBuffersFile(handle_.get(), &io);
+    return status >= 0 ? fileOk()
+                       : failure(FileOutcome::failed, "NtFlushBuffersFile", status, shown());
+}
+
+FileStatus Win32File::verify() {
+    FILE_STANDARD_INFORMATION info{};
+    const NTSTATUS status = queryFile(handle_.get(), FileStandardInformation, info);
+    if (status < 0) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", status, shown());
+    }
+    // A file that was unlinked and replaced by another at its name has no name left (0):
+    // renaming it by its handle would move whatever stands at the name now.
+    if (info.DeletePending != FALSE) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_DELETE_PENDING,
+                       shown());
+    }
+    if (info.NumberOfLinks != 1) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile",
+                       info.NumberOfLinks == 0 ? STATUS_FILE_DELETED : STATUS_TOO_MANY_LINKS,
+                       shown());
+    }
+    if (pointsElsewhere(handle_, folder_.placed(), name_)) {
+        return failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, shown());
+    }
+    return fileOk();
+}
+
+NTSTATUS Win32File::renameOnto(const Path& to) {
+    const NTSTATUS status = renameInside(handle_.get(), folder_.handle(), to);
+    if (status >= 0) {
+        name_ = to;
+        renamed_ = true;
+    }
+    return status;
+}
+
+FileStatus Win32File::replace(const Path& to) {
+    const Path target = joined(folder_.shown(), to);
+    NTSTATUS status = renameOnto(to);
+    if (status == STATUS_ACCESS_DENIED && folder_.readOnlyOrFolder(to)) {
+        // A read-only backup refuses to be replaced; the user asked us to keep it, not to
+        // freeze it, so the mark is cleared and the rename tried once more. If that fails
+        // too, the mark goes back on: the file stays exactly as it was.
+        if (!folder_.markReadOnly(to, false)) {
+            return failure(FileOutcome::failed, "NtSetInformationFile", status, target);
+        }
+        status = renameOnto(to);
+        if (status < 0) {
+            folder_.markReadOnly(to, true);
+            return failure(FileOutcome::failed, "NtSetInformationFile", status, target);
+        }
+    }
+    if (status < 0) {
+        return fileFailure("NtSetInformationFile", status, target);
+    }
+    // Flushing the file does not, by any document, write its new entry in the folder:
+    // the folder is flushed itself, and the save counts only once it was.
+    return folder_.flushEntries();
+}
+
+FileStatus Win32File::discard() {
+    if (renamed_) {
+        return fileOk();  // it holds the backup's name now, and what the name needs
+    }
+    const NTSTATUS status = deleteByHandle(handle_.get());
+    return status >= 0 ? fileOk()
+                       : failure(FileOutcome::failed, "NtSetInformationFile", status, shown());
+}
+
+FileStatus Win32File::close() {
+    UniqueHandle handle = handle_.take();
+    return handle.reset() ? fileOk()
+                          : failure(FileOutcome::failed, "NtClose", STATUS_UNSUCCESSFUL, shown());
+}
 
 class Win32FileSystem : public FileSystem {
   public:
-    bool elevated() override { return processIsElevated(); }
+    using FileSystem::FileSystem;
 
     Path fullPath(const Path& path) override {
-        const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+        const DWORD needed = ntCalls().getFullPathName(path.c_str(), 0, nullptr, nullptr);
         if (path.empty() || needed == 0) {
             return Path();
         }
         Path full(needed, L'\0');
-        const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+        const DWORD written = ntCalls().getFullPathName(path.c_str(), needed, full.data(), nullptr);
         if (written == 0 || written >= needed) {
             return Path();
         }
@@ -151,238 +560,38 @@ class Win32FileSystem : public FileSystem {
         return full;
     }
 
-    OpenedFolder openRoot(const Path& root) override {
+    Opened<Folder> openRoot(const Path& root) override {
         // The root is where the path starts, not a name on the way: it is neither checked
         // nor held (Wine's drive letters are themselves links, and a volume's root cannot
         // be renamed anyway).
         NtOpened opened =
             openRelative(nullptr, root, kFolderAccess, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
-        OpenedFolder result;
+        Opened<Folder> result;
+        const Path shown = shownRoot(root);
         if (!opened.handle.valid()) {
-            return result;  // a drive, share or volume that cannot be opened may hold anything
-        }
-        auto folder = std::make_unique<Win32Folder>(std::move(opened.handle));
-        if (elevated() && folder->place() == nullptr) {
+            // A drive, share or volume that cannot be opened may hold anything.
+            result.status = failure(
+                opened.status == STATUS_SHARING_VIOLATION ? FileOutcome::busy : FileOutcome::failed,
+                "NtCreateFile", opened.status, shown);
             return result;
         }
-        result.state = PathState::present;
-        result.folder = std::move(folder);
+        auto folder = std::make_unique<Win32Folder>(std::move(opened.handle), shown, elevated());
+        if (elevated() && folder->placed().place() == nullptr) {
+            result.status =
+                failure(FileOutcome::failed, "NtQueryObject", STATUS_OBJECT_NAME_INVALID, shown);
+            return result;
+        }
+        result.object = std::move(folder);
         return result;
     }
 
-    OpenedFolder openFolder(Folder& parent, const Path& name, bool create) override {
-        const bool careful = elevated();
-        NtOpened opened = openRelative(
-            handleOf(parent), name, kFolderAccess, careful ? kShareAllButDelete : kShareAll,
-            create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE | (careful ? kNameItself : 0));
-        OpenedFolder result;
-        if (!opened.handle.valid()) {
-            // A folder someone else holds with delete access could be renamed under us at
-            // any moment: an elevated run does not go through it.
-            if (!create && isNotFound(opened.error)) {
-                result.state = PathState::absent;
-            }
-            return result;
-        }
-        auto folder = std::make_unique<Win32Folder>(std::move(opened.handle));
-        if (careful && pointsElsewhere(*folder, static_cast<Win32Folder&>(parent), name)) {
-            return result;
-        }
-        result.state = PathState::present;
-        result.folder = std::move(folder);
-        return result;
-    }
-
-    Path nameOnDisk(Folder& folder, const Path& name) override {
-        const Listed listed = listedName(handleOf(folder), name);
-        return listed.state == PathState::present ? listed.name : name;
-    }
-
-    Path placeKey(Folder& folder, const std::vector<Path>& below) override {
-        Path key = finalPlaceOf(handleOf(folder));
-        for (const Path& name : below) {
-            key += L'\\';
-            key += name;
-        }
-        // Windows file names do not depend on letter case.
-        Path upper(key.size(), L'\0');
-        const int mapped = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, key.c_str(),
-                                        static_cast<int>(key.size()), upper.data(),
-                                        static_cast<int>(upper.size()));
-        return mapped == static_cast<int>(key.size()) ? upper : key;
-    }
-
-    NameInfo inspect(Folder& folder, const Path& name) override {
-        OpenedFile opened = openFile(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
-                                     kNameItself, /*check=*/true);
-        if (!opened.handle.valid()) {
-            if (!isNotFound(opened.error)) {
-                return NameInfo{PathState::unknown};
-            }
-            // Wine cannot open a symbolic link whose target is missing, and says "not
-            // found", yet a new file cannot be made under that name; the folder's listing
-            // still shows it. Where the two views differ, nothing is known.
-            return NameInfo{listedName(handleOf(folder), name).state == PathState::absent
-                                ? PathState::absent
-                                : PathState::unknown};
-        }
-        return NameInfo{PathState::present, opened.unsafe, opened.names};
-    }
-
-    ReadOutcome readAll(Folder& folder, const Path& name, std::string& bytes,
-                        size_t limit) override {
-        const bool careful = elevated();
-        const OpenedFile opened =
-            openFile(folder, name, GENERIC_READ, kShareAll, FILE_OPEN,
-                     FILE_SEQUENTIAL_ONLY | (careful ? kNameItself : 0), careful);
-        if (!opened.handle.valid()) {
-            if (isNotFound(opened.error)) {
-                return ReadOutcome::absent;
-            }
-            return isBusy(opened.error) ? ReadOutcome::busy : ReadOutcome::failed;
-        }
-        LARGE_INTEGER size{};
-        if (opened.directory || opened.unsafe || !GetFileSizeEx(opened.handle.get(), &size) ||
-            static_cast<unsigned long long>(size.QuadPart) > limit) {
-            return ReadOutcome::failed;
-        }
-        bytes.clear();
-        char buffer[65536];
-        for (;;) {
-            DWORD done = 0;
-            if (!ReadFile(opened.handle.get(), buffer, sizeof buffer, &done, nullptr)) {
-                return ReadOutcome::failed;
-            }
-            if (done == 0) {
-                return ReadOutcome::ok;
-            }
-            if (bytes.size() + done > limit) {
-                return ReadOutcome::failed;  // it grew while we read
-            }
-            bytes.append(buffer, done);
-        }
-    }
-
-    std::unique_ptr<WritableFile> createNew(Folder& folder, const Path& name) override {
-        // Made new inside the held folder: a name that stands there already, a link among
-        // them, makes this fail rather than be followed.
-        NtOpened opened =
-            openRelative(handleOf(folder), name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                         FILE_CREATE, FILE_NON_DIRECTORY_FILE | kNameItself);
-        if (!opened.handle.valid()) {
-            return nullptr;
-        }
-        return std::make_unique<Win32File>(std::move(opened.handle));
-    }
-
-    FileStatus replace(Folder& folder, WritableFile& written, const Path& to) override {
-        const HANDLE file = static_cast<Win32File&>(written).handle();
-        // No one can rename or delete the file while it is held, but a second name could
-        // have been given to it meanwhile; the backup would then be reachable from outside.
-        FILE_STANDARD_INFO info{};
-        if (elevated() &&
-            (!GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) ||
-             info.NumberOfLinks > 1)) {
-            return FileStatus::failed;
-        }
-        const DWORD error = renameInside(file, handleOf(folder), to);
-        if (error != ERROR_SUCCESS) {
-            if (error == ERROR_ACCESS_DENIED && readOnlyOrFolder(folder, to)) {
-                return FileStatus::failed;
-            }
-            return isBusy(error) ? FileStatus::busy : FileStatus::failed;
-        }
-        // Flushing the renamed file writes its new name to disk along with its metadata.
-        FlushFileBuffers(file);
-        return FileStatus::ok;
-    }
-
-    bool clearReadOnly(Folder& folder, const Path& name) override {
-        return markReadOnly(folder, name, false);
-    }
-
-    void restoreReadOnly(Folder& folder, const Path& name) override {
-        markReadOnly(folder, name, true);
-    }
-
-    FileStatus removeFile(Folder& folder, const Path& name) override {
-        const OpenedFile opened =
-            openFile(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                     FILE_OPEN, kNameItself, elevated());
-        if (!opened.handle.valid()) {
-            if (isNotFound(opened.error)) {
-                return FileStatus::ok;
-            }
-            return isBusy(opened.error) ? FileStatus::busy : FileStatus::failed;
-        }
-        if (opened.directory || opened.unsafe) {
-            return FileStatus::failed;
-        }
-        const DWORD error = deleteByHandle(opened.handle.get());
-        if (error == ERROR_SUCCESS) {
-            return FileStatus::ok;
-        }
-        return isBusy(error) ? FileStatus::busy : FileStatus::failed;
-    }
-
-    void pause(std::chrono::milliseconds wait) override { Sleep(static_cast<DWORD>(wait.count())); }
-
-  private:
-    /// Opens `name` inside `folder`; with `check`, also asks the handle whether it is a
-    /// link or has another name.
-    static OpenedFile openFile(Folder& folder, const Path& name, ACCESS_MASK access, DWORD share,
-                               ULONG disposition, ULONG options, bool check) {
-        auto& held = static_cast<Win32Folder&>(folder);
-        NtOpened opened =
-            openRelative(held.handle.get(), name, access, share, disposition, options);
-        OpenedFile file;
-        file.error = opened.error;
-        if (!opened.handle.valid()) {
-            return file;
-        }
-        // The standard information, unlike GetFileInformationByHandle, asks nothing of the
-        // volume: under Wine that is a round trip to its mount manager for every file.
-        FILE_STANDARD_INFO info{};
-        if (!GetFileInformationByHandleEx(opened.handle.get(), FileStandardInfo, &info,
-                                          sizeof info)) {
-            file.error = GetLastError();
-            return file;
-        }
-        file.directory = info.Directory != FALSE;
-        file.names = file.directory ? 1 : info.NumberOfLinks;
-        if (check) {
-            PlacedHandle self(std::move(opened.handle));
-            file.unsafe = file.names > 1 || pointsElsewhere(self, held, name);
-            opened.handle = std::move(self.handle);
-        }
-        file.handle = std::move(opened.handle);
-        return file;
-    }
-
-    bool markReadOnly(Folder& folder, const Path& name, bool readOnly) {
-        const OpenedFile opened =
-            openFile(folder, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                     FILE_OPEN, kNameItself, elevated());
-        return opened.handle.valid() && !opened.unsafe &&
-               changeReadOnlyMark(opened.handle.get(), readOnly);
-    }
-
-    /// Access denied on a rename onto a read-only file or a folder is no passing state:
-    /// the caller clears the mark, or gives up.
-    static bool readOnlyOrFolder(Folder& folder, const Path& name) {
-        const OpenedFile opened = openFile(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
-                                           kNameItself, /*check=*/false);
-        FILE_BASIC_INFO basic{};
-        return opened.handle.valid() &&
-               GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic,
-                                            sizeof basic) &&
-               (basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+    void pause(std::chrono::milliseconds wait) override {
+        ntCalls().sleep(static_cast<DWORD>(wait.count()));
     }
 };
 
 }  // namespace
 
-FileSystem& platformFileSystem() {
-    static Win32FileSystem instance;
-    return instance;
+std::unique_ptr<FileSystem> platformFileSystem(bool elevated) {
+    return std::make_unique<Win32FileSystem>(elevated);
 }

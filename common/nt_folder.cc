@@ -1,17 +1,8 @@
 #include "common/nt_folder.h"
 
 #include <ntstatus.h>
-#include <winternl.h>
 
 #include <vector>
-
-// Not declared by the toolchain's headers; exported by ntdll on every Windows since NT.
-extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apcRoutine,
-                                               PVOID apcContext, PIO_STATUS_BLOCK status,
-                                               PVOID buffer, ULONG length,
-                                               FILE_INFORMATION_CLASS infoClass,
-                                               BOOLEAN singleEntry, PUNICODE_STRING fileName,
-                                               BOOLEAN restartScan);
 
 namespace {
 
@@ -32,26 +23,47 @@ UNICODE_STRING countedString(const Path& text) {
     return counted;
 }
 
-bool sameName(const Path& a, const Path& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+NTSTATUS setFile(HANDLE file, FILE_INFORMATION_CLASS infoClass, void* information, ULONG length) {
+    IO_STATUS_BLOCK status{};
+    return ntCalls().setInformationFile(file, &status, information, length, infoClass);
 }
 
 }  // namespace
 
-bool resolve(HANDLE handle, Path& out) {
+bool isNotFound(NTSTATUS status) {
+    switch (status) {
+        case STATUS_OBJECT_NAME_NOT_FOUND:
+        case STATUS_NO_SUCH_FILE:
+        case STATUS_OBJECT_PATH_NOT_FOUND:
+        case STATUS_OBJECT_NAME_INVALID:
+        case STATUS_OBJECT_PATH_INVALID:
+        case STATUS_OBJECT_PATH_SYNTAX_BAD:
+        case STATUS_NOT_A_DIRECTORY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool sameName(const Path& a, const Path& b) {
+    return ntCalls().compareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                          static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+NTSTATUS resolve(HANDLE handle, Path& out) {
     // One question to the system, which also answers beyond MAX_PATH under Wine (where
     // GetFinalPathNameByHandleW does not) and, unlike asking for the volume's serial
     // number, needs no round trip to Wine's mount manager.
     std::vector<char> buffer(sizeof(OBJECT_NAME_INFORMATION) + kLongestName * sizeof(wchar_t));
     ULONG returned = 0;
-    if (NtQueryObject(handle, ObjectNameInformation, buffer.data(),
-                      static_cast<ULONG>(buffer.size()), &returned) < 0) {
-        return false;
+    const NTSTATUS status = ntCalls().queryObject(handle, ObjectNameInformation, buffer.data(),
+                                                  static_cast<ULONG>(buffer.size()), &returned);
+    if (status < 0) {
+        return status;
     }
     const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
     out.assign(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
-    return !out.empty();
+    return out.empty() ? STATUS_OBJECT_NAME_INVALID : STATUS_SUCCESS;
 }
 
 NtOpened openRelative(HANDLE folder, const Path& name, ACCESS_MASK access, ULONG share,
@@ -71,16 +83,19 @@ NtOpened openRelative(HANDLE folder, const Path& name, ACCESS_MASK access, ULONG
     attributes.SecurityQualityOfService = &quality;
     IO_STATUS_BLOCK status{};
     HANDLE raw = nullptr;
-    const NTSTATUS result = NtCreateFile(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr,
+    NtOpened opened;
+    opened.status = ntCalls().createFile(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr,
                                          FILE_ATTRIBUTE_NORMAL, share, disposition,
                                          options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    NtOpened opened;
-    if (result < 0) {
-        opened.error = RtlNtStatusToDosError(result);
-        return opened;
+    if (opened.status >= 0) {
+        opened.handle.reset(raw);
     }
-    opened.handle.reset(raw);
     return opened;
+}
+
+NTSTATUS queryFile(HANDLE file, FILE_INFORMATION_CLASS infoClass, void* information, ULONG length) {
+    IO_STATUS_BLOCK status{};
+    return ntCalls().queryInformationFile(file, &status, information, length, infoClass);
 }
 
 Listed listedName(HANDLE folder, const Path& name) {
@@ -98,12 +113,12 @@ Listed listedName(HANDLE folder, const Path& name) {
     std::vector<char> buffer(sizeof(FILE_NAMES_INFORMATION) + kLongestName * sizeof(wchar_t));
     UNICODE_STRING pattern = countedString(name);
     IO_STATUS_BLOCK status{};
-    const NTSTATUS result = NtQueryDirectoryFile(
+    const NTSTATUS result = ntCalls().queryDirectoryFile(
         listing.handle.get(), nullptr, nullptr, nullptr, &status, buffer.data(),
         static_cast<ULONG>(buffer.size()), FileNamesInformation, TRUE, &pattern, TRUE);
     if (result == STATUS_NO_SUCH_FILE) {
         listed.state = PathState::absent;
-    } else if (result == 0) {
+    } else if (result == STATUS_SUCCESS) {
         const auto* entry = reinterpret_cast<const FILE_NAMES_INFORMATION*>(buffer.data());
         listed.state = PathState::present;
         listed.name.assign(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
@@ -113,8 +128,8 @@ Listed listedName(HANDLE folder, const Path& name) {
 
 bool pointsElsewhere(HANDLE handle, const Path& self, HANDLE parent, const Path& parentName,
                      const Path& name) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+    FILE_ATTRIBUTE_TAG_INFORMATION tag{};
+    if (queryFile(handle, FileAttributeTagInformation, tag) < 0) {
         return true;
     }
     // Wine reports tag 0 for a linked folder; an unknown tag is no proof of harmlessness.
@@ -137,35 +152,37 @@ bool pointsElsewhere(HANDLE handle, const Path& self, HANDLE parent, const Path&
 Path finalPlaceOf(HANDLE folder) {
     std::vector<wchar_t> buffer(kLongestName);
     const DWORD length =
-        GetFinalPathNameByHandleW(folder, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                  FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+        ntCalls().getFinalPathNameByHandle(folder, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
     if (length != 0 && length < buffer.size()) {
         return Path(buffer.data(), length);
     }
     Path name;
-    return resolve(folder, name) ? name : Path();
+    return resolve(folder, name) >= 0 ? name : Path();
 }
 
-DWORD renameInside(HANDLE file, HANDLE folder, const Path& to) {
+NTSTATUS renameInside(HANDLE file, HANDLE folder, const Path& to) {
     std::vector<char> buffer(sizeof(FILE_RENAME_INFORMATION) + to.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     info->ReplaceIfExists = TRUE;
     info->RootDirectory = folder;
     info->FileNameLength = static_cast<ULONG>(to.size() * sizeof(wchar_t));
     to.copy(info->FileName, to.size());
-    IO_STATUS_BLOCK status{};
     // kernel32's SetFileInformationByHandle takes no folder handle under Wine.
-    const NTSTATUS result = NtSetInformationFile(
-        file, &status, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
-    return result < 0 ? RtlNtStatusToDosError(result) : ERROR_SUCCESS;
+    return setFile(file, FileRenameInformation, info, static_cast<ULONG>(buffer.size()));
 }
 
 bool changeReadOnlyMark(HANDLE file, bool readOnly) {
-    FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+    FILE_BASIC_INFORMATION basic{};
+    if (queryFile(file, FileBasicInformation, basic) < 0 ||
         ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) == readOnly) {
         return false;
     }
+    // Only the attributes change: zero times mean "leave as they are".
+    basic.CreationTime.QuadPart = 0;
+    basic.LastAccessTime.QuadPart = 0;
+    basic.LastWriteTime.QuadPart = 0;
+    basic.ChangeTime.QuadPart = 0;
     if (readOnly) {
         basic.FileAttributes =
             (basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_NORMAL}) | FILE_ATTRIBUTE_READONLY;
@@ -175,23 +192,24 @@ bool changeReadOnlyMark(HANDLE file, bool readOnly) {
             basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // 0 would mean "leave as it is"
         }
     }
-    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    return setFile(file, FileBasicInformation, &basic, sizeof basic) >= 0;
 }
 
-DWORD deleteByHandle(HANDLE file) {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
-        return ERROR_SUCCESS;
-    }
-    const DWORD error = GetLastError();
+NTSTATUS deleteByHandle(HANDLE file) {
+    FILE_DISPOSITION_INFORMATION disposition{TRUE};
+    const NTSTATUS status =
+        setFile(file, FileDispositionInformation, &disposition, sizeof disposition);
     // A read-only file is deleted as well: it is the backup the user asked us to retire.
-    if (error != ERROR_ACCESS_DENIED || !changeReadOnlyMark(file, false)) {
-        return error;
+    if (status != STATUS_CANNOT_DELETE && status != STATUS_ACCESS_DENIED) {
+        return status;
     }
-    if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
-        return ERROR_SUCCESS;
+    if (!changeReadOnlyMark(file, false)) {
+        return status;
     }
-    const DWORD failed = GetLastError();
-    changeReadOnlyMark(file, true);  // the file stays, and stays as it was
-    return failed;
+    const NTSTATUS again =
+        setFile(file, FileDispositionInformation, &disposition, sizeof disposition);
+    if (again < 0) {
+        changeReadOnlyMark(file, true);  // the file stays, and stays as it was
+    }
+    return again;
 }

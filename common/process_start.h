@@ -7,5 +7,6 @@
 /// searched, even when a driver library loads another library by bare name; a system
 /// without that still has the working folder taken out. Where the system offers it, also
 /// makes an elevated process ignore junctions that a non-administrator made. A step the
-/// system lacks or refuses is left out; prints nothing, writes no file.
-void hardenProcessStart();
+/// system lacks or refuses is left out; prints nothing, writes no file. `elevated` is the
+/// run's one answer to whether it has administrator rights.
+void hardenProcessStart(bool elevated);

@@ -4,7 +4,6 @@
 // run there as they did before.
 #include "common/process_start_win32.h"
 
-#include "common/elevation.h"
 #include "common/function_cast.h"
 #include "common/process_start.h"
 
@@ -26,7 +25,7 @@ StartFunctions findStartFunctions() {
     return found;
 }
 
-void hardenProcessStartWith(const StartFunctions& kernel) {
+void hardenProcessStartWith(const StartFunctions& kernel, bool elevated) {
     // Results are not checked beyond the fallback: a refusal leaves the process as it was,
     // which is all a system without the call could offer anyway, and the run goes on.
     const bool searchLimited =
@@ -38,13 +37,13 @@ void hardenProcessStartWith(const StartFunctions& kernel) {
     }
     // Junctions a non-administrator made can only be turned against a process with more
     // rights than theirs; a run that is not elevated would merely refuse its user's own.
-    if (kernel.setProcessMitigationPolicy != nullptr && processIsElevated()) {
+    if (kernel.setProcessMitigationPolicy != nullptr && elevated) {
         PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
         policy.EnforceRedirectionTrust = 1;
         kernel.setProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
     }
 }
 
-void hardenProcessStart() {
-    hardenProcessStartWith(findStartFunctions());
+void hardenProcessStart(bool elevated) {
+    hardenProcessStartWith(findStartFunctions(), elevated);
 }

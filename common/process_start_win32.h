@@ -19,4 +19,4 @@ struct StartFunctions {
 StartFunctions findStartFunctions();
 
 /// `hardenProcessStart` through `kernel`.
-void hardenProcessStartWith(const StartFunctions& kernel);
+void hardenProcessStartWith(const StartFunctions& kernel, bool elevated);

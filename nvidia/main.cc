@@ -1,8 +1,5 @@
 // preset-nvidia: the entry point only; everything else lives in the libraries.
-#include "common/backup_lock.h"
-#include "common/entry.h"
-#include "common/file_system.h"
-#include "common/process_start.h"
+#include "common/program.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
 #include "nvidia/process_nvapi.h"
@@ -24,10 +21,6 @@ int restore(LineAndBackup& io) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    hardenProcessStart();
-    StdoutSink sink;
-    ResultPrinter out(nvidiaword::kVendorLine, sink);
-    BackupStore backups(platformFileSystem(), nvidiaword::kVendorFile);
-    LineAndBackup io{out, backups};
-    return runEntry(argc, argv, Backend{&status, &apply, &restore}, io, platformBackupLock());
+    return runProgram(argc, argv, Backend{&status, &apply, &restore}, nvidiaword::kVendorLine,
+                      nvidiaword::kVendorFile);
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "amd/amd_backend.h"
-#include "common/backup_file.h"
+#include "common/backup_store.h"
 #include "common/result_line.h"
 #include "tests/amd/fake_adlx.h"
 #include "tests/support/fake_file_system.h"

@@ -1,7 +1,9 @@
-#include "common/backup_file.h"
-
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+
+#include "common/backup_store.h"
 #include "tests/support/fake_file_system.h"
 
 namespace {
@@ -103,7 +105,7 @@ TEST_F(BackupStoreTest, LoadTellsAbsentFromUnreadable) {
     EXPECT_EQ(files.files.size(), 1u) << "loading creates nothing";
 }
 
-TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesThenReplacesInOneRename) {
+TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesChecksThenReplacesInOneRename) {
     files.files[kPath].bytes = kOld;
     ASSERT_TRUE(store.bind(kPath));
     ASSERT_TRUE(store.saveBackup({{"k", "v"}}));
@@ -111,10 +113,13 @@ TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesThenReplacesInOneRename) {
                              "root C:\\",
                              "folder C:\\saves",
                              "open C:\\saves\\backup.txt.tmp",
+                             "check C:\\saves\\backup.txt.tmp",
                              "write C:\\saves\\backup.txt.tmp",
                              "flush C:\\saves\\backup.txt.tmp",
+                             "check C:\\saves\\backup.txt.tmp",
                              "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
-                             "close C:\\saves\\backup.txt.tmp",
+                             "flush-folder C:\\saves",
+                             "close C:\\saves\\backup.txt",
                          }));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
     EXPECT_EQ(files.files.count(kTemp), 0u);
@@ -161,15 +166,56 @@ TEST_F(BackupStoreTest, MissingFoldersAreMadeOneInsideTheOtherAtTheFirstSaveOnly
                                               "mkdir C:\\old\\new", "mkdir C:\\old\\new\\deep"}));
 }
 
-TEST_F(BackupStoreTest, FolderThatCannotBeMadeFailsTheSaveBeforeAnyFile) {
-    for (const int nth : {1, 2}) {
+TEST_F(BackupStoreTest, FailedSaveTakesBackTheFoldersItMadeNewestFirstWhileEmpty) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeFileSystem&)> plant;
+        std::vector<std::string> takenBack;
+        std::set<Path> left;
+    } cases[] = {
+        {"first folder cannot be made", [](FakeFileSystem& f) { f.failOn("mkdir", 1); }, {}, {}},
+        {"second folder cannot be made",
+         [](FakeFileSystem& f) { f.failOn("mkdir", 2); },
+         {"rmdir C:\\new"},
+         {}},
+        {"temporary file cannot be made",
+         [](FakeFileSystem& f) { f.failOn("open"); },
+         {"rmdir C:\\new\\deep", "rmdir C:\\new"},
+         {}},
+        {"an entry put in the outer one meanwhile keeps it",
+         [](FakeFileSystem& f) {
+             f.failOn("open");
+             f.observer = [&f](const std::string& entry) {
+                 if (entry == "mkdir C:\\new\\deep") {
+                     f.files[L"C:\\new\\theirs.txt"].bytes = "x";
+                 }
+             };
+         },
+         {"rmdir C:\\new\\deep", "rmdir C:\\new"},
+         {L"C:\\new"}},
+        {"one that cannot be removed keeps those above it",
+         [](FakeFileSystem& f) {
+             f.failOn("open");
+             f.failOn("rmdir", 1);
+         },
+         {"rmdir C:\\new\\deep"},
+         {L"C:\\new", L"C:\\new\\deep"}},
+    };
+    for (const Case& c : cases) {
         FakeFileSystem fresh;
-        fresh.failOn("mkdir", nth);
+        c.plant(fresh);
         BackupStore s(fresh, "nvidia");
         ASSERT_TRUE(s.bind(L"C:\\new\\deep\\b.txt"));
-        EXPECT_FALSE(s.saveBackup({})) << nth;
-        EXPECT_TRUE(fresh.files.empty()) << nth;
-        EXPECT_EQ(fresh.directories.size(), static_cast<size_t>(nth - 1)) << nth;
+        EXPECT_FALSE(s.saveBackup({})) << c.name;
+        std::vector<std::string> takenBack;
+        for (const std::string& entry : fresh.log) {
+            if (entry.rfind("rmdir ", 0) == 0) {
+                takenBack.push_back(entry);
+            }
+        }
+        EXPECT_EQ(takenBack, c.takenBack) << c.name;
+        EXPECT_EQ(fresh.directories, c.left) << c.name;
+        EXPECT_EQ(fresh.files.count(L"C:\\new\\deep\\b.txt.tmp"), 0u) << c.name;
     }
 }
 
@@ -178,12 +224,13 @@ TEST_F(BackupStoreTest, ReadOnlyBackupIsReplacedAfterClearingTheMark) {
     ASSERT_TRUE(store.bind(kPath));
     ASSERT_TRUE(store.saveBackup({{"k", "v"}}));
     EXPECT_EQ(files.files.at(kPath).bytes, "format=1\r\nvendor=nvidia\r\nk=v\r\n");
-    const std::vector<std::string> tail(files.log.end() - 4, files.log.end());
+    const std::vector<std::string> tail(files.log.end() - 5, files.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
                         "clear-readonly C:\\saves\\backup.txt",
                         "replace C:\\saves\\backup.txt.tmp C:\\saves\\backup.txt",
-                        "close C:\\saves\\backup.txt.tmp",
+                        "flush-folder C:\\saves",
+                        "close C:\\saves\\backup.txt",
                     }));
 }
 

@@ -2,7 +2,7 @@
 // be neither seen nor written, and touches no file at all.
 #include <gtest/gtest.h>
 
-#include "common/backup_file.h"
+#include "common/backup_store.h"
 #include "tests/support/fake_file_system.h"
 
 namespace {

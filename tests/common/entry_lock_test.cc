@@ -79,7 +79,7 @@ EntryRun run(std::vector<const wchar_t*> args, bool busy, bool elevatedWithLink 
     files.files[kBackup].bytes = kBytes;
     files.directories.insert(L"C:\\b");
     if (elevatedWithLink) {
-        files.runsElevated = true;
+        files.runElevated(true);
         files.links.insert(L"C:\\b");
     }
     FakeBackupLock lock;

@@ -3,6 +3,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/system_codes.h"
+
 std::string narrowForTest(const Path& path) {
     std::string out;
     for (wchar_t c : path) {
@@ -12,17 +14,6 @@ std::string narrowForTest(const Path& path) {
 }
 
 namespace {
-
-/// A folder of the fake: its whole path.
-class FakeFolder : public Folder {
-  public:
-    explicit FakeFolder(Path path) : path(std::move(path)) {}
-    Path path;
-};
-
-const Path& pathOf(Folder& folder) {
-    return static_cast<FakeFolder&>(folder).path;
-}
 
 Path join(const Path& folder, const Path& name) {
     return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
@@ -66,11 +57,88 @@ bool holdsBelow(const Names& names, const Path& path) {
     return name.compare(0, prefix.size(), prefix) == 0;
 }
 
-OpenedFolder opened(const Path& path) {
-    return OpenedFolder{PathState::present, std::make_unique<FakeFolder>(path)};
+FileStatus failed(std::string_view call, int64_t status, const Path& path) {
+    return fileFailure(FileOutcome::failed, call, ntCode(status), path);
+}
+
+FileStatus busy(std::string_view call, const Path& path) {
+    return fileFailure(FileOutcome::busy, call, ntCode(ntstatus::kSharingViolation), path);
+}
+
+/// A failure planted by a test: what a failing disk or driver answers.
+FileStatus planted(std::string_view call, const Path& path) {
+    return failed(call, ntstatus::kIoDeviceError, path);
+}
+
+class FakeFolder : public Folder {
+  public:
+    FakeFolder(FakeFileSystem& fs, Path path, bool made = false)
+        : fs_(fs), path_(std::move(path)), made_(made) {}
+
+    Opened<Folder> openFolder(const Path& name) override { return open(name, nullptr); }
+    Opened<Folder> makeFolder(const Path& name, bool& made) override { return open(name, &made); }
+    FileStatus removeIfEmpty() override;
+    Path nameOnDisk(const Path& name) override { return name; }
+    /// The folder's path and the names below it, ASCII letters upper-cased.
+    Path placeKey(const std::vector<Path>& below) override;
+    NameInfo inspect(const Path& name) override;
+    FileStatus readAll(const Path& name, std::string& bytes, size_t limit) override;
+    Opened<WritableFile> createNew(const Path& name) override;
+    FileStatus removeFile(const Path& name) override;
+
+    const Path& path() const { return path_; }
+    FakeFileSystem& fs() { return fs_; }
+
+  private:
+    Opened<Folder> open(const Path& name, bool* made);
+
+    FakeFileSystem& fs_;
+    Path path_;
+    bool made_;
+};
+
+class FakeWritableFile : public WritableFile {
+  public:
+    FakeWritableFile(FakeFolder& folder, Path path) : folder_(folder), path_(std::move(path)) {}
+    FileStatus write(std::string_view text) override;
+    FileStatus flush() override;
+    FileStatus verify() override;
+    FileStatus replace(const Path& to) override;
+    FileStatus discard() override;
+    FileStatus close() override;
+
+  private:
+    void append(std::string_view text);
+    /// One rename attempt onto `to`: false when the fake refuses it.
+    bool renameOnto(const Path& to, FileStatus& status);
+
+    FakeFolder& folder_;
+    Path path_;
+    bool renamed_ = false;
+};
+
+Opened<Folder> opened(FakeFileSystem& fs, const Path& path, bool made = false) {
+    return Opened<Folder>{std::make_unique<FakeFolder>(fs, path, made), fileOk()};
+}
+
+Opened<Folder> notOpened(FileStatus status) {
+    return Opened<Folder>{nullptr, std::move(status)};
 }
 
 }  // namespace
+
+FakeFileSystem::Step::Step(FakeFileSystem& fs, const std::string& op, const Path& path)
+    : Step(fs, op + " " + narrowForTest(path)) {}
+
+FakeFileSystem::Step::Step(FakeFileSystem& fs, const std::string& entry) : fs_(fs) {
+    fs_.log.push_back(entry);
+}
+
+FakeFileSystem::Step::~Step() {
+    if (fs_.observer) {
+        fs_.observer(fs_.log.back());
+    }
+}
 
 bool FakeFileSystem::shouldFail(const std::string& op) {
     const int call = ++calls_[op];
@@ -88,11 +156,16 @@ bool FakeFileSystem::isBusy(const std::string& op) {
 }
 
 bool FakeFileSystem::refuses(const Path& path) const {
-    if (!runsElevated) {
+    if (!elevated()) {
         return false;
     }
     auto file = files.find(path);
     return links.count(path) != 0 || (file != files.end() && file->second.names > 1);
+}
+
+bool FakeFileSystem::folderAt(const Path& path) const {
+    return directories.count(path) != 0 || links.count(path) != 0 || holdsBelow(files, path) ||
+           holdsBelow(directories, path);
 }
 
 Path FakeFileSystem::fullPath(const Path& path) {
@@ -127,44 +200,73 @@ Path FakeFileSystem::fullPath(const Path& path) {
     return full;
 }
 
-OpenedFolder FakeFileSystem::openRoot(const Path& root) {
+Opened<Folder> FakeFileSystem::openRoot(const Path& root) {
     const Path path = fakeRoot(root);
-    log.push_back("root " + narrowForTest(path));
-    Notify notify(*this);
-    if (unknownPaths.count(path) != 0 || shouldFail("root")) {
-        return OpenedFolder{};
+    Step step(*this, "root", path);
+    if (unknownPaths.count(path) != 0) {
+        return notOpened(failed("NtCreateFile", ntstatus::kBadNetworkPath, path));
     }
-    return opened(path);
+    if (shouldFail("root")) {
+        return notOpened(planted("NtCreateFile", path));
+    }
+    return opened(*this, path);
 }
 
-OpenedFolder FakeFileSystem::openFolder(Folder& parent, const Path& name, bool create) {
-    const Path path = join(pathOf(parent), name);
-    const std::string op = create ? "mkdir" : "folder";
-    log.push_back(op + " " + narrowForTest(path));
-    Notify notify(*this);
-    if (unknownPaths.count(path) != 0 || shouldFail(op) ||
-        (runsElevated && (links.count(path) != 0 || unholdable.count(path) != 0))) {
-        return OpenedFolder{};
+void FakeFileSystem::pause(std::chrono::milliseconds wait) {
+    log.push_back("pause " + std::to_string(wait.count()));
+}
+
+Opened<Folder> FakeFolder::open(const Path& name, bool* made) {
+    const Path path = join(path_, name);
+    const std::string op = made != nullptr ? "mkdir" : "folder";
+    FakeFileSystem::Step step(fs_, op, path);
+    if (fs_.unknownPaths.count(path) != 0) {
+        return notOpened(failed("NtCreateFile", ntstatus::kAccessDenied, path));
     }
-    // A folder stands where one was made or where anything lies inside it.
-    if (directories.count(path) != 0 || links.count(path) != 0 || holdsBelow(files, path) ||
-        holdsBelow(directories, path)) {
-        return opened(path);
+    if (fs_.shouldFail(op)) {
+        return notOpened(planted("NtCreateFile", path));
     }
-    if (files.count(path) != 0) {
+    if (fs_.elevated() && fs_.links.count(path) != 0) {
+        return notOpened(failed("NtQueryObject", ntstatus::kReparsePointEncountered, path));
+    }
+    if (fs_.elevated() && fs_.unholdable.count(path) != 0) {
+        return notOpened(busy("NtCreateFile", path));
+    }
+    if (made != nullptr) {
+        *made = false;
+    }
+    if (fs_.folderAt(path)) {
+        return opened(fs_, path);
+    }
+    if (fs_.files.count(path) != 0) {
         // A file where a folder should be: nothing of that name to go through, and nothing
         // can be made there.
-        return OpenedFolder{create ? PathState::unknown : PathState::absent, nullptr};
+        return notOpened(fileFailure(made != nullptr ? FileOutcome::failed : FileOutcome::absent,
+                                     "NtCreateFile", ntCode(ntstatus::kNotADirectory), path));
     }
-    if (!create) {
-        return OpenedFolder{PathState::absent, nullptr};
+    if (made == nullptr) {
+        return notOpened(fileFailure(FileOutcome::absent, "NtCreateFile",
+                                     ntCode(ntstatus::kObjectNameNotFound), path));
     }
-    directories.insert(path);
-    return opened(path);
+    fs_.directories.insert(path);
+    *made = true;
+    return opened(fs_, path, true);
 }
 
-Path FakeFileSystem::placeKey(Folder& folder, const std::vector<Path>& below) {
-    Path key = pathOf(folder);
+FileStatus FakeFolder::removeIfEmpty() {
+    FakeFileSystem::Step step(fs_, "rmdir", path_);
+    if (!made_ || fs_.shouldFail("rmdir")) {
+        return planted("NtSetInformationFile", path_);
+    }
+    if (holdsBelow(fs_.files, path_) || holdsBelow(fs_.directories, path_)) {
+        return failed("NtSetInformationFile", ntstatus::kDirectoryNotEmpty, path_);
+    }
+    fs_.directories.erase(path_);
+    return fileOk();
+}
+
+Path FakeFolder::placeKey(const std::vector<Path>& below) {
+    Path key = path_;
     for (const Path& name : below) {
         key = join(key, name);
     }
@@ -174,160 +276,216 @@ Path FakeFileSystem::placeKey(Folder& folder, const std::vector<Path>& below) {
     return key;
 }
 
-NameInfo FakeFileSystem::inspect(Folder& folder, const Path& name) {
-    const Path path = join(pathOf(folder), name);
-    log.push_back("inspect " + narrowForTest(path));
-    Notify notify(*this);
-    if (unknownPaths.count(path) != 0 || shouldFail("inspect")) {
-        return NameInfo{PathState::unknown};
+NameInfo FakeFolder::inspect(const Path& name) {
+    const Path path = join(path_, name);
+    FakeFileSystem::Step step(fs_, "inspect", path);
+    NameInfo info;
+    if (fs_.unknownPaths.count(path) != 0 || fs_.shouldFail("inspect")) {
+        info.state = PathState::unknown;
+        info.why = failed("NtCreateFile", ntstatus::kAccessDenied, path);
+        return info;
     }
-    if (links.count(path) != 0) {
-        return NameInfo{PathState::present, true};
+    if (fs_.links.count(path) != 0) {
+        info.state = PathState::present;
+        info.link = true;
+        return info;
     }
-    auto file = files.find(path);
-    if (file != files.end()) {
-        return NameInfo{PathState::present, false, file->second.names};
+    auto file = fs_.files.find(path);
+    if (file != fs_.files.end()) {
+        info.state = PathState::present;
+        info.names = file->second.names;
+        return info;
     }
-    return NameInfo{directories.count(path) != 0 ? PathState::present : PathState::absent};
+    info.state = fs_.directories.count(path) != 0 ? PathState::present : PathState::absent;
+    return info;
 }
 
-void FakeFileSystem::pause(std::chrono::milliseconds wait) {
-    log.push_back("pause " + std::to_string(wait.count()));
-}
-
-ReadOutcome FakeFileSystem::readAll(Folder& folder, const Path& name, std::string& bytes,
-                                    size_t limit) {
-    const Path path = join(pathOf(folder), name);
-    log.push_back("read " + narrowForTest(path));
-    Notify notify(*this);
-    if (isBusy("read")) {
-        return ReadOutcome::busy;
+FileStatus FakeFolder::readAll(const Path& name, std::string& bytes, size_t limit) {
+    const Path path = join(path_, name);
+    FakeFileSystem::Step step(fs_, "read", path);
+    if (fs_.isBusy("read")) {
+        return busy("NtCreateFile", path);
     }
-    if (unreadablePaths.count(path) != 0 || directories.count(path) != 0 || refuses(path) ||
-        shouldFail("read")) {
-        return ReadOutcome::failed;
+    if (fs_.unreadablePaths.count(path) != 0) {
+        return failed("NtCreateFile", ntstatus::kAccessDenied, path);
     }
-    auto it = files.find(path);
-    if (it == files.end()) {
-        return ReadOutcome::absent;
+    if (fs_.directories.count(path) != 0) {
+        return failed("NtQueryInformationFile", ntstatus::kFileIsADirectory, path);
+    }
+    if (fs_.refuses(path)) {
+        return failed("NtQueryObject", ntstatus::kReparsePointEncountered, path);
+    }
+    if (fs_.shouldFail("read")) {
+        return planted("NtReadFile", path);
+    }
+    auto it = fs_.files.find(path);
+    if (it == fs_.files.end()) {
+        return fileFailure(FileOutcome::absent, "NtCreateFile",
+                           ntCode(ntstatus::kObjectNameNotFound), path);
     }
     if (it->second.bytes.size() > limit) {
-        return ReadOutcome::failed;
+        return failed("NtQueryInformationFile", ntstatus::kFileTooLarge, path);
     }
     bytes = it->second.bytes;
-    return ReadOutcome::ok;
+    return fileOk();
 }
 
-class FakeWritableFile : public WritableFile {
-  public:
-    FakeWritableFile(FakeFileSystem& fs, Path path) : fs_(fs), path_(std::move(path)) {}
-    bool write(std::string_view text) override {
-        fs_.log.push_back("write " + narrowForTest(path_));
-        FakeFileSystem::Notify notify(fs_);
-        if (fs_.shouldFail("write")) {
-            if (fs_.writeFailure == FakeFileSystem::WriteFailure::cutShort) {
-                append(text.substr(0, text.size() / 2));
-            }
-            return false;
+Opened<WritableFile> FakeFolder::createNew(const Path& name) {
+    const Path path = join(path_, name);
+    FakeFileSystem::Step step(fs_, "open", path);
+    Opened<WritableFile> result;
+    if (fs_.shouldFail("open")) {
+        result.status = planted("NtCreateFile", path);
+        return result;
+    }
+    if (fs_.directories.count(path) != 0 || fs_.files.count(path) != 0 ||
+        fs_.links.count(path) != 0) {
+        result.status = failed("NtCreateFile", ntstatus::kObjectNameCollision, path);
+        return result;
+    }
+    fs_.files[path].bytes.clear();
+    result.object = std::make_unique<FakeWritableFile>(*this, path);
+    return result;
+}
+
+FileStatus FakeFolder::removeFile(const Path& name) {
+    const Path path = join(path_, name);
+    FakeFileSystem::Step step(fs_, "remove", path);
+    if (fs_.isBusy("remove")) {
+        return busy("NtSetInformationFile", path);
+    }
+    if (fs_.shouldFail("remove")) {
+        return planted("NtSetInformationFile", path);
+    }
+    if (fs_.refuses(path)) {
+        return failed("NtQueryObject", ntstatus::kReparsePointEncountered, path);
+    }
+    fs_.files.erase(path);
+    fs_.links.erase(path);
+    return fileOk();
+}
+
+void FakeWritableFile::append(std::string_view text) {
+    std::string& bytes = folder_.fs().files[path_].bytes;
+    for (char c : text) {
+        if (c == '\n' && folder_.fs().crlf) {
+            bytes += '\r';
         }
-        append(text);
-        return true;
+        bytes += c;
     }
-    bool flush() override {
-        fs_.log.push_back("flush " + narrowForTest(path_));
-        FakeFileSystem::Notify notify(fs_);
-        return !fs_.shouldFail("flush");
-    }
-    bool close() override {
-        fs_.log.push_back("close " + narrowForTest(path_));
-        FakeFileSystem::Notify notify(fs_);
-        return !fs_.shouldFail("close");
-    }
-    const Path& path() const { return path_; }
+}
 
-  private:
-    void append(std::string_view text) {
-        std::string& bytes = fs_.files[path_].bytes;
-        for (char c : text) {
-            if (c == '\n' && fs_.crlf) {
-                bytes += '\r';
-            }
-            bytes += c;
+FileStatus FakeWritableFile::write(std::string_view text) {
+    FakeFileSystem& fs = folder_.fs();
+    FakeFileSystem::Step step(fs, "write", path_);
+    if (fs.shouldFail("write")) {
+        if (fs.writeFailure == FakeFileSystem::WriteFailure::cutShort) {
+            append(text.substr(0, text.size() / 2));
         }
+        return failed("NtWriteFile", ntstatus::kDiskFull, path_);
     }
-    FakeFileSystem& fs_;
-    Path path_;
-};
-
-std::unique_ptr<WritableFile> FakeFileSystem::createNew(Folder& folder, const Path& name) {
-    const Path path = join(pathOf(folder), name);
-    log.push_back("open " + narrowForTest(path));
-    Notify notify(*this);
-    if (shouldFail("open") || directories.count(path) != 0 || files.count(path) != 0 ||
-        links.count(path) != 0) {
-        return nullptr;
-    }
-    files[path].bytes.clear();
-    return std::make_unique<FakeWritableFile>(*this, path);
+    append(text);
+    return fileOk();
 }
 
-FileStatus FakeFileSystem::replace(Folder& folder, WritableFile& written, const Path& toName) {
-    const Path from = static_cast<FakeWritableFile&>(written).path();
-    const Path to = join(pathOf(folder), toName);
-    log.push_back("replace " + narrowForTest(from) + " " + narrowForTest(to));
-    Notify notify(*this);
-    if (isBusy("replace")) {
-        return FileStatus::busy;
-    }
-    if (shouldFail("replace") || files.count(from) == 0 || directories.count(to) != 0 ||
-        refuses(from)) {
-        return FileStatus::failed;
-    }
-    auto target = files.find(to);
-    if (target != files.end() && target->second.readOnly && replaceRefusesReadOnly) {
-        return FileStatus::failed;
-    }
-    links.erase(to);  // a rename replaces the name, link or not
-    files[to] = files[from];
-    files[to].readOnly = false;
-    files.erase(from);
-    return FileStatus::ok;
+FileStatus FakeWritableFile::flush() {
+    FakeFileSystem::Step step(folder_.fs(), "flush", path_);
+    return folder_.fs().shouldFail("flush") ? planted("NtFlushBuffersFile", path_) : fileOk();
 }
 
-bool FakeFileSystem::clearReadOnly(Folder& folder, const Path& name) {
-    const Path path = join(pathOf(folder), name);
-    log.push_back("clear-readonly " + narrowForTest(path));
-    Notify notify(*this);
-    auto it = files.find(path);
-    if (shouldFail("clear-readonly") || it == files.end() || !it->second.readOnly ||
-        refuses(path)) {
+FileStatus FakeWritableFile::verify() {
+    FakeFileSystem& fs = folder_.fs();
+    FakeFileSystem::Step step(fs, "check", path_);
+    if (fs.shouldFail("check")) {
+        return planted("NtQueryInformationFile", path_);
+    }
+    // What the handle would show once someone swapped the name: no name left, a second
+    // one, or a link in its place.
+    auto file = fs.files.find(path_);
+    if (file == fs.files.end()) {
+        return failed("NtQueryInformationFile", ntstatus::kFileDeleted, path_);
+    }
+    if (file->second.names != 1) {
+        return fileFailure(FileOutcome::failed, "NtQueryInformationFile",
+                           win32Code(win32error::kTooManyLinks), path_);
+    }
+    if (fs.links.count(path_) != 0) {
+        return failed("NtQueryObject", ntstatus::kReparsePointEncountered, path_);
+    }
+    return fileOk();
+}
+
+bool FakeWritableFile::renameOnto(const Path& to, FileStatus& status) {
+    FakeFileSystem& fs = folder_.fs();
+    FakeFileSystem::Step step(fs, "replace " + narrowForTest(path_) + " " + narrowForTest(to));
+    if (fs.isBusy("replace")) {
+        status = busy("NtSetInformationFile", to);
         return false;
     }
-    it->second.readOnly = false;
+    if (fs.shouldFail("replace") || fs.files.count(path_) == 0) {
+        status = planted("NtSetInformationFile", to);
+        return false;
+    }
+    auto target = fs.files.find(to);
+    if (fs.directories.count(to) != 0 ||
+        (target != fs.files.end() && target->second.readOnly && fs.replaceRefusesReadOnly)) {
+        status = failed("NtSetInformationFile", ntstatus::kAccessDenied, to);
+        return false;
+    }
+    fs.links.erase(to);  // a rename replaces the name, link or not
+    fs.files[to] = fs.files[path_];
+    fs.files[to].readOnly = false;
+    fs.files.erase(path_);
+    path_ = to;
+    renamed_ = true;
+    status = fileOk();
     return true;
 }
 
-void FakeFileSystem::restoreReadOnly(Folder& folder, const Path& name) {
-    const Path path = join(pathOf(folder), name);
-    log.push_back("set-readonly " + narrowForTest(path));
-    Notify notify(*this);
-    auto it = files.find(path);
-    if (!shouldFail("set-readonly") && it != files.end() && !refuses(path)) {
-        it->second.readOnly = true;
+FileStatus FakeWritableFile::replace(const Path& toName) {
+    FakeFileSystem& fs = folder_.fs();
+    const Path to = join(folder_.path(), toName);
+    FileStatus status;
+    if (!renameOnto(to, status)) {
+        auto target = fs.files.find(to);
+        const bool readOnly = status.code == ntCode(ntstatus::kAccessDenied) &&
+                              target != fs.files.end() && target->second.readOnly;
+        if (!readOnly) {
+            return status;
+        }
+        {
+            FakeFileSystem::Step step(fs, "clear-readonly", to);
+            if (fs.shouldFail("clear-readonly") || fs.refuses(to)) {
+                return status;
+            }
+            target->second.readOnly = false;
+        }
+        if (!renameOnto(to, status)) {
+            FakeFileSystem::Step step(fs, "set-readonly", to);
+            if (!fs.shouldFail("set-readonly") && fs.files.count(to) != 0 && !fs.refuses(to)) {
+                fs.files[to].readOnly = true;
+            }
+            return status;
+        }
     }
+    FakeFileSystem::Step step(fs, "flush-folder", folder_.path());
+    return fs.shouldFail("flush-folder") ? planted("NtFlushBuffersFile", folder_.path()) : fileOk();
 }
 
-FileStatus FakeFileSystem::removeFile(Folder& folder, const Path& name) {
-    const Path path = join(pathOf(folder), name);
-    log.push_back("remove " + narrowForTest(path));
-    Notify notify(*this);
-    if (isBusy("remove")) {
-        return FileStatus::busy;
+FileStatus FakeWritableFile::discard() {
+    if (renamed_) {
+        return fileOk();
     }
-    if (shouldFail("remove") || refuses(path)) {
-        return FileStatus::failed;
+    FakeFileSystem& fs = folder_.fs();
+    FakeFileSystem::Step step(fs, "discard", path_);
+    if (fs.shouldFail("discard")) {
+        return planted("NtSetInformationFile", path_);
     }
-    files.erase(path);
-    links.erase(path);
-    return FileStatus::ok;
+    fs.files.erase(path_);
+    return fileOk();
+}
+
+FileStatus FakeWritableFile::close() {
+    FakeFileSystem::Step step(folder_.fs(), "close", path_);
+    return folder_.fs().shouldFail("close") ? planted("NtClose", path_) : fileOk();
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/elevation.h"
 #include "common/process_start_win32.h"
 
 extern "C" uintptr_t __stack_chk_guard;
@@ -43,7 +44,7 @@ int start(const wchar_t* defaultDirectories) {
     } else if (std::wcscmp(defaultDirectories, L"refused") == 0) {
         kernel.setDefaultDllDirectories = &defaultDirectoriesRefused;
     }
-    hardenProcessStartWith(kernel);
+    hardenProcessStartWith(kernel, processIsElevated());
     return 0;
 }
 
