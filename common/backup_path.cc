@@ -99,21 +99,63 @@ size_t knownRoot(const Path& body, bool prefixed, Path& root) {
 }
 
 /// The components of `text` from `at` on, split at "\"; empty ones (doubled separators)
-/// are dropped. False when `literal` and one is "." or "..": the system would take them
-/// as names, which no file can have.
-bool splitNames(const Path& text, size_t at, bool literal, std::vector<Path>& names) {
+/// are dropped.
+std::vector<Path> splitNames(const Path& text, size_t at) {
+    std::vector<Path> names;
     while (at < text.size()) {
         const size_t end = componentEnd(text, at);
-        Path name = text.substr(at, end - at);
-        if (literal && (name == L"." || name == L"..")) {
-            return false;
-        }
-        if (!name.empty()) {
-            names.push_back(std::move(name));
+        if (end > at) {
+            names.push_back(text.substr(at, end - at));
         }
         at = end + 1;
     }
-    return true;
+    return names;
+}
+
+/// A file's own stream, which a name may spell out: "b.txt::$DATA" is "b.txt" itself.
+constexpr wchar_t kOwnStream[] = L"::$DATA";
+constexpr size_t kOwnStreamLength = sizeof kOwnStream / sizeof kOwnStream[0] - 1;
+
+/// Drops the spelling of the file's own stream from the end of `leaf`.
+void dropOwnStream(Path& leaf) {
+    if (leaf.size() > kOwnStreamLength &&
+        startsWithIgnoringCase(leaf, leaf.size() - kOwnStreamLength, kOwnStream)) {
+        leaf.resize(leaf.size() - kOwnStreamLength);
+    }
+}
+
+/// What `name` is worth as a name on the way, taken literally or as the system made it.
+RouteKind kindOfName(const Path& name, bool literal) {
+    if (literal && (name == L"." || name == L"..")) {
+        return RouteKind::noFile;  // the system would take them as names
+    }
+    for (wchar_t c : name) {
+        // Characters no Windows file name may hold, and the stream separator: a name that
+        // holds one is a pattern, or a stream of another file, never a file of its own.
+        if (c < 0x20 || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'"' ||
+            c == L'|' || c == L':') {
+            return RouteKind::noFile;
+        }
+    }
+    if (name.back() == L'.' || name.back() == L' ') {
+        return RouteKind::invalid;
+    }
+    return RouteKind::known;
+}
+
+/// The worst kind among `names`: a name no file can have outweighs one we do not use.
+RouteKind kindOfNames(const std::vector<Path>& names, bool literal) {
+    RouteKind kind = RouteKind::known;
+    for (const Path& name : names) {
+        const RouteKind own = kindOfName(name, literal);
+        if (own == RouteKind::noFile) {
+            return own;
+        }
+        if (own == RouteKind::invalid) {
+            kind = own;
+        }
+    }
+    return kind;
 }
 
 }  // namespace
@@ -134,12 +176,23 @@ BackupRoute routeOf(const Path& given, const Path& full) {
     const bool prefixed =
         literal || startsWith(text, 0, kDevicePrefix) || startsWith(text, 0, kExtendedPrefix);
     const Path body = prefixed ? text.substr(kPrefixLength) : text;
-    Path root;
-    const size_t rootEnd = knownRoot(body, prefixed, root);
-    std::vector<Path> names;
-    if (!splitNames(body, rootEnd, literal, names) || names.empty()) {
+    if (!literal && startsWith(text, 0, kDevicePrefix) && body.find(L'\\') == Path::npos) {
+        route.kind = RouteKind::noFile;  // a device: the system makes "C:\x\NUL" "\\.\NUL"
         return route;
     }
+    Path root;
+    const size_t rootEnd = knownRoot(body, prefixed, root);
+    std::vector<Path> names = splitNames(body, rootEnd);
+    if (names.empty()) {
+        route.kind = rootEnd != 0 ? RouteKind::noFile : RouteKind::invalid;  // a root alone
+        return route;
+    }
+    dropOwnStream(names.back());
+    if (const RouteKind kind = kindOfNames(names, literal); kind != RouteKind::known) {
+        route.kind = kind;
+        return route;
+    }
+    route.endsWithSeparator = body.back() == L'\\';
     route.leaf = std::move(names.back());
     names.pop_back();
     if (rootEnd != 0) {

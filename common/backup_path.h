@@ -16,8 +16,14 @@ enum class RouteKind {
     /// A rooted form we do not understand (a device path, "\\?\GLOBALROOT\…", Wine's
     /// "\\?\unix\…"): its folder can only be opened as given, never checked on the way.
     foreign,
-    /// No file can have this name: a root alone, "." or ".." in a form the system takes
-    /// literally, or a path the system could not make absolute.
+    /// No file can have this name, so no backup can stand there: a character Windows
+    /// refuses in names, "." or ".." in a form the system takes literally, a device (the
+    /// system turns "C:\x\NUL" into "\\.\NUL"), a stream other than the file's own, or a
+    /// root alone.
+    noFile,
+    /// A name that a file may have, but that this program does not use: a name ending in a
+    /// dot or a space, which only a literal form can reach and Wine does not keep apart
+    /// from the name without them; or a path the system could not make absolute.
     invalid,
 };
 
@@ -29,6 +35,9 @@ struct BackupRoute {
     /// The folders below the root, outermost first, then the backup's own name.
     std::vector<Path> folders;
     Path leaf;
+    /// The path ends in a separator: it names a folder, where no backup may be made, though
+    /// an earlier version made one under the last name.
+    bool endsWithSeparator = false;
 };
 
 /// Whether the system takes `given` literally ("\\?\…", "\??\…"): such a path is not made

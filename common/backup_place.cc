@@ -2,12 +2,14 @@
 
 #include "common/backup_path.h"
 #include "common/busy_retry.h"
+#include "common/system_codes.h"
 
 namespace {
 
 /// No system call refused this: the path itself cannot be used.
 FileStatus unusablePath(const Path& path) {
-    return fileFailure(FileOutcome::failed, "", SystemCode{}, path);
+    return fileFailure(FileOutcome::failed, "name check", win32Code(win32error::kInvalidName),
+                       path);
 }
 
 }  // namespace
@@ -19,7 +21,9 @@ FileStatus BackupPlace::walk(const Path& path) {
     missing_.clear();
     key_.clear();
     const BackupRoute route = routeOf(path, isLiteralPath(path) ? Path() : files_.fullPath(path));
-    if (route.kind == RouteKind::invalid ||
+    kind_ = route.kind;
+    endsWithSeparator_ = route.endsWithSeparator;
+    if (route.kind == RouteKind::invalid || route.kind == RouteKind::noFile ||
         (route.kind == RouteKind::foreign && files_.elevated())) {
         return unusablePath(path);
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/backup_path.h"
 #include "common/file_system.h"
 #include "common/path.h"
 
@@ -24,6 +25,11 @@ class BackupPlace {
     /// again: another run may have made them, or the backup, since the walk. What the
     /// backup's lock was taken for must be judged by what stands there once it is held.
     FileStatus refresh();
+
+    /// What the path turned out to be at the last walk.
+    RouteKind kind() const { return kind_; }
+    /// Whether the path ends in a separator: it names the folder, not a file in it.
+    bool endsWithSeparator() const { return endsWithSeparator_; }
 
     /// Whether every folder on the way stood there at the walk, or has been made since.
     bool reached() const { return walked_ && missing_.empty(); }
@@ -50,6 +56,8 @@ class BackupPlace {
     void nameTheLeaf();
 
     FileSystem& files_;
+    RouteKind kind_ = RouteKind::invalid;
+    bool endsWithSeparator_ = false;
     bool walked_ = false;
     std::vector<std::unique_ptr<Folder>> held_;
     /// The names of the folders at the back of `held_` that this run made, outermost first.

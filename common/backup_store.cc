@@ -15,9 +15,17 @@ FileStatus BackupStore::remove(const Path& name) {
     return retryWhileBusy(files_, [&] { return place_.folder().removeFile(name); });
 }
 
-bool BackupStore::bind(const Path& path) {
+bool BackupStore::bind(const Path& path, BackupUse use) {
     path_ = path;
     refusing_ = !noted(backupstep::kWalking, place_.walk(path));
+    nameless_ = place_.kind() == RouteKind::noFile;
+    if (!refusing_ && use == BackupUse::apply && place_.endsWithSeparator()) {
+        // A folder's name: a backup made under it would turn the folder the caller meant
+        // into a file. A restore still reads one an earlier version made there.
+        refusing_ =
+            !noted(backupstep::kWalking, fileFailure(FileOutcome::failed, "name check",
+                                                     win32Code(win32error::kDirectory), path));
+    }
     return !refusing_;
 }
 
@@ -143,6 +151,9 @@ bool BackupStore::writeAndReplace(const std::string& text) {
 }
 
 PathState BackupStore::backupExists() {
+    if (nameless_) {
+        return PathState::absent;
+    }
     if (refusing_) {
         return PathState::unknown;
     }

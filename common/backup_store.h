@@ -31,15 +31,21 @@ constexpr std::string_view kRemovingTemporary = "removing a stale temporary file
 constexpr std::string_view kRemoving = "removing the backup";
 }  // namespace backupstep
 
+/// What a run binds the store for: a restore reads and gives up a backup that stands
+/// there; an apply may also make one.
+enum class BackupUse { restore, apply };
+
 class BackupStore {
   public:
     BackupStore(FileSystem& files, std::string_view vendorWord)
         : files_(files), vendorWord_(vendorWord), place_(files) {}
 
     /// Walks to `path`; every operation below then acts on that backup. False when the path
-    /// cannot be used (see `BackupPlace::walk`); a store that is not bound to a path
-    /// refuses everything.
-    bool bind(const Path& path);
+    /// cannot be used (see `BackupPlace::walk`), or when an apply would make a backup where
+    /// none should stand: under a name no file can have, or at a path that ends in a
+    /// separator. A store that is not bound to a path refuses everything; one bound to a
+    /// name no file can have still answers that no backup exists there.
+    bool bind(const Path& path, BackupUse use = BackupUse::apply);
     /// Once the lock is held: looks again at what stands on the way to the bound backup,
     /// where another run may have made folders or the backup since the walk. False when
     /// the path cannot be used any more.
@@ -99,5 +105,7 @@ class BackupStore {
     BackupPlace place_;
     Path path_;
     bool refusing_ = true;  // until a path is bound
+    /// Bound to a name no file can have: nothing stands there, nor ever did.
+    bool nameless_ = false;
     std::vector<Failure> failures_;
 };

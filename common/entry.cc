@@ -39,9 +39,10 @@ std::unique_ptr<HeldBackupLock> lockWhereItStands(BackupLock& lock, BackupStore&
 /// backup is not safe for this process to use, with a store that refuses everything. The
 /// lock is let go only after the backend returned, its line printed and its driver closed.
 template <typename Command>
-int withBackupLock(BackupLock& lock, LineAndBackup& io, const Path& backupPath, Command command) {
+int withBackupLock(BackupLock& lock, LineAndBackup& io, const Path& backupPath, BackupUse use,
+                   Command command) {
     std::unique_ptr<HeldBackupLock> held;
-    if (io.backups.bind(backupPath)) {
+    if (io.backups.bind(backupPath, use)) {
         held = lockWhereItStands(lock, io.backups);
     }
     if (!held || !io.backups.safeToUse()) {
@@ -70,11 +71,13 @@ int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, LineA
             return commandLineError(io, commonmessage::kBadPreset, exitcode::kUnknownPreset);
         }
         const Path backupPath(argv[3]);
-        return withBackupLock(lock, io, backupPath, [&] { return backend.apply(io, level); });
+        return withBackupLock(lock, io, backupPath, BackupUse::apply,
+                              [&] { return backend.apply(io, level); });
     }
     if (equalsIgnoringAsciiCase(command, "restore") && givesBackupPath(argc, argv, 2)) {
         const Path backupPath(argv[2]);
-        return withBackupLock(lock, io, backupPath, [&] { return backend.restore(io); });
+        return withBackupLock(lock, io, backupPath, BackupUse::restore,
+                              [&] { return backend.restore(io); });
     }
     return commandLineError(io, commonmessage::kBadArguments, exitcode::kCommandLine);
 }

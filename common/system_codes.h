@@ -38,6 +38,7 @@ constexpr int64_t kIoDeviceError = 0xC0000185;
 namespace win32error {
 constexpr int64_t kInvalidData = 13;
 constexpr int64_t kInvalidName = 123;
+constexpr int64_t kDirectory = 267;
 constexpr int64_t kTooManyLinks = 1142;
 }  // namespace win32error
 

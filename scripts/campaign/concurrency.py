@@ -2,7 +2,9 @@
 
 Each round starts eight runs together (applies of every preset and restores, some paused
 for a moment between reading the driver and reading the backup), waits for all of them,
-then restores once more. The promise checked: every run printed one well-formed line that
+then restores once more. The rounds in a folder not made yet start two runs, an apply and
+another apply or a restore, on a backup whose folder is missing: the second must judge
+what stands there only once it holds the lock. The promise checked: every run printed one well-formed line that
 its command may give, the final restore brings the driver back exactly to where it stood
 before the round, and neither the backup nor its temporary file is left. Each round is one
 case. See docs/campaign.md.
@@ -16,6 +18,8 @@ from .runs import NotBuilt
 
 RUNS_PER_ROUND = 8
 ROUNDS = {True: 10, False: 50}  # short, full
+NEW_FOLDER_PAIRS = [["gamer", "extremo"], ["gamer", "restore"]]
+NEW_FOLDER_ROUNDS = {True: 3, False: 20}  # of each pair
 # A round whose run printed nothing and never reached the driver is Wine failing to start
 # it, not the program; such a round is repeated this many times before it counts.
 START_ATTEMPTS = 3
@@ -45,10 +49,12 @@ def not_started(target, index, out, code):
     return out == b"" and code not in (0, target.killed_exit) and not log.exists()
 
 
-def one_round(cr, target, seed):
-    """Problems of the round of `seed` (empty when it kept the promise)."""
+def one_round(cr, target, seed, commands=None):
+    """Problems of the round of `seed` (empty when it kept the promise); `commands` started
+    together without pauses, or eight mixed ones."""
     rng = random.Random(seed)
-    commands, pauses = cr.mixed_commands(rng, RUNS_PER_ROUND)
+    commands, pauses = (commands, None) if commands else cr.mixed_commands(rng, RUNS_PER_ROUND)
+    pauses = pauses or [0] * len(commands)
     for attempt in range(START_ATTEMPTS):
         problems, results = cr.concurrent_round(target, commands, pauses)
         failed_start = any(not_started(target, i, out, code)
@@ -85,4 +91,22 @@ def rows(short):
             remove()
         table.append(("%s: concurrent runs" % target_class.name, ROUNDS[short], len(broken),
                       broken))
+        table.append(new_folder_row(cr, target_class, short))
     return table
+
+
+def new_folder_row(cr, target_class, short):
+    directory, remove = cr.new_directory("campaign-new-folder-%s-" % target_class.name)
+    target = target_class(directory).in_new_folder()
+    broken, cases = [], 0
+    try:
+        with InstalledLibrary(target):
+            for pair in NEW_FOLDER_PAIRS:
+                for n in range(NEW_FOLDER_ROUNDS[short]):
+                    cases += 1
+                    broken.extend(one_round(cr, target, "%s-%s-%d" % (
+                        target_class.name, "-".join(pair), n), pair))
+    finally:
+        remove()
+    return ("%s: two runs in a folder not made yet" % target_class.name, cases, len(broken),
+            broken)

@@ -28,6 +28,7 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
         Path root;
         std::vector<Path> folders;
         Path leaf;
+        bool endsWithSeparator = false;
     } cases[] = {
         {L"C:\\a\\b\\c.txt",
          L"C:\\a\\b\\c.txt",
@@ -74,8 +75,8 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
          L"\\??\\Volume" + kGuid + L"\\",
          {L"a"},
          L"c.txt"},
-        // Doubled separators are one; a trailing one ends the last name.
-        {L"C:\\a\\\\b\\", L"C:\\a\\\\b\\", RouteKind::known, L"\\??\\C:\\", {L"a"}, L"b"},
+        // Doubled separators are one; a trailing one ends the last name, and is told.
+        {L"C:\\a\\\\b\\", L"C:\\a\\\\b\\", RouteKind::known, L"\\??\\C:\\", {L"a"}, L"b", true},
         // Forms the programs do not understand: only their folder, as given.
         {L"\\\\?\\unix\\tmp\\x\\c.txt",
          L"",
@@ -91,14 +92,49 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
          L"c.txt"},
         {L"\\\\?\\Volume{x}\\c.txt", L"", RouteKind::foreign, L"\\??\\Volume{x}", {}, L"c.txt"},
         {L"\\\\.\\pipe\\p", L"\\\\.\\pipe\\p", RouteKind::foreign, L"\\??\\pipe", {}, L"p"},
-        // No file can have these names.
-        {L"C:\\", L"C:\\", RouteKind::invalid, L"", {}, L""},
-        {L"\\\\?\\C:\\a\\..\\c.txt", L"", RouteKind::invalid, L"", {}, L""},
-        {L"\\??\\C:\\.\\c.txt", L"", RouteKind::invalid, L"", {}, L""},
-        {L"\\\\?\\C:", L"", RouteKind::invalid, L"", {}, L""},
+        // No file can have these names: a root alone, a literal "." or "..", a character
+        // Windows refuses, a device, a stream other than the file's own.
+        {L"C:\\", L"C:\\", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\?\\C:\\a\\..\\c.txt", L"", RouteKind::noFile, L"", {}, L""},
+        {L"\\??\\C:\\.\\c.txt", L"", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\?\\C:", L"", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\srv\\share", L"\\\\srv\\share", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\?\\UNC\\srv\\share", L"", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\c*.txt", L"C:\\a\\c*.txt", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a?\\c.txt", L"C:\\a?\\c.txt", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\?\\C:\\a\\<c>.txt", L"", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\\"c\".txt", L"C:\\a\\\"c\".txt", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\c|d.txt", L"C:\\a\\c|d.txt", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\c\td.txt", L"C:\\a\\c\td.txt", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\NUL", L"\\\\.\\NUL", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\com1.txt", L"\\\\.\\com1", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\.\\NUL", L"\\\\.\\NUL", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a\\c.txt:s", L"C:\\a\\c.txt:s", RouteKind::noFile, L"", {}, L""},
+        {L"\\\\?\\C:\\a\\c.txt:s:$DATA", L"", RouteKind::noFile, L"", {}, L""},
+        {L"C:\\a::$DATA\\c.txt", L"C:\\a::$DATA\\c.txt", RouteKind::noFile, L"", {}, L""},
+        // The file's own stream is the file.
+        {L"C:\\a\\c.txt::$DATA",
+         L"C:\\a\\c.txt::$DATA",
+         RouteKind::known,
+         L"\\??\\C:\\",
+         {L"a"},
+         L"c.txt"},
+        {L"\\\\?\\C:\\a\\c.txt::$data", L"", RouteKind::known, L"\\??\\C:\\", {L"a"}, L"c.txt"},
+        // A name ending in a dot or a space, which only a literal form keeps: not used.
+        {L"\\\\?\\C:\\a\\c.txt.", L"", RouteKind::invalid, L"", {}, L""},
+        {L"\\??\\C:\\a\\c.txt ", L"", RouteKind::invalid, L"", {}, L""},
+        {L"\\\\?\\C:\\d.\\c.txt", L"", RouteKind::invalid, L"", {}, L""},
+        {L"C:\\d..\\c.txt", L"C:\\d.\\c.txt", RouteKind::invalid, L"", {}, L""},
+        {L"C:\\d \\c.txt", L"C:\\d \\c.txt", RouteKind::invalid, L"", {}, L""},
+        // What the system drops from a plain or "\\.\" spelling names the file without it.
+        {L"C:\\d.\\c.txt. ", L"C:\\d\\c.txt", RouteKind::known, L"\\??\\C:\\", {L"d"}, L"c.txt"},
+        {L"\\\\.\\C:\\a\\c.txt.",
+         L"\\\\.\\C:\\a\\c.txt",
+         RouteKind::known,
+         L"\\??\\C:\\",
+         {L"a"},
+         L"c.txt"},
         {L"x.txt", L"", RouteKind::invalid, L"", {}, L""},
-        {L"\\\\srv\\share", L"\\\\srv\\share", RouteKind::invalid, L"", {}, L""},
-        {L"\\\\?\\UNC\\srv\\share", L"", RouteKind::invalid, L"", {}, L""},
     };
     for (const Case& c : cases) {
         const BackupRoute route = routeOf(c.given, c.full);
@@ -106,6 +142,7 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
         EXPECT_EQ(route.root, c.root) << narrow(c.given);
         EXPECT_EQ(route.folders, c.folders) << narrow(c.given);
         EXPECT_EQ(route.leaf, c.leaf) << narrow(c.given);
+        EXPECT_EQ(route.endsWithSeparator, c.endsWithSeparator) << narrow(c.given);
     }
 }
 

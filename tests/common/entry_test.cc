@@ -139,7 +139,7 @@ TEST_F(EntryTest, DispatchesWithLevelAndTheStoreBoundToThePath) {
         {{L"p", L"Status"}, 40, "status", 0, L""},
         {{L"p", L"apply", L"gamer", L"C:\\b.txt"}, 41, "apply", 1, L"C:\\B.TXT"},
         {{L"p", L"apply", L"competitivo", L"b"}, 41, "apply", 2, L"C:\\WORK\\B"},
-        {{L"p", L"APPLY", L"EXTREMO", L" x "}, 41, "apply", 3, L"C:\\WORK\\ X "},
+        {{L"p", L"APPLY", L"EXTREMO", L" x. "}, 41, "apply", 3, L"C:\\WORK\\ X"},
         {{L"p", L"apply", L"Gamer", L"b.txt", L"ignored"}, 41, "apply", 1, L"C:\\WORK\\B.TXT"},
         {{L"p", L"RESTORE", L"D:\\Backups\\\u00e7\u00e3o.txt"},
          42,

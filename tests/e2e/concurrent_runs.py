@@ -119,7 +119,15 @@ class Target:
 
     def empty_directory(self):
         for path in self.dir.glob("*"):
-            path.unlink()
+            if path.is_dir() and not path.is_symlink():
+                shutil.rmtree(path)
+            else:
+                path.unlink()
+
+    def in_new_folder(self):
+        """From now on the backup lies in a folder that no run has made yet."""
+        self.backup = self.dir / "new" / "backup.txt"
+        return self
 
 
 class NvidiaTarget(Target):
@@ -280,11 +288,13 @@ def restore_until_done(target, problems):
 
 
 def check_clean(target, before, problems):
-    """The driver is back to `before` and nothing but the state file and logs is left."""
+    """The driver is back to `before` and nothing but the state file and logs is left in
+    the backup's folder."""
     after = target.driver_now()
     if after != before:
         problems.append("driver not back after the final restore: %s" % describe(before, after))
-    leftovers = sorted(p.name for p in target.dir.iterdir()
+    folder = target.backup.parent
+    leftovers = sorted(p.name for p in folder.iterdir()
                        if p.name != target.state.name and not p.name.endswith(".log"))
     if leftovers:
         problems.append("files left behind: %s" % ", ".join(leftovers))

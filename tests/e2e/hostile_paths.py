@@ -353,7 +353,9 @@ def on_unmapped_drive(long=False):
 # ("release",) it lets go, or has let go;
 # ("plant", where, how, victim[, "read-only"]) an attacker's link (see `plant`) or a file;
 # ("shorten", "folder" or "file") the path from now on names its folder, or the whole
-# path, by their 8.3 short names.
+# path, by their 8.3 short names; ("spell", text, name) the path from now on is `text`,
+# with {dir} the backup's folder in Windows text, naming the file `name` there (None: no
+# file Linux sees).
 # Outcomes: applied, unreadable (something unreadable or unusable stands at the path: the
 # line of a backup that cannot be read), unsaved (the backup could not be written),
 # restored, incomplete, nothing.
@@ -420,6 +422,42 @@ CASES = [
          FORM_ROUND_TRIP),
     Case("\\??\\ form", "names and lengths", spelled("\\??\\", absolute("nt", "backup.txt")),
          FORM_ROUND_TRIP),
+    # Names no file can have: nothing can stand there, so a restore finds nothing and an
+    # apply makes nothing, not even the folders on the way. The "spell" step gives the path
+    # from then on, {dir} its folder in Windows text.
+    Case("names no file can have", "names and lengths", absolute("nameless", "b.txt"),
+         [step for spelling in ["{dir}\\b*.txt", "{dir}\\b|.txt", "{dir}\\b\x01.txt",
+                                "\\\\?\\{dir}\\..\\b.txt", "\\??\\{dir}\\.\\b.txt",
+                                "{dir}\\NUL", "{dir}\\com1.txt", "\\\\.\\NUL",
+                                "{dir}\\b.txt:stream", "{dir}\\new\\b.txt:stream"]
+          for step in [("spell", spelling, None), ("restore", "nothing"),
+                       ("apply", "gamer", "unreadable")]]),
+    # A path that ends in a separator names a folder: no backup is made there, yet one an
+    # earlier version made under the last name is read and restored.
+    Case("path that ends in a separator", "names and lengths", absolute("sep", "b.txt"),
+         [("spell", "{dir}\\new\\", "new"), ("restore", "nothing"),
+          ("apply", "gamer", "unreadable"), ("spell", "{dir}\\b.txt", "b.txt"),
+          ("apply", "gamer", "applied"), ("spell", "{dir}\\b.txt\\", "b.txt"),
+          ("apply", "extremo", "unreadable"), ("restore", "restored")]),
+    # The file's own stream is the file.
+    Case("the file's own stream spelt out", "names and lengths", existing("own", "b.txt"),
+         [("spell", "{dir}\\b.txt::$DATA", "b.txt"), ("apply", "gamer", "applied"),
+          ("spell", "\\\\?\\{dir}\\b.txt::$data", "b.txt"), ("restore", "restored")]),
+    # Trailing dots and spaces: a plain or "\\.\" spelling names the file without them, as
+    # the system drops them; a literal one would name a file no plain spelling reaches,
+    # and both commands refuse it.
+    *[Case("trailing %s in the %s form" % (what, form), "names and lengths",
+           existing("trailing", "b.txt"),
+           [("spell", prefix + "{dir}\\b.txt" + tail, "b.txt")] +
+           (ROUND_TRIP if prefix in ("", "\\\\.\\") else
+            [("restore", "incomplete"), ("apply", "gamer", "unreadable")]))
+      for what, tail in [("dot", "."), ("space", " ")]
+      for form, prefix in [("plain", ""), ("\\\\.\\", "\\\\.\\"), ("\\\\?\\", "\\\\?\\"),
+                           ("\\??\\", "\\??\\")]],
+    Case("a folder on the way with a trailing dot, taken literally", "names and lengths",
+         absolute("dotted", "b.txt"),
+         [("spell", "\\\\?\\{dir}\\d.\\b.txt", None), ("restore", "incomplete"),
+          ("apply", "gamer", "unreadable")]),
     # A short name is a second spelling of the same folder and file, not a link.
     Case("8.3 short names of the folder, then of the whole path", "names and lengths",
          existing("a rather long folder name", "a rather long backup name.txt"),
@@ -728,6 +766,7 @@ def run_case(vendor, case, base_dir):
         planted = None
         victims = None  # the protected folder as planted
         applied = []
+        spelt_in = None  # the folder "spell" steps name their paths in
         for step in case.steps:
             what = " ".join(str(s) for s in step)
             act = step[0]
@@ -798,6 +837,10 @@ def run_case(vendor, case, base_dir):
                 if tmp is not None and os.path.lexists(tmp):
                     planted = snapshot(tmp)
                 victims = tree(world.protected)
+            elif act == "spell":
+                folder = spelt_in = spelt_in or target.file.parent
+                target.arg = step[1].format(dir=wine.winpath(folder))
+                target.file = folder / step[2] if step[2] else None
             elif act == "shorten":
                 if step[1] == "folder":
                     target.arg = short_name(wine.winpath(target.file.parent)) + "\\" + \

@@ -22,6 +22,9 @@ PROMPT_S = cr.LOCK_WAIT_S / 2
 # The apply's pause between its reads: the restore started meanwhile reaches the lock in
 # well under this (0.05 s seen, 0.5 s on a busy machine).
 SLOW_MS = 1000
+# How long a first run on a folder not made yet is held before it makes it: the second run
+# has walked to the missing folder and waits for the lock long before (0.5 s at most seen).
+NEW_FOLDER_HOLD_MS = 2000
 HOLDER_STARTS = 3
 HOLDER_START_S = 20
 ROUNDS = 3
@@ -134,6 +137,25 @@ class ConcurrentRuns:
         self.assertEqual(self.target.driver_now(), self.original)
         self.assertOnlyStateLeft()
 
+    def test_a_second_run_judges_a_folder_not_made_yet_under_the_lock(self):
+        # The second run walks while the first holds the lock and has not made the folder;
+        # had it kept what it saw then, its apply would replace the first run's backup with
+        # the preset's values, and its restore would say "nothing" beside that backup.
+        for second in ("extremo", "restore"):
+            with self.subTest(second=second):
+                self.target.reset()
+                self.target.in_new_folder()
+                original = self.target.driver_now()
+                holder = self.start_holder("gamer", hold_ms=NEW_FOLDER_HOLD_MS)
+                other = self.start(second, "second.log")
+                self.assertResult(holder.wait(), self.first_apply_line(), 0)
+                if second == "restore":
+                    self.assertResult(other.wait(), self.restored_after_gamer(), 0)
+                else:
+                    self.assertResult(other.wait(), self.applied_after_gamer("extremo"), 0)
+                    self.assertResult(self.run_alone("restore"), self.restored_after_extremo(), 0)
+                self.assertEqual(self.target.driver_now(), original)
+
     def test_two_spellings_of_one_backup_wait_for_each_other(self):
         # The lock is named by the place the walk found, not by the text: without that, the
         # second apply would record all originals while the first sleeps, and the first
@@ -142,6 +164,7 @@ class ConcurrentRuns:
             ("long and 8.3 names", lambda folder: hostile_paths.short_name(folder)),
             ("plain and \\\\?\\", lambda folder: "\\\\?\\" + folder),
             ("two letter cases", lambda folder: folder.upper()),
+            ("the file and its own stream", lambda folder: folder),
         ]
         for name, respell in spellings:
             with self.subTest(spellings=name):
@@ -154,6 +177,8 @@ class ConcurrentRuns:
                 folder.mkdir()
                 first = wine.winpath(folder / "backup.txt")
                 second = respell(wine.winpath(folder)) + "\\BACKUP.txt"
+                if "stream" in name:
+                    second += "::$DATA"
                 slow_log = target.dir / "slow.log"
                 slow = target.start(["apply", "gamer", first], slow_log,
                                     faults=target.setting_read_fault % 1500)
@@ -253,6 +278,9 @@ class SleepFaults(unittest.TestCase):
                     self.assertNotIn("SLEEP", log.read_text())
 
 
+NV_ALL = 13
+
+
 class NvidiaConcurrentRuns(ConcurrentRuns, unittest.TestCase):
     target_class = cr.NvidiaTarget
 
@@ -262,6 +290,9 @@ class NvidiaConcurrentRuns(ConcurrentRuns, unittest.TestCase):
 
     def reapplied_line(self):
         return nv.applied(8, 8)
+
+    def applied_after_gamer(self, preset):
+        return nv.applied(NV_ALL, NV_ALL) if preset == "extremo" else None
 
     def first_apply_line(self):
         return nv.applied(8, 8)
@@ -285,6 +316,10 @@ class AmdConcurrentRuns(ConcurrentRuns, unittest.TestCase):
 
     def reapplied_line(self):
         return amd.applied(24, 0)
+
+    def applied_after_gamer(self, preset):
+        # extremo then changes vsync-mode on each GPU; enhanced-sync starts off here
+        return amd.applied(26, 2) if preset == "extremo" else None
 
     def first_apply_line(self):
         return amd.applied(24, 23)  # gpu1's sharpening starts off, as gamer wants it

@@ -43,9 +43,14 @@ class HostilePaths(unittest.TestCase):
             self.skipTest("%s is not built" % vendor.exe.name)
         vendor.install()
         self.addCleanup(vendor.uninstall)
-        for case in hostile_paths.CASES:
+        # Each case has a folder, a driver state and a log of its own: two at a time keep
+        # Wine busy while the other waits for its program to start.
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            found = list(pool.map(lambda case: hostile_paths.run_case(vendor, case, self.base),
+                                  hostile_paths.CASES))
+        for case, problems in zip(hostile_paths.CASES, found):
             with self.subTest(case=case.name):
-                self.assertEqual(hostile_paths.run_case(vendor, case, self.base), [])
+                self.assertEqual(problems, [])
 
     def test_nvidia(self):
         self.run_table(hostile_paths.Nvidia())
@@ -192,6 +197,56 @@ class Races(unittest.TestCase):
                             found = pool.map(lambda k: self.problems(race, k, clean),
                                              range(1, steps + 1))
                         self.assertEqual([p for problems in found for p in problems], [])
+
+
+class TemporaryFileSwaps(unittest.TestCase):
+    """A link put at <backup>.tmp the moment the run makes it: the rename must not move
+    what the link leads to, and the backup's name must never become a link or a second
+    name of another file. The save fails and no setting changes."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.access(RACE_LINK, os.X_OK):
+            raise unittest.SkipTest("no race-link (E2E_RACE_LINK)")
+        hostile_paths.wine.ensure_prefix()
+
+    def test_symbolic_and_hard_link_at_creation(self):
+        base = hostile_paths.base_directory()
+        self.addCleanup(shutil.rmtree, base, ignore_errors=True)
+        for vendor in [v for v in hostile_paths.VENDORS if v.available()]:
+            vendor.install()
+            self.addCleanup(vendor.uninstall)
+            for how in ("symlink", "hardlink"):
+                with self.subTest(program=vendor.name, link=how):
+                    world = hostile_paths.World(pathlib.Path(tempfile.mkdtemp(dir=base)))
+                    world.protected.mkdir()
+                    victim = world.protected / "backup.txt"
+                    victim.write_bytes(VICTIMS[vendor.name])
+                    folder = world.root / "user"
+                    folder.mkdir()
+                    vendor.prepare(world)
+                    driver = world.state.read_bytes() if world.state.exists() else None
+                    clean = hostile_paths.tree(world.protected)
+                    helper = subprocess.Popen(
+                        [RACE_LINK, "--at-create", str(folder), "backup.txt.tmp", how,
+                         str(victim)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                    self.assertEqual(helper.stdout.readline().strip(), "ready")
+                    result = hostile_paths.wine.run(
+                        vendor.exe, ["apply", "gamer",
+                                     hostile_paths.wine.winpath(folder / "backup.txt")],
+                        env=vendor.env(world))
+                    helper.stdin.close()
+                    self.assertEqual(helper.stdout.read().strip(), "acted create")
+                    helper.stdout.close()
+                    helper.wait()
+                    self.assertEqual(result, vendor.expected("unsaved", "gamer", []))
+                    backup = folder / "backup.txt"
+                    self.assertFalse(backup.is_symlink())
+                    self.assertFalse(backup.exists() and os.stat(backup).st_nlink != 1)
+                    (folder / "backup.txt.tmp").unlink()  # the attacker's own link
+                    self.assertEqual(hostile_paths.tree(world.protected), clean)
+                    self.assertEqual(world.state.read_bytes() if world.state.exists()
+                                     else None, driver)
 
 
 class TheTable(unittest.TestCase):

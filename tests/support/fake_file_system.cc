@@ -193,11 +193,22 @@ Path FakeFileSystem::fullPath(const Path& path) {
         }
         at = end;
     }
+    // As the system normalizes: a name on the way loses one trailing dot, the last name
+    // (unless a separator follows it) every trailing dot and space.
+    const bool folderLast = !text.empty() && text.back() == L'\\';
+    for (size_t i = 0; i < names.size(); ++i) {
+        Path& name = names[i];
+        if (i + 1 == names.size() && !folderLast) {
+            name.erase(name.find_last_not_of(L". ") + 1);
+        } else if (name.back() == L'.') {
+            name.pop_back();
+        }
+    }
     Path full = text.substr(0, rootEnd);
     for (const Path& name : names) {
         full += L"\\" + name;
     }
-    return full;
+    return folderLast ? full + L"\\" : full;
 }
 
 Opened<Folder> FakeFileSystem::openRoot(const Path& root) {

@@ -66,7 +66,8 @@ class FakeFileSystem : public FileSystem {
     /// Makes the next `times` calls of `op` report the file busy, then lets them through.
     void busyFor(const std::string& op, int times) { busy_[op] = times; }
 
-    /// `workingFolder` before a relative path, "/" turned into "\", "." and ".." resolved.
+    /// `workingFolder` before a relative path, "/" turned into "\", "." and ".." resolved,
+    /// trailing dots and spaces dropped as the system drops them.
     Path fullPath(const Path& path) override;
     Opened<Folder> openRoot(const Path& root) override;
     void pause(std::chrono::milliseconds wait) override;

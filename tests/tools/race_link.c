@@ -12,6 +12,12 @@
 // Usage: race-link <k> <folder> <link target>
 // It prints "ready" once it watches. It stops after acting, printing "acted <k> <mask>",
 // or when its standard input ends, printing "events <n>": how many it saw.
+//
+// Usage: race-link --at-create <folder> <name> <symlink|hardlink> <victim>
+// The swap an attacker makes on a file the run has just made: the moment <name> appears
+// in <folder>, it is unlinked and a symbolic or hard link to <victim> takes its name.
+// Prints "ready", then "acted create" once it swapped, or "events 0" when its standard
+// input ends first.
 #define _GNU_SOURCE
 #include <errno.h>
 #include <limits.h>
@@ -30,7 +36,58 @@ static int fail(const char* what) {
     return 1;
 }
 
+/// The --at-create mode: acts once, on the creation of `name` in `folder`.
+static int swapAtCreate(const char* folder, const char* name, const char* how,
+                        const char* victim) {
+    const int watcher = inotify_init1(IN_CLOEXEC);
+    if (watcher < 0 || inotify_add_watch(watcher, folder, IN_CREATE | IN_ONLYDIR) < 0) {
+        return fail(folder);
+    }
+    char at[PATH_MAX];
+    snprintf(at, sizeof at, "%s/%s", folder, name);
+    printf("ready\n");
+    fflush(stdout);
+    char buffer[65536] __attribute__((aligned(__alignof__(struct inotify_event))));
+    struct pollfd polled[2] = {{watcher, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    for (;;) {
+        if (poll(polled, 2, -1) < 0) {
+            return fail("poll");
+        }
+        if (polled[0].revents & POLLIN) {
+            const ssize_t length = read(watcher, buffer, sizeof buffer);
+            if (length <= 0) {
+                return fail("read");
+            }
+            for (char* p = buffer; p < buffer + length;) {
+                const struct inotify_event* event = (const struct inotify_event*)p;
+                p += sizeof *event + event->len;
+                if (event->len == 0 || strcmp(event->name, name) != 0) {
+                    continue;
+                }
+                if (unlink(at) != 0) {
+                    return fail("unlink");
+                }
+                if ((strcmp(how, "symlink") == 0 ? symlink(victim, at) : link(victim, at)) != 0) {
+                    return fail(how);
+                }
+                printf("acted create\n");
+                return 0;
+            }
+        }
+        if (polled[1].revents & (POLLIN | POLLHUP)) {
+            char c;
+            if (read(STDIN_FILENO, &c, 1) <= 0) {
+                printf("events 0\n");
+                return 0;
+            }
+        }
+    }
+}
+
 int main(int argc, char** argv) {
+    if (argc == 6 && strcmp(argv[1], "--at-create") == 0) {
+        return swapAtCreate(argv[2], argv[3], argv[4], argv[5]);
+    }
     if (argc != 4) {
         fprintf(stderr, "usage: race-link <k> <folder> <link target>\n");
         return 2;
