@@ -125,19 +125,29 @@ TEST_F(BackupStoreTest, SaveWritesTemporaryFlushesChecksThenReplacesInOneRename)
     EXPECT_EQ(files.files.count(kTemp), 0u);
 }
 
-TEST_F(BackupStoreTest, EveryFailedStepLeavesTheOldBackupWhole) {
-    // A close that fails once the file is written, on disk and named undoes nothing.
+TEST_F(BackupStoreTest, EveryFailedStepLeavesTheOldBackupOrTheNewOneWhole) {
+    // A close that fails once the file is written, on disk and named undoes nothing. A
+    // folder that cannot be flushed after the rename fails the save, though the new file
+    // stands complete under the name: the old one, or the new one, never half of either.
     const std::string saved = "format=1\r\nvendor=nvidia\r\nk=v\r\n";
-    for (const char* step : {"open", "write", "flush", "replace", "close"}) {
-        const bool closing = std::string(step) == "close";
+    struct Case {
+        const char* step;
+        bool saves;
+        const char* after;
+    } cases[] = {{"open", false, kOld},         {"check", false, kOld},
+                 {"write", false, kOld},        {"flush", false, kOld},
+                 {"replace", false, kOld},      {"flush-folder", false, saved.c_str()},
+                 {"close", true, saved.c_str()}};
+    for (const Case& c : cases) {
+        const char* step = c.step;
         FakeFileSystem fresh;
         fresh.crlf = true;
         fresh.files[kPath].bytes = kOld;
         fresh.failOn(step);
         BackupStore s(fresh, "nvidia");
         ASSERT_TRUE(s.bind(kPath));
-        EXPECT_EQ(s.saveBackup({{"k", "v"}}), closing) << step;
-        EXPECT_EQ(fresh.files.at(kPath).bytes, closing ? saved : kOld) << step;
+        EXPECT_EQ(s.saveBackup({{"k", "v"}}), c.saves) << step;
+        EXPECT_EQ(fresh.files.at(kPath).bytes, c.after) << step;
         EXPECT_EQ(fresh.files.count(kTemp), 0u) << step << ": no temporary file left behind";
         for (const std::string& entry : fresh.log) {
             EXPECT_NE(entry, "remove C:\\saves\\backup.txt") << step;
