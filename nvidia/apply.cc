@@ -16,9 +16,8 @@ bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap
     if (map.count(key) != 0) {
         return true;  // an earlier apply recorded it; that value is the original
     }
-    NVDRS_SETTING record = freshSettingRecord();
-    const NvAPI_Status status = driver.api().NvAPI_DRS_GetSetting(
-        driver.session(), driver.profile(), row.settingId, &record);
+    NVDRS_SETTING record;
+    const NvAPI_Status status = driver.getSetting(row.settingId, record);
     if (status == NVAPI_OK && record.settingType == 0) {
         map[key] = recordedValue(record.u32CurrentValue);
         return true;
@@ -84,8 +83,7 @@ int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level) {
         }
     }
 
-    const NvAPI_Status committed = api.NvAPI_DRS_SaveSettings(driver.session());
-    if (committed != NVAPI_OK || failed > 0) {
+    if (driver.save() != NVAPI_OK || failed > 0) {
         io.out.printResultLine(resultkind::kError, recorded, changed, nvidiaword::kAppliedPartly);
         return exitcode::kApplyPartial;
     }

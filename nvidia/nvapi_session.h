@@ -1,6 +1,8 @@
 // Owns one opening of the driver-settings interface: initialise, session, loaded
 // settings, base profile. Closing (destroy the session, then unload) happens in the
 // destructor, so it runs after the result line on every path, an exception included.
+// Every call on the base profile goes through here, so no caller handles the session or
+// the profile itself.
 #pragma once
 
 #include "contracts/nvapi_types.h"
@@ -15,12 +17,14 @@ class NvapiSession {
     /// Opens in the fixed order and stops at the first non-zero status, which it returns.
     NvAPI_Status open();
 
+    /// Reads setting `id` of the base profile into `record`, which starts zeroed and stamped.
+    NvAPI_Status getSetting(NvU32 id, NVDRS_SETTING& record) const;
     /// Writes `value` to setting `id` of the base profile as a 32-bit number (type 0).
     NvAPI_Status setSetting(NvU32 id, NvU32 value) const;
-
-    const NvapiTable& api() const { return api_; }
-    NvDRSSessionHandle session() const { return session_; }
-    NvDRSProfileHandle profile() const { return profile_; }
+    /// Takes setting `id` out of the base profile; -160 when it holds none.
+    NvAPI_Status deleteSetting(NvU32 id) const;
+    /// Commits every change made in this session.
+    NvAPI_Status save() const;
 
   private:
     const NvapiTable& api_;
@@ -28,6 +32,3 @@ class NvapiSession {
     NvDRSSessionHandle session_ = nullptr;
     NvDRSProfileHandle profile_ = nullptr;
 };
-
-/// A zeroed version-1 record, as every read and write starts.
-NVDRS_SETTING freshSettingRecord();

@@ -10,8 +10,7 @@ namespace {
 /// Writes one recorded value back; true on success.
 bool restoreRow(const NvapiSession& driver, NvU32 settingId, const std::string& value) {
     if (value == nvidiavalue::kMissing) {
-        const NvAPI_Status status = driver.api().NvAPI_DRS_DeleteProfileSetting(
-            driver.session(), driver.profile(), settingId);
+        const NvAPI_Status status = driver.deleteSetting(settingId);
         return status == NVAPI_OK || status == NVAPI_SETTING_NOT_FOUND;
     }
     if (value.size() < nvidiavalue::kValuePrefix.size() ||
@@ -71,7 +70,7 @@ int nvidiaRestore(const NvapiTable& api, LineAndBackup& io) {
         }
     }
 
-    if (api.NvAPI_DRS_SaveSettings(driver.session()) != NVAPI_OK || counts.failed > 0) {
+    if (driver.save() != NVAPI_OK || counts.failed > 0) {
         return incomplete(io, counts);
     }
     if (!io.backups.retireBackup(backup.map, &isOwnKey)) {

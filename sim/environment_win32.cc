@@ -1,6 +1,7 @@
 // The environment block on Win32; see the header.
 #include <windows.h>
 
+#include "common/unique_resource.h"
 #include "sim/environment.h"
 
 namespace {
@@ -12,29 +13,20 @@ char upperAscii(wchar_t c) {
     return c < 0x80 ? static_cast<char>(c) : '?';
 }
 
-/// The one owner of the block GetEnvironmentStringsW hands out.
-class EnvironmentBlock {
-  public:
-    EnvironmentBlock() : block_(GetEnvironmentStringsW()) {}
-    ~EnvironmentBlock() {
-        if (block_ != nullptr) {
-            FreeEnvironmentStringsW(block_);
-        }
-    }
-    EnvironmentBlock(const EnvironmentBlock&) = delete;
-    EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
-    const wchar_t* get() const { return block_; }
-
-  private:
-    wchar_t* block_;
+/// The block GetEnvironmentStringsW hands out, given back exactly once.
+struct EnvironmentBlockTraits {
+    using Value = wchar_t*;
+    static constexpr wchar_t* kNone = nullptr;
+    static bool held(wchar_t* block) { return block != nullptr; }
+    static bool close(wchar_t* block) { return FreeEnvironmentStringsW(block) != 0; }
 };
 
 }  // namespace
 
 std::map<std::string, std::wstring> variablesStartingWith(std::string_view prefix) {
     std::map<std::string, std::wstring> variables;
-    const EnvironmentBlock block;
-    if (block.get() == nullptr) {
+    const UniqueResource<EnvironmentBlockTraits> block(GetEnvironmentStringsW());
+    if (!block.valid()) {
         return variables;
     }
     // "name=value" strings one after the other, ended by an empty one. Names that begin

@@ -4,7 +4,7 @@
 
 #include <string>
 
-/// Loads `name` with LoadLibraryW, notes where the library came from and lets it go again.
+/// Loads `name` as LoadLibraryW does, notes where the library came from and lets it go again.
 /// Returns "loaded <path>" (UTF-8) or "error <code>" (the failed load's last error).
 std::string loadByName(const std::wstring& name);
 

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "common/module_owner.h"
 #include "sim/load_by_name.h"
 
 namespace {
@@ -25,12 +26,15 @@ std::string toUtf8(const std::wstring& text) {
 }
 
 std::string loadByName(const std::wstring& name) {
-    const HMODULE module = LoadLibraryW(name.c_str());
-    if (module == nullptr) {
-        return "error " + std::to_string(GetLastError());
+    // Flags 0: the search LoadLibraryW makes.
+    RuntimeLibraries& libraries = platformRuntimeLibraries();
+    const LoadResult loaded = libraries.loadLibrary(name, 0);
+    if (loaded.handle == nullptr) {
+        return "error " + std::to_string(loaded.error);
     }
+    const ModuleOwner module(libraries, loaded.handle);
     std::vector<wchar_t> path(kLongestModulePath, L'\0');
-    const DWORD length = GetModuleFileNameW(module, path.data(), kLongestModulePath);
-    FreeLibrary(module);
+    const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(module.get()), path.data(),
+                                            kLongestModulePath);
     return "loaded " + toUtf8(std::wstring(path.data(), length));
 }

@@ -5,7 +5,7 @@
 #include "sim/common/fault_rules.h"
 #include "sim/common/sim_text.h"
 
-const std::vector<std::string_view> kSimVariables = {
+const std::vector<std::string_view> kAdlxSimVariables = {
     "SIM_ADLX_GPUS",
     "SIM_ADLX_IDS",
     "SIM_ADLX_ABSENT",
@@ -55,14 +55,6 @@ bool oneOf(const char* const (&names)[N], std::string_view name) {
         }
     }
     return false;
-}
-
-std::string narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
 }
 
 /// The list's items, blanks trimmed, empty ones left out.
@@ -193,23 +185,17 @@ std::optional<FaultAction> takeFault(std::vector<AdlxFaultRule>& faults, const s
     return fired;
 }
 
-SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables) {
-    auto text = [&variables](const char* name) {
-        const auto found = variables.find(name);
-        return found == variables.end() ? std::string() : narrow(found->second);
-    };
-    auto wide = [&variables](const char* name) {
-        const auto found = variables.find(name);
-        return found == variables.end() ? std::wstring() : found->second;
-    };
-    SimConfig config;
+AdlxSimConfig parseAdlxSimConfig(const std::map<std::string, std::wstring>& variables) {
+    auto text = [&variables](const char* name) { return variableText(variables, name); };
+    auto wide = [&variables](const char* name) { return variableValue(variables, name); };
+    AdlxSimConfig config;
     // Only the first problem is kept: it is the one the process ends with.
     auto refuse = [&config](const std::string& why) {
         if (config.problem.empty() && !why.empty()) {
             config.problem = why;
         }
     };
-    refuse(unknownVariableProblem(variables, kSimVariables));
+    refuse(unknownVariableProblem(variables, kAdlxSimVariables));
     const std::string gpus(trimBlanks(text("SIM_ADLX_GPUS")));
     if (!gpus.empty()) {
         uint32_t n = 0;

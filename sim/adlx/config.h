@@ -30,7 +30,7 @@ struct AdlxFaultRule {
     uint32_t seen = 0;  // matching calls so far
 };
 
-struct SimConfig {
+struct AdlxSimConfig {
     uint32_t gpuCount = 1;
     /// One per GPU; nothing means UniqueId writes nothing. GPUs beyond the list use their
     /// index.
@@ -57,14 +57,14 @@ struct SimConfig {
 
 /// Builds the configuration from every SIM_ADLX_ variable that is set, by its name in upper
 /// case; a missing variable is "", and a name this runtime does not read is refused.
-SimConfig parseSimConfig(const std::map<std::string, std::wstring>& variables);
+AdlxSimConfig parseAdlxSimConfig(const std::map<std::string, std::wstring>& variables);
 
 /// The setting names: the global ones, and the ones every GPU has.
 extern const char* const kGlobalNames[2];
 extern const char* const kGpuNames[12];
 
-/// The variable names parseSimConfig reads.
-extern const std::vector<std::string_view> kSimVariables;
+/// The variable names parseAdlxSimConfig reads.
+extern const std::vector<std::string_view> kAdlxSimVariables;
 
 /// True when `ref` (for example "chill" or "gpu1.chill") covers the setting `subject`
 /// ("gpu1.chill", "rsr"): equal, or `subject` ends with "." + `ref`.

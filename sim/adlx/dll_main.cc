@@ -8,9 +8,9 @@
 #include <string>
 
 #include "sim/adlx/config.h"
-#include "sim/adlx/platform.h"
 #include "sim/adlx/runtime.h"
 #include "sim/environment.h"
+#include "sim/platform.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ void logAttachment(const char* what) {
     wchar_t path[1024];
     const DWORD size = GetEnvironmentVariableW(L"SIM_ADLX_LOG", path, 1024);
     if (size > 0 && size < 1024) {
-        appendLine(path, what);
+        appendToFile(path, std::string(what) + "\n");
     }
 }
 
@@ -27,7 +27,7 @@ void logAttachment(const char* what) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         logAttachment("DLL attached");
-        refuseBadConfiguration(parseSimConfig(variablesStartingWith("SIM_ADLX_")));
+        refuseBadConfiguration(parseAdlxSimConfig(variablesStartingWith("SIM_ADLX_")));
     } else if (reason == DLL_PROCESS_DETACH) {
         logAttachment("DLL detached");
     }

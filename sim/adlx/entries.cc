@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "sim/adlx/platform.h"
 #include "sim/adlx/runtime.h"
 #include "sim/load_by_name.h"
+#include "sim/platform.h"
 
 namespace {
 
@@ -15,41 +15,45 @@ constexpr const char* kStdoutMarker = "[ADLXTerminate]\n";
 class AdlMapping : public IADLMapping {
 } adlMapping;
 
-}  // namespace
-
-ADLX_RESULT simQueryFullVersion(uint64_t* fullVersion) {
+/// One of the two version queries: writes `value` to `out` when the call does its work.
+template <typename Value>
+ADLX_RESULT queryVersion(const char* entry, const char* call, Value* out, Value value) {
     SimRuntime& rt = SimRuntime::get();
-    const CallOutcome o = rt.outcome("QueryFullVersion", "");
-    if (o.writesOut && fullVersion != nullptr) {
-        *fullVersion = kAdlxFullVersion;
+    if (const std::optional<ADLX_RESULT> refused = rt.refuse(nullptr, entry, out)) {
+        return *refused;
     }
-    rt.log("ADLXQueryFullVersion -> " + std::to_string(o.result));
+    const CallOutcome o = rt.outcome(call, "");
+    if (o.writesOut) {
+        *out = value;
+    }
+    rt.log(std::string(entry) + " -> " + std::to_string(o.result));
     return o.result;
 }
 
+}  // namespace
+
+ADLX_RESULT simQueryFullVersion(uint64_t* fullVersion) {
+    return queryVersion("ADLXQueryFullVersion", "QueryFullVersion", fullVersion, kAdlxFullVersion);
+}
+
 ADLX_RESULT simQueryVersion(const char** version) {
-    SimRuntime& rt = SimRuntime::get();
-    const CallOutcome o = rt.outcome("QueryVersion", "");
-    if (o.writesOut && version != nullptr) {
-        *version = kVersionText;
-    }
-    rt.log("ADLXQueryVersion -> " + std::to_string(o.result));
-    return o.result;
+    return queryVersion("ADLXQueryVersion", "QueryVersion", version, kVersionText);
 }
 
 ADLX_RESULT simInitialize(const char* entry, uint64_t version, IADLXSystem** system,
                           IADLMapping** mapping) {
     SimRuntime& rt = SimRuntime::get();
+    if (const std::optional<ADLX_RESULT> refused = rt.refuse(nullptr, entry, system)) {
+        return *refused;
+    }
     const std::wstring& helper = rt.config().loadByName;
     if (!helper.empty()) {
         rt.log("LOAD-BY-NAME " + toUtf8(helper) + " -> " + loadByName(helper));
     }
     const CallOutcome o = rt.outcome("Initialize", entry);
     if (o.writesOut) {
-        if (system != nullptr) {
-            *system = rt.system();
-        }
-        if (mapping != nullptr) {
+        *system = rt.system();
+        if (mapping != nullptr) {  // the older entries have no mapping to hand out
             *mapping = &adlMapping;
         }
     }
@@ -64,6 +68,8 @@ ADLX_RESULT simTerminate() {
     if (rt.config().markStdout) {
         writeStdout(kStdoutMarker);
     }
-    rt.log("ADLXTerminate live=" + std::to_string(live) + " -> " + std::to_string(o.result));
+    // "misuse" counts the calls refused so far, beside the objects still alive.
+    rt.log("ADLXTerminate live=" + std::to_string(live) +
+           " misuse=" + std::to_string(rt.misuses()) + " -> " + std::to_string(o.result));
     return o.result;
 }

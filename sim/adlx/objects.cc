@@ -2,36 +2,21 @@
 
 #include <cwchar>
 
-/// What every object handed out has besides its interface: its name and references. The
-/// world keeps each one until it ends, so a release too many is logged instead of
-/// touching freed memory.
-class AdlxObject {
-  public:
-    explicit AdlxObject(std::string name) : name_(std::move(name)) {}
-    virtual ~AdlxObject() = default;
-    const std::string& name() const { return name_; }
-    int32_t references = 1;
-    uint32_t serial = 0;
-
-  private:
-    std::string name_;
-};
-
 namespace {
-
-std::string resultText(ADLX_RESULT result) {
-    return std::to_string(result);
-}
 
 template <typename Interface>
 class WorldObject : public Interface, public AdlxObject {
   public:
-    WorldObject(AdlxWorld& world, const std::string& name) : AdlxObject(name), world_(world) {
+    WorldObject(AdlxWorld& world, const std::string& name)
+        : AdlxObject(name, static_cast<Interface*>(this)), world_(world) {
         world_.made(this);
     }
     int32_t Release() override { return world_.release(*this); }
-    ADLX_RESULT QueryInterface(const wchar_t*, void**) override {
-        world_.note({"QueryInterface", label(), "", resultText(ADLX_NOT_SUPPORTED)});
+    ADLX_RESULT QueryInterface(const wchar_t*, void** out) override {
+        if (const std::optional<ADLX_RESULT> refused = world_.refuse(this, "QueryInterface", out)) {
+            return *refused;
+        }
+        world_.note(AdlxCall("QueryInterface", label()).returned(ADLX_NOT_SUPPORTED));
         return ADLX_NOT_SUPPORTED;
     }
     std::string label() const { return world_.label(*this); }
@@ -53,17 +38,21 @@ class Gpu : public WorldObject<IADLXGPU> {
     Gpu(AdlxWorld& world, uint32_t index)
         : WorldObject(world, "gpu" + std::to_string(index)), index_(index) {}
     ADLX_RESULT UniqueId(int32_t* id) override {
+        if (const std::optional<ADLX_RESULT> refused = world_.refuse(this, "UniqueId", id)) {
+            return *refused;
+        }
         const CallOutcome o = world_.outcome("UniqueId", "gpu" + std::to_string(index_));
         int32_t value = 0;
         const bool writes = o.writesOut && world_.gpuId(index_, value);
-        if (writes && id != nullptr) {
+        if (writes) {
             *id = value;
         }
-        world_.note({"UniqueId", label(), "", resultText(o.result),
-                     writes ? std::to_string(value) : "(none)"});
+        world_.note(AdlxCall("UniqueId", label())
+                        .returned(o.result)
+                        .wrote(writes ? std::to_string(value) : "(none)"));
         return o.result;
     }
-    uint32_t index() const { return index_; }
+    std::optional<uint32_t> gpuIndex() const override { return index_; }
 
   private:
     uint32_t index_;
@@ -75,35 +64,37 @@ class Setting : public WorldObject<Interface> {
   public:
     Setting(AdlxWorld& world, const std::string& ref) : WorldObject<Interface>(world, ref) {}
     ADLX_RESULT IsSupported(adlx_bool* supported) override {
-        const CallOutcome o = this->world_.outcome("IsSupported", this->name());
-        const adlx_bool flag = this->world_.supported(this->name());
-        if (o.writesOut) {
-            *supported = flag;
-        }
-        this->world_.note({"IsSupported", this->label(), "", resultText(o.result),
-                           o.writesOut ? std::to_string(flag) : ""});
-        return o.result;
+        return read("IsSupported", supported, this->world_.supported(this->name()));
     }
 
   protected:
+    /// Writes the setting's value to `out`, or `given` instead (the flag IsSupported gives).
     template <typename Value>
-    ADLX_RESULT read(const char* call, Value* out) {
+    ADLX_RESULT read(const char* call, Value* out, std::optional<int32_t> given = std::nullopt) {
+        if (const std::optional<ADLX_RESULT> refused = this->world_.refuse(this, call, out)) {
+            return *refused;
+        }
         const CallOutcome o = this->world_.outcome(call, this->name());
-        const int32_t value = this->world_.value(this->name());
+        const int32_t value = given ? *given : this->world_.value(this->name());
         if (o.writesOut) {
             *out = static_cast<Value>(value);
         }
-        this->world_.note({call, this->label(), "", resultText(o.result),
-                           o.writesOut ? std::to_string(value) : ""});
+        this->world_.note(AdlxCall(call, this->label())
+                              .returned(o.result)
+                              .wrote(o.writesOut ? std::to_string(value) : ""));
         return o.result;
     }
     ADLX_RESULT write(const char* call, int32_t value) {
+        if (this->world_.refuseReleased(*this, call)) {
+            return ADLX_FAIL;
+        }
         this->world_.beforeSet();
         const CallOutcome o = this->world_.outcome(call, this->name());
         if (o.writesOut) {
             this->world_.setValue(this->name(), value);
         }
-        this->world_.note({call, this->label(), std::to_string(value), resultText(o.result)});
+        this->world_.note(
+            AdlxCall(call, this->label()).given(std::to_string(value)).returned(o.result));
         return o.result;
     }
 };
@@ -122,33 +113,35 @@ class Mode : public Setting<IADLX3DModeSetting> {
     ADLX_RESULT SetMode(int32_t mode) override { return write("SetMode", mode); }
 };
 
-/// One getter call: `gpu` null for the global settings.
+/// One getter call on `services`: `gpu` given for a per-GPU setting.
 template <typename Object, typename Out>
-ADLX_RESULT getSetting(AdlxWorld& world, const char* method, IADLXGPU* gpu, const char* name,
-                       Out** out) {
+ADLX_RESULT getSetting(AdlxObject& services, AdlxWorld& world, const char* method, const char* name,
+                       Out** out, std::optional<IADLXGPU*> gpu = std::nullopt) {
+    if (const std::optional<ADLX_RESULT> refused = world.refuse(&services, method, out, gpu)) {
+        return *refused;
+    }
     const std::string ref =
-        gpu == nullptr
-            ? std::string(name)
-            : world.gpuPrefix() + std::to_string(static_cast<Gpu*>(gpu)->index()) + "." + name;
+        gpu ? world.gpuPrefix() + std::to_string(*world.issued(*gpu)->gpuIndex()) + "." + name
+            : std::string(name);
     CallOutcome o = world.outcome("Get", ref);
     if (adlxSucceeded(o.result) && o.writesOut && !world.exists(ref)) {
         o = CallOutcome{ADLX_NOT_SUPPORTED, false};
     }
-    const std::string made = o.writesOut && out != nullptr ? give<Object>(out, world, ref) : "";
-    world.note({"Get", ref, "", resultText(o.result), made, method});
+    const std::string made = o.writesOut ? give<Object>(out, world, ref) : "";
+    world.note(AdlxCall("Get", ref).returned(o.result).wrote(made).through(method));
     return o.result;
 }
 
-#define WORLD_GETTER(Method, Object, Out, name)                     \
-    ADLX_RESULT Method(IADLXGPU* gpu, Out** out) override {         \
-        return getSetting<Object>(world_, #Method, gpu, name, out); \
+#define WORLD_GETTER(Method, Object, Out, name)                            \
+    ADLX_RESULT Method(IADLXGPU* gpu, Out** out) override {                \
+        return getSetting<Object>(*this, world_, #Method, name, out, gpu); \
     }
 
 class Services1 : public WorldObject<IADLX3DSettingsServices1> {
   public:
     explicit Services1(AdlxWorld& world) : WorldObject(world, "services1") {}
     ADLX_RESULT GetAMDFluidMotionFrames(IADLX3DSwitchSetting** out) override {
-        return getSetting<Switch>(world_, "GetAMDFluidMotionFrames", nullptr, "afmf", out);
+        return getSetting<Switch>(*this, world_, "GetAMDFluidMotionFrames", "afmf", out);
     }
 };
 
@@ -163,6 +156,9 @@ class Services : public WorldObject<IADLX3DSettingsServices> {
   public:
     explicit Services(AdlxWorld& world) : WorldObject(world, "services") {}
     ADLX_RESULT QueryInterface(const wchar_t* id, void** out) override {
+        if (const std::optional<ADLX_RESULT> refused = world_.refuse(this, "QueryInterface", out)) {
+            return *refused;
+        }
         const bool one = id != nullptr && std::wcscmp(id, kIdSettingsServices1) == 0;
         const bool three = id != nullptr && std::wcscmp(id, kIdSettingsServices3) == 0;
         const std::string which = one ? "1" : three ? "3" : "?";
@@ -171,17 +167,19 @@ class Services : public WorldObject<IADLX3DSettingsServices> {
             o = CallOutcome{ADLX_NOT_SUPPORTED, false};
         }
         std::string made;
-        if (o.writesOut && out != nullptr && one) {
+        if (o.writesOut && one) {
             made = give<Services1>(reinterpret_cast<IADLX3DSettingsServices1**>(out), world_);
-        } else if (o.writesOut && out != nullptr && three) {
+        } else if (o.writesOut && three) {
             made = give<Services3>(reinterpret_cast<IADLX3DSettingsServices3**>(out), world_);
         }
-        world_.note({"QueryInterface", label(), "IADLX3DSettingsServices" + which,
-                     resultText(o.result), made});
+        world_.note(AdlxCall("QueryInterface", label())
+                        .given("IADLX3DSettingsServices" + which)
+                        .returned(o.result)
+                        .wrote(made));
         return o.result;
     }
     ADLX_RESULT GetRadeonSuperResolution(IADLX3DSwitchSetting** out) override {
-        return getSetting<Switch>(world_, "GetRadeonSuperResolution", nullptr, "rsr", out);
+        return getSetting<Switch>(*this, world_, "GetRadeonSuperResolution", "rsr", out);
     }
     WORLD_GETTER(GetChill, Switch, IADLX3DSwitchSetting, "chill")
     WORLD_GETTER(GetBoost, Switch, IADLX3DSwitchSetting, "boost")
@@ -200,25 +198,35 @@ class Services : public WorldObject<IADLX3DSettingsServices> {
 class GpuList : public WorldObject<IADLXGPUList> {
   public:
     explicit GpuList(AdlxWorld& world) : WorldObject(world, world.listName()) {}
+    // A released list has nothing to give: it answers empty, with no GPU in it.
     adlx_bool Empty() override {
+        if (world_.refuseReleased(*this, "Empty")) {
+            return 1;
+        }
         const adlx_bool empty = world_.gpuCount() == 0 ? 1 : 0;
-        world_.note({"Empty", label(), "", std::to_string(empty)});
+        world_.note(AdlxCall("Empty", label()).returned(empty));
         return empty;
     }
     uint32_t Size() override {
+        if (world_.refuseReleased(*this, "Size")) {
+            return 0;
+        }
         const uint32_t size = world_.gpuCount();
-        world_.note({"Size", label(), "", std::to_string(size)});
+        world_.note(AdlxCall("Size", label()).returned(size));
         return size;
     }
     ADLX_RESULT At(uint32_t index, IADLXGPU** gpu) override {
+        if (const std::optional<ADLX_RESULT> refused = world_.refuse(this, "At", gpu)) {
+            return *refused;
+        }
         CallOutcome o = world_.outcome("At", std::to_string(index));
         const bool inList = index < world_.gpuCount();
         if (!inList && adlxSucceeded(o.result)) {
             o = CallOutcome{ADLX_INVALID_ARGS, false};
         }
-        const std::string made =
-            o.writesOut && gpu != nullptr && inList ? give<Gpu>(gpu, world_, index) : "";
-        world_.note({"At", label(), std::to_string(index), resultText(o.result), made});
+        const std::string made = o.writesOut && inList ? give<Gpu>(gpu, world_, index) : "";
+        world_.note(
+            AdlxCall("At", label()).given(std::to_string(index)).returned(o.result).wrote(made));
         return o.result;
     }
 };
@@ -227,16 +235,22 @@ class System final : public IADLXSystem {
   public:
     explicit System(AdlxWorld& world) : world_(world) {}
     ADLX_RESULT GetGPUs(IADLXGPUList** gpus) override {
+        if (const std::optional<ADLX_RESULT> refused = world_.refuse(nullptr, "GetGPUs", gpus)) {
+            return *refused;
+        }
         const CallOutcome o = world_.outcome("GetGPUs", "");
-        const std::string made = o.writesOut && gpus != nullptr ? give<GpuList>(gpus, world_) : "";
-        world_.note({"GetGPUs", "", "", resultText(o.result), made});
+        const std::string made = o.writesOut ? give<GpuList>(gpus, world_) : "";
+        world_.note(AdlxCall("GetGPUs").returned(o.result).wrote(made));
         return o.result;
     }
     ADLX_RESULT Get3DSettingsServices(IADLX3DSettingsServices** services) override {
+        if (const std::optional<ADLX_RESULT> refused =
+                world_.refuse(nullptr, "Get3DSettingsServices", services)) {
+            return *refused;
+        }
         const CallOutcome o = world_.outcome("Get3DSettingsServices", "");
-        const std::string made =
-            o.writesOut && services != nullptr ? give<Services>(services, world_) : "";
-        world_.note({"Get3DSettingsServices", "", "", resultText(o.result), made});
+        const std::string made = o.writesOut ? give<Services>(services, world_) : "";
+        world_.note(AdlxCall("Get3DSettingsServices").returned(o.result).wrote(made));
         return o.result;
     }
 
@@ -267,12 +281,11 @@ void AdlxWorld::made(AdlxObject* object) {
 }
 
 int32_t AdlxWorld::release(AdlxObject& object) {
-    if (object.references == 0) {
-        note({"OVER-RELEASE", label(object)});
+    if (refuseReleased(object, "Release")) {
         return 0;
     }
     --object.references;
-    note({"Release", label(object), "", std::to_string(object.references)});
+    note(AdlxCall("Release", label(object)).returned(object.references));
     return object.references;
 }
 

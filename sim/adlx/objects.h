@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,16 +19,15 @@ struct CallOutcome {
     bool writesOut;
 };
 
-/// One call as it went, for the world's log.
+/// One call as it went, for the world's log. The fields are set by name:
+/// `AdlxCall("At", "gpulist#1").given("0").returned(ADLX_OK).wrote("gpu0#3")`.
 struct AdlxCall {
-    AdlxCall(std::string call, std::string object, std::string argument = "",
-             std::string result = "", std::string output = "", std::string method = "")
-        : call(std::move(call)),
-          object(std::move(object)),
-          argument(std::move(argument)),
-          result(std::move(result)),
-          output(std::move(output)),
-          method(std::move(method)) {}
+    explicit AdlxCall(std::string call, std::string object = "")
+        : call(std::move(call)), object(std::move(object)) {}
+    AdlxCall& given(std::string text) { return set(argument, std::move(text)); }
+    AdlxCall& returned(int64_t value) { return set(result, std::to_string(value)); }
+    AdlxCall& wrote(std::string text) { return set(output, std::move(text)); }
+    AdlxCall& through(std::string getter) { return set(method, std::move(getter)); }
 
     std::string call;      // the method; "Get" for every setting getter
     std::string object;    // the label of the object called; the setting's ref for "Get"
@@ -35,9 +35,33 @@ struct AdlxCall {
     std::string result;    // the result, or the answer of Empty and Size
     std::string output;    // what it wrote; empty when nothing
     std::string method;    // the getter's own name for "Get" ("GetChill")
+
+  private:
+    AdlxCall& set(std::string& field, std::string text) {
+        field = std::move(text);
+        return *this;
+    }
 };
 
-class AdlxObject;
+/// What every object handed out has besides its interface: its name, the pointer the caller
+/// holds and its references. The world keeps each one until it ends, so a call through a
+/// released pointer still lands on it and is refused instead of touching freed memory.
+class AdlxObject {
+  public:
+    AdlxObject(std::string name, const void* face) : name_(std::move(name)), face_(face) {}
+    virtual ~AdlxObject() = default;
+    const std::string& name() const { return name_; }
+    /// The pointer the caller was given; compared, never followed.
+    const void* face() const { return face_; }
+    /// The GPU's position in the list; nothing for any other kind of object.
+    virtual std::optional<uint32_t> gpuIndex() const { return std::nullopt; }
+    int32_t references = 1;
+    uint32_t serial = 0;
+
+  private:
+    std::string name_;
+    const void* face_;
+};
 
 class AdlxWorld {
   public:
@@ -63,7 +87,7 @@ class AdlxWorld {
     virtual int32_t value(const std::string& ref) = 0;
     /// Called only for a Set that makes its change.
     virtual void setValue(const std::string& ref, int32_t value) = 0;
-    /// Called as a Set starts, before anything else.
+    /// Called as a Set the runtime accepts starts, before anything else.
     virtual void beforeSet() {}
     virtual uint32_t gpuCount() = 0;
     /// The id UniqueId writes for the GPU at `index`; false when it writes none.
@@ -76,6 +100,23 @@ class AdlxWorld {
     /// The labels of the objects that still hold references.
     std::vector<std::string> liveLabels() const;
 
+    // Misuse (sim/adlx/misuse.cc): what a faulty caller does is refused before anything
+    // else happens and logged as "MISUSE <call> <subject> <what>".
+    /// True, after logging, when `called` has no reference left: the call must fail.
+    bool refuseReleased(const AdlxObject& called, const char* call);
+    /// Nothing when the call may go on; else the result that refuses it: ADLX_FAIL on an
+    /// object after its last Release (`called` null: the system services), ADLX_INVALID_ARGS
+    /// for a null `out` and, for a call that takes a GPU (`gpu` given), for a GPU argument
+    /// that is null, not a GPU the runtime handed out, or released.
+    std::optional<ADLX_RESULT> refuse(const AdlxObject* called, const char* call, const void* out,
+                                      std::optional<const void*> gpu = std::nullopt);
+    /// The object the caller holds as `face`; null when the runtime never handed it out.
+    const AdlxObject* issued(const void* face) const;
+    /// The calls refused so far.
+    uint32_t misuses() const { return misuses_; }
+    /// Writes one "MISUSE ..." line where the world keeps its log.
+    virtual void misused(const std::string& line) = 0;
+
     const std::string& gpuPrefix() const { return gpuPrefix_; }
     const std::string& listName() const { return listName_; }
 
@@ -84,5 +125,6 @@ class AdlxWorld {
     std::string listName_;
     bool numbered_;
     std::vector<std::unique_ptr<AdlxObject>> objects_;
+    uint32_t misuses_ = 0;
     std::unique_ptr<IADLXSystem, void (*)(IADLXSystem*)> system_;
 };

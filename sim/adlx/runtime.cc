@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/adlx/platform.h"
 #include "sim/environment.h"
+#include "sim/platform.h"
 
 namespace {
 
@@ -52,19 +52,17 @@ SimRuntime& SimRuntime::get() {
     return instance;
 }
 
-void refuseBadConfiguration(const SimConfig& config) {
+void refuseBadConfiguration(const AdlxSimConfig& config) {
     if (config.problem.empty()) {
         return;
     }
-    if (!config.logPath.empty()) {
-        appendLine(config.logPath, "CONFIG-ERROR " + config.problem);
-    }
+    appendToFile(config.logPath, "CONFIG-ERROR " + config.problem + "\n");
     refuseConfiguration("simulated amdadlx64.dll: " + config.problem);
 }
 
 SimRuntime::SimRuntime()
     : AdlxWorld("gpu", "gpulist", true),
-      config_(parseSimConfig(variablesStartingWith("SIM_ADLX_"))) {
+      config_(parseAdlxSimConfig(variablesStartingWith("SIM_ADLX_"))) {
     refuseBadConfiguration(config_);
     loadState();
 }
@@ -104,9 +102,7 @@ void SimRuntime::note(const AdlxCall& call) {
 }
 
 void SimRuntime::log(const std::string& line) {
-    if (!config_.logPath.empty()) {
-        appendLine(config_.logPath, line);
-    }
+    appendToFile(config_.logPath, line + "\n");
 }
 
 bool SimRuntime::exists(const std::string& ref) {
@@ -205,7 +201,7 @@ void SimRuntime::saveState() {
     for (const std::string& ref : allRefs()) {
         bytes += ref + "=" + std::to_string(value(ref)) + "\n";
     }
-    if (!replaceFileAtomically(config_.statePath, bytes)) {
+    if (replaceFileAtomically(config_.statePath, bytes) != 0) {
         log("STATE-WRITE-FAILED");
     }
 }

@@ -15,13 +15,14 @@ class SimRuntime : public AdlxWorld {
     /// Built at the first call into the library.
     static SimRuntime& get();
 
-    const SimConfig& config() const { return config_; }
+    const AdlxSimConfig& config() const { return config_; }
 
     /// Consults the faults for `call` on `subject`. A "crash" fault logs and ends the
     /// process here.
     CallOutcome outcome(const std::string& call, const std::string& subject) override;
 
     void note(const AdlxCall& call) override;
+    void misused(const std::string& line) override { log(line); }
     void log(const std::string& line);
 
     // Settings, by ref: "rsr", "afmf", "gpu<index>.<name>".
@@ -46,14 +47,14 @@ class SimRuntime : public AdlxWorld {
     void saveState();
     std::vector<std::string> allRefs();
 
-    SimConfig config_;
+    AdlxSimConfig config_;
     std::map<std::string, int32_t> values_;
 };
 
 /// When a variable could not be parsed: logs "CONFIG-ERROR <reason>", writes the reason to
 /// standard error and ends the process with exit code 98. Running on with half a
 /// configuration would let a test pass for the wrong reason.
-void refuseBadConfiguration(const SimConfig& config);
+void refuseBadConfiguration(const AdlxSimConfig& config);
 
 /// Formats a 64-bit number as 0x and sixteen upper-case hexadecimal digits.
 std::string hex64(uint64_t value);

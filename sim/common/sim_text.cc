@@ -26,6 +26,19 @@ std::vector<std::string_view> splitAt(std::string_view text, char separator) {
     }
 }
 
+std::wstring variableValue(const std::map<std::string, std::wstring>& variables, const char* name) {
+    const auto found = variables.find(name);
+    return found == variables.end() ? std::wstring() : found->second;
+}
+
+std::string variableText(const std::map<std::string, std::wstring>& variables, const char* name) {
+    std::string text;
+    for (wchar_t c : variableValue(variables, name)) {
+        text += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return text;
+}
+
 bool parseU32(std::string_view text, uint32_t& out) {
     unsigned base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {

@@ -22,6 +22,13 @@ bool parseU32(std::string_view text, uint32_t& out);
 /// 32-bit pattern ("0xFFFFFF60" is -160).
 bool parseStatus(std::string_view text, int32_t& out);
 
+/// The value of the variable `name` in `variables`, or "" when it is not set.
+std::wstring variableValue(const std::map<std::string, std::wstring>& variables, const char* name);
+
+/// The same in ASCII, as every grammar of the configuration is: any other character becomes
+/// '?', which no rule, number or name accepts.
+std::string variableText(const std::map<std::string, std::wstring>& variables, const char* name);
+
 /// Why the configuration is refused when `variables` (names in upper case, as
 /// variablesStartingWith gives them) holds a name that is none of `known`: a misspelt
 /// variable would otherwise configure nothing, silently. Empty when every name is known.

@@ -12,20 +12,6 @@ const std::vector<std::string_view> kVariables = {
     "SIM_NVAPI_SETTING_TYPE", "SIM_NVAPI_STATE",
 };
 
-std::wstring wideVariable(const std::map<std::string, std::wstring>& variables, const char* name) {
-    const auto found = variables.find(name);
-    return found == variables.end() ? std::wstring() : found->second;
-}
-
-/// Rules and ids are ASCII; anything else cannot be part of a valid rule anyway.
-std::string asciiVariable(const std::map<std::string, std::wstring>& variables, const char* name) {
-    std::string text;
-    for (wchar_t c : wideVariable(variables, name)) {
-        text += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return text;
-}
-
 }  // namespace
 
 bool parseTypeOverrides(std::string_view text, std::map<NvU32, NvU32>& types, std::string& error) {
@@ -47,20 +33,20 @@ bool parseTypeOverrides(std::string_view text, std::map<NvU32, NvU32>& types, st
     return true;
 }
 
-bool readConfig(SimConfig& config, std::string& error) {
+bool readConfig(NvapiSimConfig& config, std::string& error) {
     const std::map<std::string, std::wstring> variables = variablesStartingWith("SIM_NVAPI_");
     // The log path first, so that even a refusal is logged.
-    config.statePath = wideVariable(variables, "SIM_NVAPI_STATE");
-    config.logPath = wideVariable(variables, "SIM_NVAPI_LOG");
-    config.loadByName = wideVariable(variables, "SIM_NVAPI_LOAD_BY_NAME");
+    config.statePath = variableValue(variables, "SIM_NVAPI_STATE");
+    config.logPath = variableValue(variables, "SIM_NVAPI_LOG");
+    config.loadByName = variableValue(variables, "SIM_NVAPI_LOAD_BY_NAME");
     error = unknownVariableProblem(variables, kVariables);
     if (!error.empty()) {
         return false;
     }
-    if (!parseFaultRules(asciiVariable(variables, "SIM_NVAPI_FAULTS"), config.faults, error)) {
+    if (!parseFaultRules(variableText(variables, "SIM_NVAPI_FAULTS"), config.faults, error)) {
         error = "SIM_NVAPI_FAULTS: " + error;
         return false;
     }
-    return parseTypeOverrides(asciiVariable(variables, "SIM_NVAPI_SETTING_TYPE"),
+    return parseTypeOverrides(variableText(variables, "SIM_NVAPI_SETTING_TYPE"),
                               config.typeOverrides, error);
 }

@@ -8,7 +8,7 @@
 
 #include "sim/nvapi/faults.h"
 
-struct SimConfig {
+struct NvapiSimConfig {
     std::wstring statePath;                // SIM_NVAPI_STATE; empty: settings live in memory only
     std::wstring logPath;                  // SIM_NVAPI_LOG; empty: no call log
     std::vector<FaultRule> faults;         // SIM_NVAPI_FAULTS
@@ -20,4 +20,4 @@ struct SimConfig {
 bool parseTypeOverrides(std::string_view text, std::map<NvU32, NvU32>& types, std::string& error);
 
 /// Reads the environment. On false `error` names the variable and the fault in it.
-bool readConfig(SimConfig& config, std::string& error);
+bool readConfig(NvapiSimConfig& config, std::string& error);

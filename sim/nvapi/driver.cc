@@ -2,15 +2,29 @@
 
 #include "sim/nvapi/text.h"
 
+namespace {
+
+constexpr uintptr_t kSessionBase = 0x5E550000;
+constexpr uintptr_t kProfileBase = 0xBA5E0000;
+
+/// Notes how the caller misused the library and gives the status that refuses the call.
+NvAPI_Status misuse(DriverNote& note, const std::string& subject, const char* what,
+                    NvAPI_Status status) {
+    note.misuse = subject + " " + what;
+    return status;
+}
+
+}  // namespace
+
 NvDRSSessionHandle sessionHandle(uint32_t number) {
-    return reinterpret_cast<NvDRSSessionHandle>(uintptr_t{0x5E550000} + number);
+    return reinterpret_cast<NvDRSSessionHandle>(kSessionBase + number);
 }
 
 NvDRSProfileHandle profileHandle(uint32_t number) {
-    return reinterpret_cast<NvDRSProfileHandle>(uintptr_t{0xBA5E0000} + number);
+    return reinterpret_cast<NvDRSProfileHandle>(kProfileBase + number);
 }
 
-NvAPI_Status SimDriver::initialize(std::string&) {
+NvAPI_Status SimDriver::initialize(DriverNote&) {
     if (initialiseStatus_ != NVAPI_OK) {
         return initialiseStatus_;
     }
@@ -18,31 +32,37 @@ NvAPI_Status SimDriver::initialize(std::string&) {
     return NVAPI_OK;
 }
 
-SimDriver::Session* SimDriver::findSession(NvDRSSessionHandle handle, NvAPI_Status& status) {
+SimDriver::Session* SimDriver::findSession(NvDRSSessionHandle handle, NvAPI_Status& status,
+                                           DriverNote& note) {
     if (initCount_ == 0) {
-        status = NVAPI_API_NOT_INITIALIZED;
+        status = misuse(note, "library", "not-initialised", NVAPI_API_NOT_INITIALIZED);
         return nullptr;
     }
-    const auto found = sessions_.find(reinterpret_cast<uintptr_t>(handle));
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    const auto found = sessions_.find(value);
     if (found == sessions_.end()) {
-        status = simstatus::kBadHandle;
+        // A number this library handed out before is a session destroyed since.
+        const bool released = value > kSessionBase && value <= kSessionBase + sessionsMade_;
+        status = misuse(note, "session=" + hexHandle(handle), released ? "released" : "unknown",
+                        simstatus::kBadHandle);
         return nullptr;
     }
     return &found->second;
 }
 
 SimDriver::Session* SimDriver::findLoadedProfile(NvDRSSessionHandle handle,
-                                                 NvDRSProfileHandle profile, NvAPI_Status& status) {
-    Session* session = findSession(handle, status);
+                                                 NvDRSProfileHandle profile, NvAPI_Status& status,
+                                                 DriverNote& note) {
+    Session* session = findSession(handle, status, note);
     if (session == nullptr) {
         return nullptr;
     }
     if (!session->profileGiven || profile != profileHandle(session->number)) {
-        status = simstatus::kBadHandle;
+        status = misuse(note, "profile=" + hexHandle(profile), "unknown", simstatus::kBadHandle);
         return nullptr;
     }
     if (!session->loaded) {
-        status = simstatus::kNotLoaded;
+        status = misuse(note, "session=" + hexHandle(handle), "not-loaded", simstatus::kNotLoaded);
         return nullptr;
     }
     return session;
@@ -50,48 +70,48 @@ SimDriver::Session* SimDriver::findLoadedProfile(NvDRSSessionHandle handle,
 
 SimDriver::Session* SimDriver::findForRecord(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
                                              const NVDRS_SETTING* record, NvAPI_Status& status,
-                                             std::string& detail) {
-    Session* session = findLoadedProfile(handle, profile, status);
+                                             DriverNote& note) {
+    Session* session = findLoadedProfile(handle, profile, status, note);
     if (session == nullptr) {
         return nullptr;
     }
     if (record == nullptr) {
-        status = simstatus::kBadArgument;
+        status = misuse(note, "record", "null-record", simstatus::kBadArgument);
         return nullptr;
     }
     if (record->version != NVDRS_SETTING_VER1) {
-        detail = "version=" + hex8(record->version);
-        status = simstatus::kBadVersion;
+        note.detail = "version=" + hex8(record->version);
+        status = misuse(note, "record", "bad-version", simstatus::kBadVersion);
         return nullptr;
     }
     return session;
 }
 
-NvAPI_Status SimDriver::createSession(NvDRSSessionHandle* session, std::string& detail) {
+NvAPI_Status SimDriver::createSession(NvDRSSessionHandle* session, DriverNote& note) {
     if (initCount_ == 0) {
-        return NVAPI_API_NOT_INITIALIZED;
+        return misuse(note, "library", "not-initialised", NVAPI_API_NOT_INITIALIZED);
     }
     if (session == nullptr) {
-        return simstatus::kBadArgument;
+        return misuse(note, "library", "null-out", simstatus::kBadArgument);
     }
     Session made;
     made.number = ++sessionsMade_;
     *session = sessionHandle(made.number);
     sessions_[reinterpret_cast<uintptr_t>(*session)] = made;
-    detail = "session=" + hexHandle(*session);
+    note.detail = "session=" + hexHandle(*session);
     return NVAPI_OK;
 }
 
-NvAPI_Status SimDriver::loadSettings(NvDRSSessionHandle handle, std::string& detail) {
+NvAPI_Status SimDriver::loadSettings(NvDRSSessionHandle handle, DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findSession(handle, status);
+    Session* session = findSession(handle, status, note);
     if (session == nullptr) {
         return status;
     }
     Profile loaded;
     std::string error;
     if (!store_.load(loaded, error)) {
-        detail = "error=\"" + error + "\"";
+        note.detail = "error=\"" + error + "\"";
         return NVAPI_ERROR;
     }
     for (const auto& [id, type] : typeOverrides_) {
@@ -102,30 +122,30 @@ NvAPI_Status SimDriver::loadSettings(NvDRSSessionHandle handle, std::string& det
     }
     session->settings = std::move(loaded);
     session->loaded = true;
-    detail = "settings=" + std::to_string(session->settings.size());
+    note.detail = "settings=" + std::to_string(session->settings.size());
     return NVAPI_OK;
 }
 
 NvAPI_Status SimDriver::getBaseProfile(NvDRSSessionHandle handle, NvDRSProfileHandle* profile,
-                                       std::string& detail) {
+                                       DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findSession(handle, status);
+    Session* session = findSession(handle, status, note);
     if (session == nullptr) {
         return status;
     }
     if (profile == nullptr) {
-        return simstatus::kBadArgument;
+        return misuse(note, "session=" + hexHandle(handle), "null-out", simstatus::kBadArgument);
     }
     session->profileGiven = true;
     *profile = profileHandle(session->number);
-    detail = "profile=" + hexHandle(*profile);
+    note.detail = "profile=" + hexHandle(*profile);
     return NVAPI_OK;
 }
 
 NvAPI_Status SimDriver::getSetting(NvDRSSessionHandle handle, NvDRSProfileHandle profile, NvU32 id,
-                                   NVDRS_SETTING* record, std::string& detail) {
+                                   NVDRS_SETTING* record, DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findForRecord(handle, profile, record, status, detail);
+    Session* session = findForRecord(handle, profile, record, status, note);
     if (session == nullptr) {
         return status;
     }
@@ -139,14 +159,15 @@ NvAPI_Status SimDriver::getSetting(NvDRSSessionHandle handle, NvDRSProfileHandle
     record->isCurrentPredefined = 0;
     record->isPredefinedValid = 0;
     record->u32CurrentValue = found->second.value;
-    detail = "type=" + std::to_string(found->second.type) + " value=" + hex8(found->second.value);
+    note.detail =
+        "type=" + std::to_string(found->second.type) + " value=" + hex8(found->second.value);
     return NVAPI_OK;
 }
 
 NvAPI_Status SimDriver::setSetting(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
-                                   const NVDRS_SETTING* record, std::string& detail) {
+                                   const NVDRS_SETTING* record, DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findForRecord(handle, profile, record, status, detail);
+    Session* session = findForRecord(handle, profile, record, status, note);
     if (session == nullptr) {
         return status;
     }
@@ -156,50 +177,53 @@ NvAPI_Status SimDriver::setSetting(NvDRSSessionHandle handle, NvDRSProfileHandle
 }
 
 NvAPI_Status SimDriver::deleteProfileSetting(NvDRSSessionHandle handle, NvDRSProfileHandle profile,
-                                             NvU32 id, std::string&) {
+                                             NvU32 id, DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findLoadedProfile(handle, profile, status);
+    Session* session = findLoadedProfile(handle, profile, status, note);
     if (session == nullptr) {
         return status;
     }
     return session->settings.erase(id) == 1 ? NVAPI_OK : NVAPI_SETTING_NOT_FOUND;
 }
 
-NvAPI_Status SimDriver::saveSettings(NvDRSSessionHandle handle, std::string& detail) {
+NvAPI_Status SimDriver::saveSettings(NvDRSSessionHandle handle, DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    Session* session = findSession(handle, status);
+    Session* session = findSession(handle, status, note);
     if (session == nullptr) {
         return status;
     }
     if (!session->loaded) {
         // Committing a copy that was never loaded would wipe every setting.
-        return simstatus::kNotLoaded;
+        return misuse(note, "session=" + hexHandle(handle), "not-loaded", simstatus::kNotLoaded);
     }
     std::string error;
     if (!store_.save(session->settings, error)) {
-        detail = "error=\"" + error + "\"";
+        note.detail = "error=\"" + error + "\"";
         return NVAPI_ERROR;
     }
-    detail = "settings=" + std::to_string(session->settings.size());
+    note.detail = "settings=" + std::to_string(session->settings.size());
     return NVAPI_OK;
 }
 
-NvAPI_Status SimDriver::destroySession(NvDRSSessionHandle handle, std::string&) {
+NvAPI_Status SimDriver::destroySession(NvDRSSessionHandle handle, DriverNote& note) {
     NvAPI_Status status = NVAPI_OK;
-    if (findSession(handle, status) == nullptr) {
+    if (findSession(handle, status, note) == nullptr) {
         return status;
     }
     sessions_.erase(reinterpret_cast<uintptr_t>(handle));  // uncommitted changes are dropped
     return NVAPI_OK;
 }
 
-NvAPI_Status SimDriver::unload(std::string& detail) {
+NvAPI_Status SimDriver::unload(DriverNote& note, NvU32 argument) {
+    if (argument != 0) {
+        return misuse(note, "library", "bad-argument", simstatus::kBadArgument);
+    }
     if (initCount_ == 0) {
-        return NVAPI_API_NOT_INITIALIZED;
+        return misuse(note, "library", "not-initialised", NVAPI_API_NOT_INITIALIZED);
     }
     if (--initCount_ == 0 && !sessions_.empty()) {
         // A caller that unloads with sessions still open leaks them; say so in the log.
-        detail = "open_sessions=" + std::to_string(sessions_.size());
+        note.detail = "open_sessions=" + std::to_string(sessions_.size());
         sessions_.clear();
     }
     return NVAPI_OK;

@@ -10,34 +10,26 @@
 #include <string>
 
 #include "sim/load_by_name.h"
-#include "sim/nvapi/call_log.h"
 #include "sim/nvapi/config.h"
 #include "sim/nvapi/driver.h"
 #include "sim/nvapi/text.h"
 #include "sim/nvapi/variant.h"
+#include "sim/platform.h"
 
 namespace {
-
-/// Exit code of a process ended by an "exit" fault, and of one whose configuration the
-/// library refused; both chosen to stay clear of the tools' own codes.
-constexpr UINT kFaultExitCode = 99;
-constexpr UINT kConfigExitCode = 98;
 
 class Simulation {
   public:
     Simulation() {
-        SimConfig config;
+        NvapiSimConfig config;
         std::string error;
         const bool configured = readConfig(config, error);
-        log_.open(config.logPath);
+        logPath_ = config.logPath;
         if (!configured) {
             // Running on with half a configuration would make a test pass for the wrong
             // reason; stop loudly instead.
-            log_.write("sim.config-error " + error);
-            const std::string line = "simulated nvapi64.dll: " + error + "\r\n";
-            WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-                      nullptr, nullptr);
-            TerminateProcess(GetCurrentProcess(), kConfigExitCode);
+            write("sim.config-error " + error);
+            refuseConfiguration("simulated nvapi64.dll: " + error);
         }
         loadByName_ = config.loadByName;
         store_ = makeStateStore(config.statePath);
@@ -57,30 +49,33 @@ class Simulation {
         }
         if (const std::optional<FaultRule> fault = faults_->nextCall(function, settingId)) {
             if (fault->exitProcess) {
-                log_.write(line + " -> exit (injected)");
-                TerminateProcess(GetCurrentProcess(), kFaultExitCode);
+                write(line + " -> exit (injected)");
+                crashProcess();
             }
             if (fault->sleepMs == 0) {
-                log_.write(line + " -> " + std::to_string(fault->status) + " (injected)");
+                write(line + " -> " + std::to_string(fault->status) + " (injected)");
                 return fault->status;
             }
             // Logged before the wait, so a test knows the process is inside the call.
-            log_.write(line + " -> sleep " + std::to_string(fault->sleepMs) + " (injected)");
-            Sleep(fault->sleepMs);
+            write(line + " -> sleep " + std::to_string(fault->sleepMs) + " (injected)");
+            sleepMilliseconds(fault->sleepMs);
         }
-        std::string detail;
-        const NvAPI_Status status = perform(*driver_, detail);
+        DriverNote note;
+        const NvAPI_Status status = perform(*driver_, note);
+        if (!note.misuse.empty()) {
+            write(std::string("MISUSE ") + function + " " + note.misuse);
+        }
         line += " -> " + std::to_string(status);
-        if (!detail.empty()) {
-            line += " " + detail;
+        if (!note.detail.empty()) {
+            line += " " + note.detail;
         }
-        log_.write(line);
+        write(line);
         return status;
     }
 
     void note(const std::string& line) {
         std::lock_guard<std::mutex> hold(lock_);
-        log_.write(line);
+        write(line);
     }
 
     uintptr_t nextCookie() { return ++cookies_; }
@@ -94,8 +89,12 @@ class Simulation {
     }
 
   private:
+    /// One line and CR LF, appended with a single write, so a process that is killed in the
+    /// middle of a run still leaves only complete lines behind.
+    void write(const std::string& line) { appendToFile(logPath_, line + "\r\n"); }
+
     std::mutex lock_;
-    CallLog log_;
+    std::wstring logPath_;
     std::wstring loadByName_;
     std::unique_ptr<StateStore> store_;
     std::unique_ptr<FaultPlan> faults_;
@@ -121,36 +120,34 @@ std::string profileArguments(NvDRSSessionHandle session, NvDRSProfileHandle prof
 
 NvAPI_Status simInitialize() {
     simulation().loadByNameIfAsked();
-    return simulation().call(
-        "NvAPI_Initialize", "", std::nullopt,
-        [](SimDriver& d, std::string& detail) { return d.initialize(detail); });
+    return simulation().call("NvAPI_Initialize", "", std::nullopt,
+                             [](SimDriver& d, DriverNote& note) { return d.initialize(note); });
 }
 
 NvAPI_Status simCreateSession(NvDRSSessionHandle* session) {
     return simulation().call(
         "NvAPI_DRS_CreateSession", "", std::nullopt,
-        [&](SimDriver& d, std::string& detail) { return d.createSession(session, detail); });
+        [&](SimDriver& d, DriverNote& note) { return d.createSession(session, note); });
 }
 
 NvAPI_Status simLoadSettings(NvDRSSessionHandle session) {
     return simulation().call(
         "NvAPI_DRS_LoadSettings", sessionArgument(session), std::nullopt,
-        [&](SimDriver& d, std::string& detail) { return d.loadSettings(session, detail); });
+        [&](SimDriver& d, DriverNote& note) { return d.loadSettings(session, note); });
 }
 
 NvAPI_Status simGetBaseProfile(NvDRSSessionHandle session, NvDRSProfileHandle* profile) {
-    return simulation().call("NvAPI_DRS_GetBaseProfile", sessionArgument(session), std::nullopt,
-                             [&](SimDriver& d, std::string& detail) {
-                                 return d.getBaseProfile(session, profile, detail);
-                             });
+    return simulation().call(
+        "NvAPI_DRS_GetBaseProfile", sessionArgument(session), std::nullopt,
+        [&](SimDriver& d, DriverNote& note) { return d.getBaseProfile(session, profile, note); });
 }
 
 NvAPI_Status simGetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, NvU32 id,
                            NVDRS_SETTING* record) {
     return simulation().call("NvAPI_DRS_GetSetting",
                              profileArguments(session, profile) + " id=" + hex8(id), id,
-                             [&](SimDriver& d, std::string& detail) {
-                                 return d.getSetting(session, profile, id, record, detail);
+                             [&](SimDriver& d, DriverNote& note) {
+                                 return d.getSetting(session, profile, id, record, note);
                              });
 }
 
@@ -165,8 +162,8 @@ NvAPI_Status simSetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profil
                      " value=" + hex8(record->u32CurrentValue);
     }
     return simulation().call("NvAPI_DRS_SetSetting", arguments, id,
-                             [&](SimDriver& d, std::string& detail) {
-                                 return d.setSetting(session, profile, record, detail);
+                             [&](SimDriver& d, DriverNote& note) {
+                                 return d.setSetting(session, profile, record, note);
                              });
 }
 
@@ -174,34 +171,32 @@ NvAPI_Status simDeleteProfileSetting(NvDRSSessionHandle session, NvDRSProfileHan
                                      NvU32 id) {
     return simulation().call("NvAPI_DRS_DeleteProfileSetting",
                              profileArguments(session, profile) + " id=" + hex8(id), id,
-                             [&](SimDriver& d, std::string& detail) {
-                                 return d.deleteProfileSetting(session, profile, id, detail);
+                             [&](SimDriver& d, DriverNote& note) {
+                                 return d.deleteProfileSetting(session, profile, id, note);
                              });
 }
 
 NvAPI_Status simSaveSettings(NvDRSSessionHandle session) {
     return simulation().call(
         "NvAPI_DRS_SaveSettings", sessionArgument(session), std::nullopt,
-        [&](SimDriver& d, std::string& detail) { return d.saveSettings(session, detail); });
+        [&](SimDriver& d, DriverNote& note) { return d.saveSettings(session, note); });
 }
 
 NvAPI_Status simDestroySession(NvDRSSessionHandle session) {
     return simulation().call(
         "NvAPI_DRS_DestroySession", sessionArgument(session), std::nullopt,
-        [&](SimDriver& d, std::string& detail) { return d.destroySession(session, detail); });
+        [&](SimDriver& d, DriverNote& note) { return d.destroySession(session, note); });
 }
 
 NvAPI_Status simUnload() {
     return simulation().call("NvAPI_Unload", "", std::nullopt,
-                             [](SimDriver& d, std::string& detail) { return d.unload(detail); });
+                             [](SimDriver& d, DriverNote& note) { return d.unload(note); });
 }
 
 NvAPI_Status simUnloadWithArgument(NvU32 argument) {
-    return simulation().call("UnloadWithArgument", "arg=" + std::to_string(argument), std::nullopt,
-                             [&](SimDriver& d, std::string& detail) {
-                                 // Only 0 is a known request; anything else is a caller fault.
-                                 return argument == 0 ? d.unload(detail) : simstatus::kBadArgument;
-                             });
+    return simulation().call(
+        "UnloadWithArgument", "arg=" + std::to_string(argument), std::nullopt,
+        [&](SimDriver& d, DriverNote& note) { return d.unload(note, argument); });
 }
 
 /// The cookie a caller gets from the before-call hook must come back to the after-call

@@ -4,7 +4,8 @@
 // Commands, one argument each: "init", "create", "load S", "base S", "get S P ID [VER]",
 // "set S P ID VALUE [TYPE [VER]]", "delete S P ID", "save S", "destroy S", "unload",
 // "unloadarg N", "hooks", "query ID". S and P are "s1", "p1" ... (the n-th session or
-// profile handle received so far) or a literal number, so bad handles can be passed.
+// profile handle received so far) or a literal number, so bad handles can be passed; a
+// last word "null" passes a null pointer for the out handle or the record.
 // Prints one line per command: "<command> -> <status> [outputs]", or "present"/"absent"
 // for "query". Exit code 0 unless the library or a command could not be used.
 #include <windows.h>
@@ -77,6 +78,7 @@ bool run(const std::vector<std::string>& w) {
     const auto profile = [&](size_t i) {
         return static_cast<NvDRSProfileHandle>(handle(arg(i), gProfiles));
     };
+    const bool null = w.back() == "null";
     NvAPI_Status status = 0;
     char extra[128] = "";
     if (c == "query") {
@@ -87,7 +89,7 @@ bool run(const std::vector<std::string>& w) {
         status = entry<NvAPI_Initialize_t>(nvapiid::kInitialize)();
     } else if (c == "create") {
         NvDRSSessionHandle made = nullptr;
-        status = entry<NvAPI_DRS_CreateSession_t>(nvapiid::kCreateSession)(&made);
+        status = entry<NvAPI_DRS_CreateSession_t>(nvapiid::kCreateSession)(null ? nullptr : &made);
         if (status == 0) {
             gSessions.push_back(made);
         }
@@ -95,14 +97,15 @@ bool run(const std::vector<std::string>& w) {
         status = entry<NvAPI_DRS_LoadSettings_t>(nvapiid::kLoadSettings)(session(1));
     } else if (c == "base") {
         NvDRSProfileHandle made = nullptr;
-        status = entry<NvAPI_DRS_GetBaseProfile_t>(nvapiid::kGetBaseProfile)(session(1), &made);
+        status = entry<NvAPI_DRS_GetBaseProfile_t>(nvapiid::kGetBaseProfile)(
+            session(1), null ? nullptr : &made);
         if (status == 0) {
             gProfiles.push_back(made);
         }
     } else if (c == "get") {
         NVDRS_SETTING* record = freshRecord(w.size() > 4 ? number(w[4]) : NVDRS_SETTING_VER1);
-        status = entry<NvAPI_DRS_GetSetting_t>(nvapiid::kGetSetting)(session(1), profile(2),
-                                                                     number(arg(3)), record);
+        status = entry<NvAPI_DRS_GetSetting_t>(nvapiid::kGetSetting)(
+            session(1), profile(2), number(arg(3)), null ? nullptr : record);
         if (status == 0) {
             std::snprintf(extra, sizeof extra, " id=0x%08X type=%u value=0x%08X",
                           static_cast<unsigned>(record->settingId),
@@ -114,8 +117,8 @@ bool run(const std::vector<std::string>& w) {
         record->settingId = number(arg(3));
         record->u32CurrentValue = number(arg(4));
         record->settingType = number(arg(5));
-        status =
-            entry<NvAPI_DRS_SetSetting_t>(nvapiid::kSetSetting)(session(1), profile(2), record);
+        status = entry<NvAPI_DRS_SetSetting_t>(nvapiid::kSetSetting)(session(1), profile(2),
+                                                                     null ? nullptr : record);
     } else if (c == "delete") {
         status = entry<NvAPI_DRS_DeleteProfileSetting_t>(nvapiid::kDeleteProfileSetting)(
             session(1), profile(2), number(arg(3)));

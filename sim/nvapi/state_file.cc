@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "sim/nvapi/text.h"
+#include "sim/platform.h"
 
 namespace {
 
@@ -21,73 +22,32 @@ class MemoryStore : public StateStore {
     Profile committed_;
 };
 
-std::string lastError(const char* what) {
-    return std::string(what) + " failed with error " + std::to_string(GetLastError());
-}
-
 class FileStore : public StateStore {
   public:
     explicit FileStore(std::wstring path) : path_(std::move(path)) {}
 
     bool load(Profile& profile, std::string& error) override {
-        HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            const DWORD code = GetLastError();
-            if (code == ERROR_FILE_NOT_FOUND) {
-                profile.clear();  // no state yet: a profile without settings of its own
-                return true;
-            }
-            error = "opening the state file failed with error " + std::to_string(code);
+        uint32_t code = 0;
+        const std::optional<std::string> bytes = readWholeFile(path_, &code);
+        if (!bytes && code == ERROR_FILE_NOT_FOUND) {
+            profile.clear();  // no state yet: a profile without settings of its own
+            return true;
+        }
+        if (!bytes) {
+            error = "reading the state file failed with error " + std::to_string(code);
             return false;
         }
-        std::string bytes;
-        char buffer[4096];
-        bool ok = true;
-        for (;;) {
-            DWORD done = 0;
-            if (!ReadFile(h, buffer, sizeof buffer, &done, nullptr)) {
-                error = lastError("reading the state file");
-                ok = false;
-                break;
-            }
-            if (done == 0) {
-                break;
-            }
-            bytes.append(buffer, done);
-        }
-        CloseHandle(h);
-        return ok && parseState(bytes, profile, error);
+        return parseState(*bytes, profile, error);
     }
 
-    /// Temporary file, then one replacing rename: the state file always holds a complete
-    /// commit, the old one or the new one, however the process ends. Nothing is forced to
-    /// disk: a fake driver's state need not outlive a power cut.
+    /// The state file always holds a complete commit, the old one or the new one, however
+    /// the process ends.
     bool save(const Profile& profile, std::string& error) override {
-        const std::wstring temporary = path_ + L".tmp";
-        HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            error = lastError("creating the temporary state file");
-            return false;
+        const uint32_t code = replaceFileAtomically(path_, formatState(profile));
+        if (code != 0) {
+            error = "writing the state file failed with error " + std::to_string(code);
         }
-        const std::string text = formatState(profile);
-        DWORD done = 0;
-        bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
-                  done == text.size();
-        if (!ok) {
-            error = lastError("writing the temporary state file");
-        }
-        ok = CloseHandle(h) && ok;
-        if (ok && !MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            error = lastError("renaming the temporary state file");
-            ok = false;
-        }
-        if (!ok) {
-            DeleteFileW(temporary.c_str());
-        }
-        return ok;
+        return code == 0;
     }
 
   private:

@@ -1,5 +1,7 @@
 #include "tests/amd/amd_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 AmdHarness::AmdHarness() {
@@ -12,6 +14,10 @@ AmdHarness::AmdHarness() {
             adlx.log.push_back("remove");
         }
     };
+}
+
+AmdHarness::~AmdHarness() {
+    EXPECT_EQ(adlx.misuseLines, std::vector<std::string>{});
 }
 
 std::string amdLine(const char* result, int supported, int changed, const char* message) {

@@ -15,6 +15,9 @@
 
 struct AmdHarness {
     AmdHarness();
+    /// Fails the test when the product misused the runtime: a fixture stricter than the
+    /// real driver, which would crash instead.
+    ~AmdHarness();
     AmdHarness(const AmdHarness&) = delete;  // the file observer holds `this`
     AmdHarness& operator=(const AmdHarness&) = delete;
 

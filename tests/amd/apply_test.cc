@@ -51,7 +51,7 @@ const char* const kNoSetting =
 /// line printed only after it.
 void expectCleanEnd(const AmdHarness& run) {
     EXPECT_EQ(run.adlx.liveObjects(), 0);
-    EXPECT_EQ(run.adlx.overReleases(), 0);
+    EXPECT_EQ(run.adlx.misuses(), 0u);
     const Log& log = run.adlx.log;
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "print");

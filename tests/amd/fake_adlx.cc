@@ -24,7 +24,7 @@ std::string entry(const AdlxCall& c) {
         return c.argument.empty() ? ""
                                   : "QueryInterface " + c.argument.substr(c.argument.size() - 1);
     }
-    if (c.call == "Release" || c.call == "OVER-RELEASE") {
+    if (c.call == "Release") {
         return "Release " + c.object;
     }
     if (c.call == "At") {
@@ -114,10 +114,12 @@ CallOutcome FakeAdlx::outcome(const std::string& call, const std::string& subjec
     return {result, adlxSucceeded(result)};
 }
 
+void FakeAdlx::misused(const std::string& line) {
+    misuseLines.push_back(line);
+    log.push_back(line);
+}
+
 void FakeAdlx::note(const AdlxCall& call) {
-    if (call.call == "OVER-RELEASE") {
-        ++overReleases_;
-    }
     std::string text = entry(call);
     if (!text.empty()) {
         log.push_back(std::move(text));

@@ -58,7 +58,9 @@ class FakeAdlx : public AdlxRuntime, public AdlxWorld {
     // What happened.
     std::vector<std::string> log;
     int liveObjects() const { return static_cast<int>(liveLabels().size()); }
-    int overReleases() const { return overReleases_; }
+    /// The "MISUSE ..." lines of calls the objects refused; AmdHarness fails a test that
+    /// leaves any.
+    std::vector<std::string> misuseLines;
     /// Objects alive when Terminate was called (should stay 0).
     int liveAtTerminate = -1;
 
@@ -69,6 +71,7 @@ class FakeAdlx : public AdlxRuntime, public AdlxWorld {
     // The world behind the objects.
     CallOutcome outcome(const std::string& call, const std::string& subject) override;
     void note(const AdlxCall& call) override;
+    void misused(const std::string& line) override;
     bool exists(const std::string& ref) override { return setting(ref).exists; }
     bool offers(const std::string&) override { return true; }
     adlx_bool supported(const std::string& ref) override { return setting(ref).supported; }
@@ -79,7 +82,6 @@ class FakeAdlx : public AdlxRuntime, public AdlxWorld {
 
   private:
     bool initialised_ = false;
-    int overReleases_ = 0;
 };
 
 /// The value of a named setting as the fake holds it now.

@@ -21,7 +21,7 @@ const char* const kNothing =
 
 void expectCleanEnd(const AmdHarness& run) {
     EXPECT_EQ(run.adlx.liveObjects(), 0);
-    EXPECT_EQ(run.adlx.overReleases(), 0);
+    EXPECT_EQ(run.adlx.misuses(), 0u);
     EXPECT_EQ(run.adlx.log.back(), "print");
     const bool terminated =
         std::find(run.adlx.log.begin(), run.adlx.log.end(), "Terminate") != run.adlx.log.end();

@@ -90,7 +90,7 @@ TEST(AmdStatus, EveryPath) {
         EXPECT_EQ(run.line(), c.line);
         EXPECT_EQ(run.adlx.log, c.log);
         EXPECT_EQ(run.adlx.liveObjects(), 0);
-        EXPECT_EQ(run.adlx.overReleases(), 0);
+        EXPECT_EQ(run.adlx.misuses(), 0u);
         EXPECT_TRUE(run.files.files.empty());
     }
 }

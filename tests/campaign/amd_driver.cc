@@ -46,6 +46,7 @@ class AmdDriver : public FakeDriver {
 
     int apply(LineAndBackup& io, PresetLevel level) override { return amdApply(adlx_, io, level); }
     int restore(LineAndBackup& io) override { return amdRestore(adlx_, io); }
+    std::vector<std::string> misuses() override { return adlx_.misuseLines; }
 
     std::string differenceFromStart() override {
         std::string out;

@@ -34,6 +34,8 @@ class FakeDriver {
     /// null stops noting.
     virtual void noteWrites(std::function<std::optional<std::string>()> backupNow) = 0;
     virtual std::vector<DriverWrite> writes() = 0;
+    /// The lines of every call the fake driver refused as a misuse of it, so far.
+    virtual std::vector<std::string> misuses() = 0;
 };
 
 /// One result line as a front-end reads it, with the exit code that goes with it.

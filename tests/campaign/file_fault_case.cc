@@ -288,6 +288,9 @@ void checkRestoreAfter(const CampaignVendor& vendor, FakeDriver& driver,
     if (clean.files.count(kBackup + L".tmp") != 0) {
         problems.push_back("a temporary backup file is left behind");
     }
+    for (const std::string& misuse : driver.misuses()) {
+        problems.push_back("the driver was misused: " + misuse);
+    }
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ class NvidiaDriver : public FakeDriver {
         return nvidiaApply(fake_.table(), io, level);
     }
     int restore(LineAndBackup& io) override { return nvidiaRestore(fake_.table(), io); }
+    std::vector<std::string> misuses() override { return fake_.misuses; }
 
     std::string differenceFromStart() override {
         std::string out;

@@ -226,7 +226,11 @@ class NvidiaCase(wine.WineCase):
         if types:
             extra["SIM_NVAPI_SETTING_TYPE"] = types
         extra.update(env or {})
-        return wine.run(EXE, [str(a) for a in args], env=extra, cwd=cwd)
+        result = wine.run(EXE, [str(a) for a in args], env=extra, cwd=cwd)
+        # The library refuses a misuse with a status the tool may take for an ordinary
+        # failure; its log flags it, and no run of the tool may show one.
+        self.assertEqual([l for l in self.log_lines() if l.startswith("MISUSE")], [])
+        return result
 
     def log_lines(self):
         """Every line of the last run's log; empty when the library was never reached."""

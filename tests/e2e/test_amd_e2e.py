@@ -133,7 +133,7 @@ class RoundTrip(AmdCase):
             "Get3DSettingsServices -> 0 services#2",
             "Release services#2 -> 0",
             "Release gpulist#1 -> 0",
-            "ADLXTerminate live=0 -> 0",
+            "ADLXTerminate live=0 misuse=0 -> 0",
             "DLL detached",
         ])
 

@@ -313,7 +313,7 @@ class ExportVariants(AmdCase):
                         # Refused by the presence check: nothing was initialised; only the
                         # binding's clean-up at exit calls ADLXTerminate, where there is one.
                         terminate = [] if variant == "no-terminate" else [
-                            "ADLXTerminate live=0 -> 0"]
+                            "ADLXTerminate live=0 misuse=0 -> 0"]
                         self.assertEqual(self.log_lines(),
                                          ["DLL attached"] + terminate + ["DLL detached"])
                     else:

@@ -59,20 +59,45 @@ class Probe(wine.WineCase):
             "get 0x5E550001 0xBA5E0001 1", "set 0x5E550001 0xBA5E0001 1 1",
             "delete 0x5E550001 0xBA5E0001 1", "save 0x5E550001", "destroy 0x5E550001",
             "unload", "unloadarg 0"), ["-4"] * 10)
+        flagged = [l.split(" ", 2)[2] for l in self.log.read_text().splitlines()
+                   if l.startswith("MISUSE")]
+        self.assertEqual(flagged, ["library not-initialised"] * 10)
 
-    def test_bad_handles_and_arguments_fail(self):
+    def test_bad_handles_and_arguments_fail_and_are_flagged(self):
         self.state.write_bytes(b"0x00000001=0x00000002\r\n")
+        # What the MISUSE line says of the subject, and the status that goes with it.
+        statuses = {"unknown": "-8", "released": "-8", "not-loaded": "-7", "bad-version": "-9",
+                    "null-record": "-5", "null-out": "-5", "bad-argument": "-5",
+                    "not-initialised": "-4"}
+        # Commands after opening; what the last one's MISUSE line says.
         cases = [
-            ("load 0", "-8"), ("load 0x5E550002", "-8"), ("base 0x1234", "-8"),
-            ("get s1 0 1", "-8"), ("get s1 0xBA5E0002 1", "-8"), ("get 0 p1 1", "-8"),
-            ("set s1 0 1 1", "-8"), ("delete s1 0xBA5E0009 1", "-8"), ("save 0x99", "-8"),
-            ("destroy 0x5E550009", "-8"),
-            ("get s1 p1 1 0x10000", "-9"), ("set s1 p1 1 5 0 0", "-9"),  # version stamp
-            ("unloadarg 7", "-5"),
+            ("load 0", "session=0x0 unknown"), ("base 0x1234", "session=0x1234 unknown"),
+            ("load 0x5E550002", "session=0x5E550002 unknown"),
+            ("get s1 0 1", "profile=0x0 unknown"), ("get 0 p1 1", "session=0x0 unknown"),
+            ("get s1 0xBA5E0002 1", "profile=0xBA5E0002 unknown"),
+            ("set s1 0 1 1", "profile=0x0 unknown"), ("save 0x99", "session=0x99 unknown"),
+            ("delete s1 0xBA5E0009 1", "profile=0xBA5E0009 unknown"),
+            ("destroy 0x5E550009", "session=0x5E550009 unknown"),
+            (("destroy s1", "get s1 p1 1"), "session=0x5E550001 released"),
+            (("unload", "save s1"), "library not-initialised"),
+            (("create", "base s2", "get s2 p2 1"), "session=0x5E550002 not-loaded"),
+            ("get s1 p1 1 0x10000", "record bad-version"),  # version stamp
+            ("set s1 p1 1 5 0 0", "record bad-version"),
+            ("get s1 p1 1 null", "record null-record"), ("create null", "library null-out"),
+            ("set s1 p1 1 5 null", "record null-record"),
+            ("base s1 null", "session=0x5E550001 null-out"),
+            ("unloadarg 7", "library bad-argument"),
         ]
-        for command, status in cases:
-            with self.subTest(command=command):
-                self.assertEqual(self.statuses(*OPENED, command)[-1], status)
+        for commands, misuse in cases:
+            commands = (commands,) if isinstance(commands, str) else commands
+            with self.subTest(commands=commands):
+                self.assertEqual(self.statuses(*OPENED, *commands)[-1],
+                                 statuses[misuse.split(" ")[1]])
+                log = self.log.read_text().splitlines()
+                # The flag stands right before the refused call's own line.
+                self.assertEqual([l for l in log if l.startswith("MISUSE")],
+                                 ["MISUSE %s %s" % (log[-2].split(" ")[0], misuse)])
+                self.assertTrue(log[-3].startswith("MISUSE "), log)
 
     def test_settings_need_loading_first(self):
         self.state.write_bytes(b"0x00000001=0x00000002\r\n")
@@ -226,6 +251,7 @@ class Probe(wine.WineCase):
         self.assertEqual(self.log.read_text().splitlines()[3:], [
             "UnloadWithArgument arg=0 -> 0",
             "NvAPI_Unload -> 0 open_sessions=1",
+            "MISUSE NvAPI_Unload library not-initialised",
             "NvAPI_Unload -> -4",
             "sim.freed"])
 

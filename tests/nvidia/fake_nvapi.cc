@@ -40,41 +40,49 @@ NvAPI_Status refusal(NvAPI_Status status, const std::map<NvU32, NvAPI_Status>& s
     return status != NVAPI_OK || fault == settingFaults.end() ? status : fault->second;
 }
 
-/// The simulated driver performs the call only when no fault refused it.
+/// The simulated driver performs the call only when no fault refused it; a call it refuses
+/// as a misuse is noted as the library logs it.
 template <typename Perform>
 NvAPI_Status unlessRefused(NvAPI_Status refused, Perform perform) {
-    std::string detail;  // the simulated library's log text; this log keeps its own
-    return refused != NVAPI_OK ? refused : perform(*current->driver, detail);
+    if (refused != NVAPI_OK) {
+        return refused;
+    }
+    DriverNote note;  // its detail is the library's log text; this log keeps its own
+    const NvAPI_Status status = perform(*current->driver, note);
+    if (!note.misuse.empty()) {
+        current->misuses.push_back("MISUSE " + current->calls.back() + " " + note.misuse);
+    }
+    return status;
 }
 
 NvAPI_Status initialize() {
     return unlessRefused(enter("Initialize", "Initialize"),
-                         [](SimDriver& d, std::string& x) { return d.initialize(x); });
+                         [](SimDriver& d, DriverNote& x) { return d.initialize(x); });
 }
 
 NvAPI_Status createSession(NvDRSSessionHandle* session) {
     return unlessRefused(enter("CreateSession", "CreateSession"),
-                         [&](SimDriver& d, std::string& x) { return d.createSession(session, x); });
+                         [&](SimDriver& d, DriverNote& x) { return d.createSession(session, x); });
 }
 
 NvAPI_Status loadSettings(NvDRSSessionHandle s) {
     return unlessRefused(enter("LoadSettings", "LoadSettings"),
-                         [&](SimDriver& d, std::string& x) { return d.loadSettings(s, x); });
+                         [&](SimDriver& d, DriverNote& x) { return d.loadSettings(s, x); });
 }
 
 NvAPI_Status getBaseProfile(NvDRSSessionHandle s, NvDRSProfileHandle* profile) {
     return unlessRefused(
         enter("GetBaseProfile", "GetBaseProfile"),
-        [&](SimDriver& d, std::string& x) { return d.getBaseProfile(s, profile, x); });
+        [&](SimDriver& d, DriverNote& x) { return d.getBaseProfile(s, profile, x); });
 }
 
 NvAPI_Status getSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id,
                         NVDRS_SETTING* record) {
     const NvAPI_Status status = enter("GetSetting", "GetSetting " + hex8(id));
     checkRecord(record, false);
-    return unlessRefused(
-        refusal(status, current->getFaults, id),
-        [&](SimDriver& d, std::string& x) { return d.getSetting(s, p, id, record, x); });
+    return unlessRefused(refusal(status, current->getFaults, id), [&](SimDriver& d, DriverNote& x) {
+        return d.getSetting(s, p, id, record, x);
+    });
 }
 
 NvAPI_Status setSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NVDRS_SETTING* record) {
@@ -83,29 +91,29 @@ NvAPI_Status setSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NVDRS_SETTIN
     checkRecord(record, true);
     return unlessRefused(
         refusal(status, current->setFaults, record->settingId),
-        [&](SimDriver& d, std::string& x) { return d.setSetting(s, p, record, x); });
+        [&](SimDriver& d, DriverNote& x) { return d.setSetting(s, p, record, x); });
 }
 
 NvAPI_Status deleteProfileSetting(NvDRSSessionHandle s, NvDRSProfileHandle p, NvU32 id) {
     const NvAPI_Status status = enter("DeleteProfileSetting", "DeleteProfileSetting " + hex8(id));
     return unlessRefused(
         refusal(status, current->deleteFaults, id),
-        [&](SimDriver& d, std::string& x) { return d.deleteProfileSetting(s, p, id, x); });
+        [&](SimDriver& d, DriverNote& x) { return d.deleteProfileSetting(s, p, id, x); });
 }
 
 NvAPI_Status saveSettings(NvDRSSessionHandle s) {
     return unlessRefused(enter("SaveSettings", "SaveSettings"),
-                         [&](SimDriver& d, std::string& x) { return d.saveSettings(s, x); });
+                         [&](SimDriver& d, DriverNote& x) { return d.saveSettings(s, x); });
 }
 
 NvAPI_Status destroySession(NvDRSSessionHandle s) {
     return unlessRefused(enter("DestroySession", "DestroySession"),
-                         [&](SimDriver& d, std::string& x) { return d.destroySession(s, x); });
+                         [&](SimDriver& d, DriverNote& x) { return d.destroySession(s, x); });
 }
 
 NvAPI_Status unload() {
     return unlessRefused(enter("Unload", "Unload"),
-                         [](SimDriver& d, std::string& x) { return d.unload(x); });
+                         [](SimDriver& d, DriverNote& x) { return d.unload(x); });
 }
 
 }  // namespace
@@ -156,6 +164,7 @@ void FakeNvapi::reset() {
     setFaults.clear();
     deleteFaults.clear();
     recordErrors.clear();
+    misuses.clear();
     observer = nullptr;
 }
 

@@ -24,6 +24,9 @@ struct FakeNvapi {
     std::map<NvU32, NvAPI_Status> getFaults, setFaults, deleteFaults;
     /// Record problems seen in what the logic passed (wrong stamp, non-zero padding).
     std::vector<std::string> recordErrors;
+    /// "MISUSE <call> <subject> <what>" for each call the driver refused as the logic's
+    /// misuse (<call> as logged here); NvidiaTest fails a test that leaves any.
+    std::vector<std::string> misuses;
     /// Called before each call is logged, with the call's name.
     std::function<void(const std::string&)> observer;
 

@@ -17,6 +17,8 @@ class NvidiaTest : public ::testing::Test {
         files.crlf = true;
         driver.committed = FakeNvapi::fullProfile();
     }
+    /// The fake driver is stricter than the real one, which might crash on a misuse.
+    ~NvidiaTest() override { EXPECT_EQ(driver.misuses, std::vector<std::string>{}); }
 
     int status() {
         LineAndBackup io{out, backups};

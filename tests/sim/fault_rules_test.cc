@@ -25,7 +25,7 @@ std::string refusal(const char* text, LegacyAt at) {
 }
 
 std::string adlxProblem(const char* name, const wchar_t* value) {
-    return parseSimConfig({{name, value}}).problem;
+    return parseAdlxSimConfig({{name, value}}).problem;
 }
 
 }  // namespace
@@ -100,7 +100,7 @@ TEST(NvapiFaults, TakesTheSharedGrammarAndRefusesWhatItLacks) {
 }
 
 TEST(AdlxConfig, TargetsAreCheckedAndWrittenAsSubjectsAre) {
-    SimConfig config = parseSimConfig(
+    AdlxSimConfig config = parseAdlxSimConfig(
         {{"SIM_ADLX_FAULTS", L"At:01=3;UniqueId:gpu01#2=3,*:gpu1.chill=crash;Initialize=1"}});
     ASSERT_EQ(config.problem, "");
     ASSERT_EQ(config.faults.size(), 4u);
