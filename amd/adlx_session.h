@@ -5,6 +5,7 @@
 
 #include "amd/adlx_owner.h"
 #include "amd/adlx_runtime.h"
+#include "common/failure_log.h"
 
 /// Terminates the runtime when it goes out of scope, once it has been armed by a
 /// successful Initialize. A failed Initialize is never followed by Terminate: the
@@ -31,9 +32,14 @@ enum class SessionOpening {
     ready,
 };
 
+/// Keeps a failed ADLX call in `log`: the step, the call, its result, the key it was for.
+void noteAdlx(FailureLog& log, std::string step, std::string_view call, ADLX_RESULT result,
+              std::string_view key = {});
+
 class AdlxSession {
   public:
-    explicit AdlxSession(AdlxRuntime& runtime) : runtime_(runtime) {}
+    /// A call of the opening that fails is kept in `log`.
+    AdlxSession(AdlxRuntime& runtime, FailureLog& log) : runtime_(runtime), log_(log) {}
 
     SessionOpening open();
 
@@ -42,6 +48,7 @@ class AdlxSession {
 
   private:
     AdlxRuntime& runtime_;
+    FailureLog& log_;
     AdlxTermination termination_;  // first member: runs after both objects are released
     GpuListOwner gpus_;
     SettingsServicesOwner services_;

@@ -20,9 +20,10 @@ struct ApplyCounts {
 
 class ApplyVisitor : public RowVisitor {
   public:
-    ApplyVisitor(PresetLevel level, BackupStore& backups, LoadedBackup loaded)
+    ApplyVisitor(PresetLevel level, BackupStore& backups, LoadedBackup loaded, FailureLog& log)
         : level_(level),
           backups_(backups),
+          log_(log),
           // A backup that exists but cannot be read may hold originals we cannot see;
           // saving over it would lose them, so nothing is recorded or changed.
           backupUsable_(loaded.outcome != LoadOutcome::unreadable),
@@ -53,6 +54,8 @@ class ApplyVisitor : public RowVisitor {
         int32_t desired = 0;
         /// Recorded in this pass: the change may go ahead only once the save has succeeded.
         const std::string* newKey = nullptr;
+        /// The key, for a failure's explanation.
+        std::string key;
     };
 
     static void remember(PendingWrite& write, IADLX3DSwitchSetting* setting) {
@@ -63,11 +66,18 @@ class ApplyVisitor : public RowVisitor {
     template <typename Setting>
     void applyRow(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
                   Setting* setting) {
-        if (!isSupported(setting)) {
+        ADLX_RESULT asked = ADLX_OK;
+        const Support support = supportOf(setting, &asked);
+        if (support != Support::yes) {
+            if (support == Support::unknown) {
+                noteAdlx(log_, "asking setting " + key, "IsSupported", asked, key);
+            }
             return;
         }
         int32_t current = 0;
-        if (!adlxSucceeded(readValue(setting, current))) {
+        const ADLX_RESULT read = readValue(setting, current);
+        if (!adlxSucceeded(read)) {
+            noteAdlx(log_, "reading setting " + key, readCall(setting), read, key);
             ++counts_.failed;
             return;
         }
@@ -93,11 +103,11 @@ class ApplyVisitor : public RowVisitor {
         const std::string* newKey = isNew ? &entry->first : nullptr;
         if (inPlace) {
             if (newKey != nullptr) {
-                pending_.push_back(PendingWrite{nullptr, nullptr, desired, newKey});
+                pending_.push_back(PendingWrite{nullptr, nullptr, desired, newKey, {}});
             }
             return;
         }
-        PendingWrite write{nullptr, nullptr, desired, newKey};
+        PendingWrite write{nullptr, nullptr, desired, newKey, key};
         remember(write, setting);
         pending_.push_back(write);
     }
@@ -118,16 +128,20 @@ class ApplyVisitor : public RowVisitor {
                 continue;
             }
             ADLX_RESULT result = ADLX_OK;
+            const char* call = nullptr;
             if (write.toggle != nullptr) {
                 result = writeValue(write.toggle, write.desired);
+                call = writeCall(write.toggle);
             } else if (write.mode != nullptr) {
                 result = writeValue(write.mode, write.desired);
+                call = writeCall(write.mode);
             } else {
                 continue;  // recorded only: the setting already holds the preset's value
             }
             if (adlxSucceeded(result)) {
                 ++counts_.changed;
             } else {
+                noteAdlx(log_, "writing setting " + write.key, call, result, write.key);
                 ++counts_.failed;
             }
         }
@@ -143,6 +157,7 @@ class ApplyVisitor : public RowVisitor {
 
     PresetLevel level_;
     BackupStore& backups_;
+    FailureLog& log_;
     bool backupUsable_;
     BackupMap map_;
     ApplyCounts counts_;
@@ -154,12 +169,12 @@ struct ApplyOutcome {
     ApplyCounts counts;
 };
 
-ApplyOutcome runApply(AdlxRuntime& adlx, BackupStore& backups, PresetLevel level) {
-    AdlxSession session(adlx);
+ApplyOutcome runApply(AdlxRuntime& adlx, BackupStore& backups, PresetLevel level, FailureLog& log) {
+    AdlxSession session(adlx, log);
     if (session.open() != SessionOpening::ready) {
         return ApplyOutcome{};
     }
-    ApplyVisitor visitor(level, backups, backups.loadBackup());
+    ApplyVisitor visitor(level, backups, backups.loadBackup(), log);
     walkCatalogue(session.gpus(), session.services(), visitor);
     return ApplyOutcome{true, visitor.counts()};
 }  // every object released, then ADLX terminated, before the caller prints
@@ -167,7 +182,7 @@ ApplyOutcome runApply(AdlxRuntime& adlx, BackupStore& backups, PresetLevel level
 }  // namespace
 
 int amdApply(AdlxRuntime& adlx, LineAndBackup& io, PresetLevel level) {
-    const ApplyOutcome outcome = runApply(adlx, io.backups, level);
+    const ApplyOutcome outcome = runApply(adlx, io.backups, level, io.out.failures());
     if (!outcome.available) {
         io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
         return exitcode::kUnavailable;

@@ -13,10 +13,15 @@ struct WalkSources {
     SettingSources objects;
     bool services1Failed = false;
     bool services3Failed = false;
+    ADLX_RESULT services1Result = ADLX_OK;
+    ADLX_RESULT services3Result = ADLX_OK;
 
     bool failed(SourceKind source) const {
         return (source == SourceKind::services1 && services1Failed) ||
                (source == SourceKind::services3 && services3Failed);
+    }
+    ADLX_RESULT resultOf(SourceKind source) const {
+        return source == SourceKind::services1 ? services1Result : services3Result;
     }
 };
 
@@ -63,9 +68,10 @@ Obtained obtained(ADLX_RESULT result, bool hasObject) {
 /// may still have written an object: the owner gives it back.
 template <typename Owner, typename Getter, typename Visit>
 Obtained visitObtained(Getter getter, const SettingSources& objects, IADLXGPU* gpuObject,
-                       const RowVisitor& visitor, PassObjects& pass, Visit visit) {
+                       const RowVisitor& visitor, PassObjects& pass, ADLX_RESULT& result,
+                       Visit visit) {
     Owner setting;
-    const ADLX_RESULT result = getter(objects, gpuObject, setting.put());
+    result = getter(objects, gpuObject, setting.put());
     const Obtained got = obtained(result, static_cast<bool>(setting));
     if (got == Obtained::object) {
         visit(setting.get());
@@ -81,28 +87,30 @@ void visitRow(const CatalogueRow& row, const std::string& key, const WalkSources
     }
     if (!sourceAvailable(row, sources.objects)) {
         if (sources.failed(row.source)) {
-            visitor.unreachable(row, key, gpu);
+            visitor.unreachable(row, key, gpu, sources.resultOf(row.source));
         }
         return;
     }
+    ADLX_RESULT result = ADLX_OK;
     const Obtained got =
         row.shape == SettingShape::toggle
             ? visitObtained<SwitchSettingOwner>(
-                  row.getToggle, sources.objects, gpuObject, visitor, pass,
+                  row.getToggle, sources.objects, gpuObject, visitor, pass, result,
                   [&](IADLX3DSwitchSetting* s) { visitor.visitToggle(row, key, gpu, s); })
             : visitObtained<ModeSettingOwner>(
-                  row.getMode, sources.objects, gpuObject, visitor, pass,
+                  row.getMode, sources.objects, gpuObject, visitor, pass, result,
                   [&](IADLX3DModeSetting* s) { visitor.visitMode(row, key, gpu, s); });
     if (got == Obtained::unreachable) {
-        visitor.unreachable(row, key, gpu);
+        visitor.unreachable(row, key, gpu, result);
     }
 }
 
 /// QueryInterface counts only with ADLX_OK; anything written on another result is dropped.
 /// True when the query failed in a way that does not mean "this driver lacks it".
 template <typename Owner>
-bool queryExtended(IADLX3DSettingsServices* services, const wchar_t* id, Owner& owner) {
-    const ADLX_RESULT result = services->QueryInterface(id, owner.putVoid());
+bool queryExtended(IADLX3DSettingsServices* services, const wchar_t* id, Owner& owner,
+                   ADLX_RESULT& result) {
+    result = services->QueryInterface(id, owner.putVoid());
     if (result != ADLX_OK) {
         owner.reset();
         return !adlxAbsent(result);
@@ -125,14 +133,16 @@ void walkCatalogue(IADLXGPUList* gpus, IADLX3DSettingsServices* services, RowVis
     SettingsServices1Owner services1;
     {
         PassObjects globalPass;
-        sources.services1Failed = queryExtended(services, kIdSettingsServices1, services1);
+        sources.services1Failed =
+            queryExtended(services, kIdSettingsServices1, services1, sources.services1Result);
         sources.objects.services1 = services1.get();
         visitRow(afmf, std::string(afmf.name), sources, nullptr, nullptr, visitor, globalPass);
         visitor.endPass(nullptr);
     }
 
     SettingsServices3Owner services3;
-    sources.services3Failed = queryExtended(services, kIdSettingsServices3, services3);
+    sources.services3Failed =
+        queryExtended(services, kIdSettingsServices3, services3, sources.services3Result);
     sources.objects.services3 = services3.get();
 
     std::set<int32_t> idsSeen;

@@ -33,10 +33,11 @@ class RowVisitor {
     virtual void visitMode(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
                            IADLX3DModeSetting* setting) = 0;
     /// The setting under `key` exists but could not be reached: its getter, or the query
-    /// for the service that holds it, failed with something other than "not there", or
-    /// succeeded without handing out an object.
-    virtual void unreachable(const CatalogueRow& row, const std::string& key, const GpuPass* gpu) {
-        (void)row, (void)key, (void)gpu;
+    /// for the service that holds it, failed with something other than "not there"
+    /// (`result`), or succeeded without handing out an object.
+    virtual void unreachable(const CatalogueRow& row, const std::string& key, const GpuPass* gpu,
+                             ADLX_RESULT result) {
+        (void)row, (void)key, (void)gpu, (void)result;
     }
     /// Called before the rows of every GPU obtained from the list.
     virtual void beginGpu(const GpuPass& gpu) { (void)gpu; }

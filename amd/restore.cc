@@ -9,40 +9,45 @@
 #include "amd/mode_number.h"
 #include "amd/setting_value.h"
 #include "common/exit_codes.h"
+#include "common/system_codes.h"
 
 namespace {
 
 class RestoreVisitor : public RowVisitor {
   public:
-    explicit RestoreVisitor(const BackupMap& saved) : saved_(saved) {}
+    RestoreVisitor(const BackupMap& saved, FailureLog& log) : saved_(saved), log_(log) {}
 
     bool wants(const CatalogueRow&) const override { return true; }
     void visitToggle(const CatalogueRow&, const std::string& key, const GpuPass*,
                      IADLX3DSwitchSetting* setting) override {
         const std::string* text = savedText(key);
-        if (text == nullptr || !stillSupported(setting)) {
+        if (text == nullptr || !stillSupported(setting, key)) {
             return;
         }
         // Only the exact text "1" was ever written for "on".
-        count(writeValue(setting, *text == amdkey::kSwitchOn ? 1 : 0));
+        count(writeValue(setting, *text == amdkey::kSwitchOn ? 1 : 0), writeCall(setting), key);
     }
     void visitMode(const CatalogueRow&, const std::string& key, const GpuPass*,
                    IADLX3DModeSetting* setting) override {
         const std::string* text = savedText(key);
-        if (text == nullptr || !stillSupported(setting)) {
+        if (text == nullptr || !stillSupported(setting, key)) {
             return;
         }
         const std::optional<int32_t> mode = parseModeNumber(*text);
         if (!mode) {
+            log_.noteDriver("restoring setting " + key, "recorded value",
+                            win32Code(win32error::kInvalidData), {}, key);
             ++counts_.failed;
             return;
         }
-        count(writeValue(setting, *mode));
+        count(writeValue(setting, *mode), writeCall(setting), key);
     }
     // A recorded value whose setting could not be reached this time has not gone back:
     // skipping it would let the backup be deleted with that value still in it.
-    void unreachable(const CatalogueRow&, const std::string& key, const GpuPass*) override {
+    void unreachable(const CatalogueRow&, const std::string& key, const GpuPass*,
+                     ADLX_RESULT result) override {
         if (savedText(key) != nullptr) {
+            noteAdlx(log_, "restoring setting " + key, "getter", result, key);
             ++counts_.failed;
         }
     }
@@ -64,16 +69,28 @@ class RestoreVisitor : public RowVisitor {
     /// costs nothing by itself, since whatever it may hold is among the unreached keys.
     RestoreCounts counts() const {
         RestoreCounts counts = counts_;
-        for (const auto& entry : saved_) {
-            const std::optional<std::string_view> prefix = ownGpuKeyPrefix(entry.first);
-            if (prefix && reachedPrefixes_.count(std::string(*prefix)) == 0) {
-                ++counts.failed;
-            }
-        }
+        forEachUnreached([&counts](const std::string&) { ++counts.failed; });
         return counts;
     }
 
+    /// Keeps every recorded key of a GPU the walk never reached.
+    void noteUnreached() const {
+        forEachUnreached([this](const std::string& key) {
+            log_.noteDriver("restoring setting " + key, "GPU list", SystemCode{}, {},
+                            "its GPU is not in the list");
+        });
+    }
+
   private:
+    template <typename Each>
+    void forEachUnreached(Each each) const {
+        for (const auto& entry : saved_) {
+            const std::optional<std::string_view> prefix = ownGpuKeyPrefix(entry.first);
+            if (prefix && reachedPrefixes_.count(std::string(*prefix)) == 0) {
+                each(entry.first);
+            }
+        }
+    }
     const std::string* savedText(const std::string& key) const {
         const auto entry = saved_.find(key);
         return entry == saved_.end() ? nullptr : &entry->second;
@@ -81,27 +98,31 @@ class RestoreVisitor : public RowVisitor {
     /// A setting that says it is no longer supported is skipped; one that cannot say is
     /// not written and counts as failed if it has a recorded value.
     template <typename Setting>
-    bool stillSupported(Setting* setting) {
-        switch (supportOf(setting)) {
+    bool stillSupported(Setting* setting, const std::string& key) {
+        ADLX_RESULT asked = ADLX_OK;
+        switch (supportOf(setting, &asked)) {
             case Support::yes:
                 return true;
             case Support::no:
                 return false;
             case Support::unknown:
+                noteAdlx(log_, "asking setting " + key, "IsSupported", asked, key);
                 ++counts_.failed;
                 return false;
         }
         return false;
     }
-    void count(ADLX_RESULT result) {
+    void count(ADLX_RESULT result, const char* call, const std::string& key) {
         if (adlxSucceeded(result)) {
             ++counts_.restored;
         } else {
+            noteAdlx(log_, "writing setting " + key, call, result, key);
             ++counts_.failed;
         }
     }
 
     const BackupMap& saved_;
+    FailureLog& log_;
     RestoreCounts counts_;
     std::set<std::string> reachedPrefixes_;  // "gpu.<id>." of every GPU that owns its keys
 };
@@ -114,9 +135,9 @@ struct RestoreOutcome {
     BackupMap saved;
 };
 
-RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups) {
+RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups, FailureLog& log) {
     RestoreOutcome outcome;
-    AdlxSession session(adlx);
+    AdlxSession session(adlx, log);
     if (session.open() != SessionOpening::ready) {
         return outcome;
     }
@@ -127,10 +148,11 @@ RestoreOutcome runRestore(AdlxRuntime& adlx, BackupStore& backups) {
         return outcome;
     }
     outcome.saved = std::move(loaded.map);
-    RestoreVisitor visitor(outcome.saved);
+    RestoreVisitor visitor(outcome.saved, log);
     walkCatalogue(session.gpus(), session.services(), visitor);
     outcome.end = RestoreEnd::counted;
     outcome.counts = visitor.counts();
+    visitor.noteUnreached();
     return outcome;
 }  // every object released, then ADLX terminated, before the caller prints
 
@@ -145,7 +167,7 @@ int amdRestore(AdlxRuntime& adlx, LineAndBackup& io) {
             restoreWithoutBackup(io, amdword::kNothingToRestore, amdword::kRestoreIncomplete)) {
         return *ended;
     }
-    const RestoreOutcome outcome = runRestore(adlx, io.backups);
+    const RestoreOutcome outcome = runRestore(adlx, io.backups, io.out.failures());
     switch (outcome.end) {
         case RestoreEnd::unavailable:
             io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);

@@ -26,14 +26,31 @@ inline ADLX_RESULT writeValue(IADLX3DModeSetting* setting, int32_t value) {
     return setting->SetMode(value);
 }
 
+/// The calls `readValue` and `writeValue` make, as a failure names them.
+constexpr const char* readCall(IADLX3DSwitchSetting*) {
+    return "IsEnabled";
+}
+constexpr const char* readCall(IADLX3DModeSetting*) {
+    return "GetMode";
+}
+constexpr const char* writeCall(IADLX3DSwitchSetting*) {
+    return "SetEnabled";
+}
+constexpr const char* writeCall(IADLX3DModeSetting*) {
+    return "SetMode";
+}
+
 enum class Support { yes, no, unknown };
 
 /// What IsSupported says: yes, no (also when it answers "not supported" itself), or
-/// unknown when the call failed otherwise.
+/// unknown when the call failed otherwise, with its result in `failure` when given.
 template <typename Setting>
-Support supportOf(Setting* setting) {
+Support supportOf(Setting* setting, ADLX_RESULT* failure = nullptr) {
     adlx_bool supported = 0;
     const ADLX_RESULT result = setting->IsSupported(&supported);
+    if (failure != nullptr) {
+        *failure = result;
+    }
     if (!adlxSucceeded(result)) {
         return adlxAbsent(result) ? Support::no : Support::unknown;
     }

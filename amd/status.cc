@@ -6,15 +6,15 @@
 
 namespace {
 
-bool probe(AdlxRuntime& adlx) {
-    AdlxSession session(adlx);
+bool probe(AdlxRuntime& adlx, FailureLog& log) {
+    AdlxSession session(adlx, log);
     return session.open() == SessionOpening::ready;
 }  // released and terminated here, before the line
 
 }  // namespace
 
 int amdStatus(AdlxRuntime& adlx, LineAndBackup& io) {
-    if (!probe(adlx)) {
+    if (!probe(adlx, io.out.failures())) {
         io.out.printResultLine(resultkind::kUnsupported, 0, 0, amdword::kUnavailable);
         return exitcode::kUnavailable;
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 
+#include "common/file_status.h"
 #include "common/path.h"
 
 /// How long a run waits for an earlier run on the same backup path. An apply or restore
@@ -27,9 +28,10 @@ class BackupLock {
     virtual ~BackupLock() = default;
     /// Takes the lock named by `key` (a backup's `BackupStore::lockKey`, the same for every
     /// spelling of one backup), waiting at most `wait` for another holder to let go. Null
-    /// when it is still held then, or when the system cannot make the lock.
-    virtual std::unique_ptr<HeldBackupLock> acquire(const Path& key,
-                                                    std::chrono::milliseconds wait) = 0;
+    /// when it is still held then, or when the system cannot make the lock; `why` then
+    /// holds the call and its code.
+    virtual std::unique_ptr<HeldBackupLock> acquire(const Path& key, std::chrono::milliseconds wait,
+                                                    FileStatus& why) = 0;
 };
 
 /// The lock of the platform the program runs on.

@@ -30,18 +30,28 @@ class HeldMutex : public HeldBackupLock {
 
 class Win32BackupLock : public BackupLock {
   public:
-    std::unique_ptr<HeldBackupLock> acquire(const Path& key,
-                                            std::chrono::milliseconds wait) override {
+    std::unique_ptr<HeldBackupLock> acquire(const Path& key, std::chrono::milliseconds wait,
+                                            FileStatus& why) override {
         const std::wstring name = kMutexPrefix + widen(backupLockKey(key));
         UniqueHandle mutex(ntCalls().createMutex(nullptr, FALSE, name.c_str()));
         if (!mutex.valid()) {
+            why = fileFailure(FileOutcome::failed, "CreateMutexW",
+                              SystemCode{CodeFamily::win32, GetLastError()}, name);
             return nullptr;
         }
-        switch (ntCalls().waitForSingleObject(mutex.get(), static_cast<DWORD>(wait.count()))) {
+        const DWORD waited =
+            ntCalls().waitForSingleObject(mutex.get(), static_cast<DWORD>(wait.count()));
+        switch (waited) {
             case WAIT_OBJECT_0:
             case WAIT_ABANDONED:  // the holder died; what it left on disk is whole
                 return std::make_unique<HeldMutex>(std::move(mutex));
             default:
+                why =
+                    fileFailure(waited == WAIT_TIMEOUT ? FileOutcome::busy : FileOutcome::failed,
+                                "WaitForSingleObject",
+                                SystemCode{CodeFamily::win32,
+                                           waited == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError()},
+                                name);
                 return nullptr;
         }
     }

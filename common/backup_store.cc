@@ -3,14 +3,6 @@
 #include "common/busy_retry.h"
 #include "common/system_codes.h"
 
-bool BackupStore::noted(std::string_view step, FileStatus status) {
-    if (status.ok()) {
-        return true;
-    }
-    failures_.push_back(Failure{step, std::move(status)});
-    return false;
-}
-
 FileStatus BackupStore::remove(const Path& name) {
     return retryWhileBusy(files_, [&] { return place_.folder().removeFile(name); });
 }
@@ -49,7 +41,7 @@ bool BackupStore::safeToUse() {
             return noted(backupstep::kLooking,
                          fileFailure(FileOutcome::failed, "link check",
                                      info.link ? ntCode(ntstatus::kReparsePointEncountered)
-                                               : win32Code(win32error::kTooManyLinks),
+                                               : ntCode(ntstatus::kTooManyLinks),
                                      name));
         }
     }

@@ -9,6 +9,7 @@
 
 #include "common/backup_file.h"
 #include "common/backup_place.h"
+#include "common/failure_log.h"
 #include "common/file_system.h"
 #include "common/path.h"
 
@@ -87,12 +88,16 @@ class BackupStore {
     void refuseAll() { refusing_ = true; }
     bool refusing() const { return refusing_; }
 
-    /// Every failure the store met, in the order met, with the step it was in.
-    const std::vector<Failure>& failures() const { return failures_; }
+    /// Where the store keeps every failure it meets, with the step it was in: the run's
+    /// own log from now on, or one of the store's own until told.
+    void reportTo(FailureLog& log) { log_ = &log; }
+    const FailureLog& failures() const { return *log_; }
 
   private:
     /// Notes `status` under `step` when it is a failure; true when it is not.
-    bool noted(std::string_view step, FileStatus status);
+    bool noted(std::string_view step, FileStatus status) {
+        return log_->note(step, std::move(status));
+    }
     FileStatus remove(const Path& name);
     /// Writes `text` to a new temporary file and gives it the backup's name.
     bool writeAndReplace(const std::string& text);
@@ -107,5 +112,6 @@ class BackupStore {
     bool refusing_ = true;  // until a path is bound
     /// Bound to a name no file can have: nothing stands there, nor ever did.
     bool nameless_ = false;
-    std::vector<Failure> failures_;
+    FailureLog ownLog_;
+    FailureLog* log_ = &ownLog_;
 };

@@ -16,21 +16,32 @@ int commandLineError(LineAndBackup& io, std::string_view message, int code) {
 /// once it looked under the lock: a link or a short name that only now leads somewhere.
 constexpr int kLockAttempts = 3;
 
+constexpr std::string_view kLocking = "locking the backup";
+
 /// Takes the lock of the place the walk found, then judges anew what stands on the way,
 /// where another run may have made folders or the backup while this one waited: every
 /// decision about the backup is taken on what stands there once no other run of ours can
 /// change it. Null when the lock cannot be had, or the place keeps changing.
-std::unique_ptr<HeldBackupLock> lockWhereItStands(BackupLock& lock, BackupStore& store) {
+std::unique_ptr<HeldBackupLock> lockWhereItStands(BackupLock& lock, LineAndBackup& io,
+                                                  const Path& backupPath) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        const Path key = store.lockKey();
-        std::unique_ptr<HeldBackupLock> held = lock.acquire(key, kBackupLockWait);
-        if (!held || !store.refresh()) {
+        const Path key = io.backups.lockKey();
+        FileStatus why;
+        std::unique_ptr<HeldBackupLock> held = lock.acquire(key, kBackupLockWait, why);
+        if (!held) {
+            why.path = backupPath;  // the lock's own name tells a reader nothing
+            io.out.failures().note(kLocking, std::move(why));
             return nullptr;
         }
-        if (store.lockKey() == key) {
+        if (!io.backups.refresh()) {
+            return nullptr;
+        }
+        if (io.backups.lockKey() == key) {
             return held;
         }
     }
+    io.out.failures().note(kLocking,
+                           fileFailure(FileOutcome::failed, "lock key", SystemCode{}, backupPath));
     return nullptr;
 }
 
@@ -42,8 +53,9 @@ template <typename Command>
 int withBackupLock(BackupLock& lock, LineAndBackup& io, const Path& backupPath, BackupUse use,
                    Command command) {
     std::unique_ptr<HeldBackupLock> held;
+    io.backups.reportTo(io.out.failures());
     if (io.backups.bind(backupPath, use)) {
-        held = lockWhereItStands(lock, io.backups);
+        held = lockWhereItStands(lock, io, backupPath);
     }
     if (!held || !io.backups.safeToUse()) {
         io.backups.refuseAll();
@@ -82,10 +94,27 @@ int dispatch(int argc, const wchar_t* const* argv, const Backend& backend, LineA
     return commandLineError(io, commonmessage::kBadArguments, exitcode::kCommandLine);
 }
 
-}  // namespace
+/// Whether an argument after the command's own is "--detail", in any letter case; every
+/// other extra argument means nothing.
+bool asksForDetail(int argc, const wchar_t* const* argv) {
+    if (argc < 2) {
+        return false;
+    }
+    const std::wstring_view command = argv[1];
+    const int own = equalsIgnoringAsciiCase(command, "status")    ? 2
+                    : equalsIgnoringAsciiCase(command, "apply")   ? 4
+                    : equalsIgnoringAsciiCase(command, "restore") ? 3
+                                                                  : argc;
+    for (int i = own; i < argc; ++i) {
+        if (equalsIgnoringAsciiCase(argv[i], "--detail")) {
+            return true;
+        }
+    }
+    return false;
+}
 
-int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
-             BackupLock& lock) {
+int runAndExplain(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
+                  BackupLock& lock) {
     try {
         return dispatch(argc, argv, backend, io, lock);
     } catch (...) {
@@ -100,4 +129,19 @@ int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, LineA
         }
         return exitcode::kUnexpectedFailure;
     }
+}
+
+}  // namespace
+
+int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
+             BackupLock& lock) {
+    const int code = runAndExplain(argc, argv, backend, io, lock);
+    if (asksForDetail(argc, argv)) {
+        try {
+            io.out.printDetail();
+        } catch (...) {
+            // The line and the exit code are the answer; the detail only explains them.
+        }
+    }
+    return code;
 }

@@ -18,6 +18,8 @@ constexpr std::string_view kUnexpected = "Falha inesperada";
 /// holding `lock` for what the walk found; when another run keeps it past
 /// `kBackupLockWait`, or the path cannot be used, the backend runs with a store that
 /// refuses every operation, so it changes nothing and reports its backup failure.
-/// `status` takes no lock.
+/// `status` takes no lock. With "--detail" among the arguments after the command's own, the
+/// run also explains every failure it met, one line each, on the printer's detail sink;
+/// the result line and the exit code stay as they are.
 int runEntry(int argc, const wchar_t* const* argv, const Backend& backend, LineAndBackup& io,
              BackupLock& lock);

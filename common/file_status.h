@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "common/path.h"
@@ -33,6 +34,9 @@ struct FileStatus {
     SystemCode code;
     /// The whole path the call acted on, as the walk spelt it.
     Path path;
+    /// The code's name, where the one who noted it knows it (a driver's own statuses);
+    /// system codes are named by the failure log itself.
+    std::string_view codeName;
 
     bool ok() const { return outcome == FileOutcome::ok; }
 };
@@ -43,11 +47,12 @@ inline FileStatus fileOk() {
 
 inline FileStatus fileFailure(FileOutcome outcome, std::string_view call, SystemCode code,
                               Path path) {
-    return FileStatus{outcome, call, code, std::move(path)};
+    return FileStatus{outcome, call, code, std::move(path), {}};
 }
 
-/// A failure as a run met it: the step it was in, and what ended that step.
+/// A failure as a run met it: the step it was in ("saving the backup", "reading setting
+/// 0x1057EB71"), and what ended that step. For a driver call, `status.path` holds the key.
 struct Failure {
-    std::string_view step;
+    std::string step;
     FileStatus status;
 };

@@ -12,7 +12,8 @@ int runProgram(int argc, wchar_t** argv, const Backend& backend, std::string_vie
     const bool elevated = processIsElevated();
     hardenProcessStart(elevated);
     StdoutSink sink;
-    ResultPrinter out(vendorLine, sink);
+    StderrSink detail;
+    ResultPrinter out(vendorLine, sink, &detail);
     const std::unique_ptr<FileSystem> files = platformFileSystem(elevated);
     BackupStore backups(*files, vendorFile);
     LineAndBackup io{out, backups};

@@ -25,6 +25,21 @@ void StdoutSink::writeLine(std::string_view line) {
     std::fflush(stdout);
 }
 
+void StderrSink::writeLine(std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+void ResultPrinter::printDetail() {
+    if (detail_ == nullptr) {
+        return;
+    }
+    for (const Failure& failure : failures_.all()) {
+        detail_->writeLine(detailLine(failure));
+    }
+}
+
 void ResultPrinter::printResultLine(std::string_view kind, int32_t supported, int32_t changed,
                                     std::string_view message) {
     sink_.writeLine(formatResultLine(kind, vendor_, supported, changed, message));

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/failure_log.h"
+
 namespace resultkind {
 constexpr std::string_view kOk = "ok";
 constexpr std::string_view kError = "error";
@@ -30,10 +32,20 @@ class StdoutSink : public LineSink {
     void writeLine(std::string_view line) override;
 };
 
-/// Prints result lines with the program's vendor word built in, and remembers whether it did.
+/// Standard error in text mode, flushed per line: where a run asked for its detail
+/// explains its failures, apart from the result line.
+class StderrSink : public LineSink {
+  public:
+    void writeLine(std::string_view line) override;
+};
+
+/// What a run tells its caller: result lines with the program's vendor word built in (and
+/// whether it printed one), and every failure it met, which it explains line by line on
+/// the detail sink when asked to.
 class ResultPrinter {
   public:
-    ResultPrinter(std::string_view vendor, LineSink& sink) : vendor_(vendor), sink_(sink) {}
+    ResultPrinter(std::string_view vendor, LineSink& sink, LineSink* detail = nullptr)
+        : vendor_(vendor), sink_(sink), detail_(detail) {}
 
     void printResultLine(std::string_view kind, int32_t supported, int32_t changed,
                          std::string_view message);
@@ -41,8 +53,14 @@ class ResultPrinter {
     int linesPrinted() const { return linesPrinted_; }
     std::string_view vendor() const { return vendor_; }
 
+    FailureLog& failures() { return failures_; }
+    /// One line per failure met, on the detail sink; nothing when none was met.
+    void printDetail();
+
   private:
     std::string vendor_;
     LineSink& sink_;
+    LineSink* detail_;
     int linesPrinted_ = 0;
+    FailureLog failures_;
 };

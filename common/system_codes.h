@@ -33,13 +33,16 @@ constexpr int64_t kFileDeleted = 0xC0000123;
 constexpr int64_t kReparsePointEncountered = 0xC000050B;
 constexpr int64_t kFileTooLarge = 0xC0000904;
 constexpr int64_t kIoDeviceError = 0xC0000185;
+constexpr int64_t kTooManyLinks = 0xC0000265;
+constexpr int64_t kUnsuccessful = 0xC0000001;
 }  // namespace ntstatus
 
 namespace win32error {
+constexpr int64_t kAccessDenied = 5;
 constexpr int64_t kInvalidData = 13;
 constexpr int64_t kInvalidName = 123;
 constexpr int64_t kDirectory = 267;
-constexpr int64_t kTooManyLinks = 1142;
+constexpr int64_t kWaitTimeout = 258;
 }  // namespace win32error
 
 inline SystemCode ntCode(int64_t status) {

@@ -21,6 +21,26 @@ constexpr ADLX_RESULT ADLX_FAIL = 3;
 constexpr ADLX_RESULT ADLX_INVALID_ARGS = 4;
 constexpr ADLX_RESULT ADLX_NOT_SUPPORTED = 5;
 
+/// The name of a result this project declares; empty for any other.
+constexpr const char* adlxResultName(ADLX_RESULT result) {
+    switch (result) {
+        case ADLX_OK:
+            return "ADLX_OK";
+        case ADLX_ALREADY_ENABLED:
+            return "ADLX_ALREADY_ENABLED";
+        case ADLX_ALREADY_INITIALIZED:
+            return "ADLX_ALREADY_INITIALIZED";
+        case ADLX_FAIL:
+            return "ADLX_FAIL";
+        case ADLX_INVALID_ARGS:
+            return "ADLX_INVALID_ARGS";
+        case ADLX_NOT_SUPPORTED:
+            return "ADLX_NOT_SUPPORTED";
+        default:
+            return "";
+    }
+}
+
 /// True for the three success codes; every other code is a failure.
 constexpr bool adlxSucceeded(ADLX_RESULT result) {
     return result == ADLX_OK || result == ADLX_ALREADY_ENABLED ||

@@ -21,6 +21,28 @@ constexpr NvAPI_Status NVAPI_API_NOT_INITIALIZED = -4;
 constexpr NvAPI_Status NVAPI_SETTING_NOT_FOUND = -160;
 constexpr NvAPI_Status NVAPI_UNLOAD_CALLS_IN_PROGRESS = -209;
 
+/// The name of a status this project declares; empty for any other.
+constexpr const char* nvapiStatusName(NvAPI_Status status) {
+    switch (status) {
+        case NVAPI_OK:
+            return "NVAPI_OK";
+        case NVAPI_ERROR:
+            return "NVAPI_ERROR";
+        case NVAPI_LIBRARY_NOT_FOUND:
+            return "NVAPI_LIBRARY_NOT_FOUND";
+        case NVAPI_NO_IMPLEMENTATION:
+            return "NVAPI_NO_IMPLEMENTATION";
+        case NVAPI_API_NOT_INITIALIZED:
+            return "NVAPI_API_NOT_INITIALIZED";
+        case NVAPI_SETTING_NOT_FOUND:
+            return "NVAPI_SETTING_NOT_FOUND";
+        case NVAPI_UNLOAD_CALLS_IN_PROGRESS:
+            return "NVAPI_UNLOAD_CALLS_IN_PROGRESS";
+        default:
+            return "";
+    }
+}
+
 /// Interface ids passed to the library's query entry.
 namespace nvapiid {
 constexpr NvU32 kInitialize = 0x0150E828;

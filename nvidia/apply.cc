@@ -2,6 +2,7 @@
 #include <array>
 
 #include "common/exit_codes.h"
+#include "common/system_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
@@ -11,7 +12,8 @@ namespace {
 
 /// Reads the current value of one row into `map`; true when the map now holds its
 /// original (recorded earlier or just now).
-bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap& map) {
+bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap& map,
+               FailureLog& log) {
     const std::string key = settingKey(row.settingId);
     if (map.count(key) != 0) {
         return true;  // an earlier apply recorded it; that value is the original
@@ -26,13 +28,18 @@ bool recordRow(const NvapiSession& driver, const NvidiaPresetRow& row, BackupMap
         map[key] = std::string(nvidiavalue::kMissing);
         return true;
     }
+    if (status == NVAPI_OK) {
+        // Read, but not as the 32-bit number a restore could write back.
+        log.noteDriver("reading setting " + hex32(row.settingId), "NvAPI_DRS_GetSetting",
+                       win32Code(win32error::kInvalidData), {}, key);
+    }
     return false;
 }
 
 }  // namespace
 
 int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level) {
-    NvapiSession driver(api);
+    NvapiSession driver(api, &io.out.failures());
     if (driver.open() != NVAPI_OK) {
         io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
@@ -50,7 +57,7 @@ int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level) {
     int32_t recorded = 0;
     for (size_t i = 0; i < NvidiaPresetTable.size(); ++i) {
         const NvidiaPresetRow& row = NvidiaPresetTable[i];
-        if (rowInPreset(row, level) && recordRow(driver, row, backup.map)) {
+        if (rowInPreset(row, level) && recordRow(driver, row, backup.map, io.out.failures())) {
             hasOriginal[i] = true;
             ++recorded;
         }

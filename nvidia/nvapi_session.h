@@ -5,11 +5,17 @@
 // the profile itself.
 #pragma once
 
+#include <string_view>
+
+#include "common/failure_log.h"
 #include "contracts/nvapi_types.h"
 
 class NvapiSession {
   public:
-    explicit NvapiSession(const NvapiTable& api) : api_(api) {}
+    /// Every call that fails is kept in `log` with the setting it was for, where one is
+    /// given; "no such setting" is an answer, not a failure.
+    explicit NvapiSession(const NvapiTable& api, FailureLog* log = nullptr)
+        : api_(api), log_(log) {}
     ~NvapiSession();
     NvapiSession(const NvapiSession&) = delete;
     NvapiSession& operator=(const NvapiSession&) = delete;
@@ -27,7 +33,12 @@ class NvapiSession {
     NvAPI_Status save() const;
 
   private:
+    /// Keeps a failed call of `step` ("reading setting"), for setting `id` when not 0.
+    NvAPI_Status noted(NvAPI_Status status, std::string_view step, std::string_view call,
+                       NvU32 id = 0) const;
+
     const NvapiTable& api_;
+    FailureLog* log_;
     bool initialised_ = false;
     NvDRSSessionHandle session_ = nullptr;
     NvDRSProfileHandle profile_ = nullptr;

@@ -1,5 +1,6 @@
 // Restore: put back every recorded setting, commit, and only then give up the backup.
 #include "common/exit_codes.h"
+#include "common/system_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
@@ -7,19 +8,26 @@
 
 namespace {
 
+/// The number a recorded "value:" text holds, if it holds one.
+std::optional<NvU32> recordedNumber(const std::string& value) {
+    if (value.size() < nvidiavalue::kValuePrefix.size() ||
+        value.compare(0, nvidiavalue::kValuePrefix.size(), nvidiavalue::kValuePrefix) != 0) {
+        return std::nullopt;
+    }
+    return parseRecordedNumber(std::string_view(value).substr(nvidiavalue::kValuePrefix.size()));
+}
+
 /// Writes one recorded value back; true on success.
-bool restoreRow(const NvapiSession& driver, NvU32 settingId, const std::string& value) {
+bool restoreRow(const NvapiSession& driver, NvU32 settingId, const std::string& value,
+                FailureLog& log) {
     if (value == nvidiavalue::kMissing) {
         const NvAPI_Status status = driver.deleteSetting(settingId);
         return status == NVAPI_OK || status == NVAPI_SETTING_NOT_FOUND;
     }
-    if (value.size() < nvidiavalue::kValuePrefix.size() ||
-        value.compare(0, nvidiavalue::kValuePrefix.size(), nvidiavalue::kValuePrefix) != 0) {
-        return false;
-    }
-    const std::optional<NvU32> number =
-        parseRecordedNumber(std::string_view(value).substr(nvidiavalue::kValuePrefix.size()));
+    const std::optional<NvU32> number = recordedNumber(value);
     if (!number) {
+        log.noteDriver("restoring setting " + hex32(settingId), "recorded value",
+                       win32Code(win32error::kInvalidData), {}, settingKey(settingId));
         return false;
     }
     return driver.setSetting(settingId, *number) == NVAPI_OK;
@@ -46,7 +54,7 @@ int nvidiaRestore(const NvapiTable& api, LineAndBackup& io) {
         return *ended;
     }
 
-    NvapiSession driver(api);
+    NvapiSession driver(api, &io.out.failures());
     if (driver.open() != NVAPI_OK) {
         io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;
@@ -63,7 +71,7 @@ int nvidiaRestore(const NvapiTable& api, LineAndBackup& io) {
         if (entry == backup.map.end()) {
             continue;
         }
-        if (restoreRow(driver, row.settingId, entry->second)) {
+        if (restoreRow(driver, row.settingId, entry->second, io.out.failures())) {
             ++counts.restored;
         } else {
             ++counts.failed;

@@ -6,7 +6,7 @@
 #include "nvidia/preset_table.h"
 
 int nvidiaStatus(const NvapiTable& api, LineAndBackup& io) {
-    NvapiSession driver(api);
+    NvapiSession driver(api, &io.out.failures());
     if (driver.open() != NVAPI_OK) {
         io.out.printResultLine(resultkind::kUnsupported, 0, 0, nvidiaword::kUnavailable);
         return exitcode::kUnavailable;

@@ -18,10 +18,12 @@ class FakeBackupLock : public BackupLock {
     /// Locks handed out and not yet released.
     int held = 0;
 
-    std::unique_ptr<HeldBackupLock> acquire(const Path& backupPath,
-                                            std::chrono::milliseconds wait) override {
+    std::unique_ptr<HeldBackupLock> acquire(const Path& backupPath, std::chrono::milliseconds wait,
+                                            FileStatus& why) override {
         log.push_back("acquire " + narrowForTest(backupPath) + " " + std::to_string(wait.count()));
         if (busy) {
+            why = fileFailure(FileOutcome::busy, "WaitForSingleObject",
+                              SystemCode{CodeFamily::win32, 258}, backupPath);
             return nullptr;
         }
         ++held;

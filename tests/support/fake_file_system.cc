@@ -417,8 +417,7 @@ FileStatus FakeWritableFile::verify() {
         return failed("NtQueryInformationFile", ntstatus::kFileDeleted, path_);
     }
     if (file->second.names != 1) {
-        return fileFailure(FileOutcome::failed, "NtQueryInformationFile",
-                           win32Code(win32error::kTooManyLinks), path_);
+        return failed("NtQueryInformationFile", ntstatus::kTooManyLinks, path_);
     }
     if (fs.links.count(path_) != 0) {
         return failed("NtQueryObject", ntstatus::kReparsePointEncountered, path_);
