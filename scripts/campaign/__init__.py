@@ -8,7 +8,8 @@ backup or temporary file behind; and a run that changed nothing leaves the drive
 found it.
 
 `python3 scripts/campaign [--short] ...` prints one table: campaign, cases run, cases that
-broke an invariant. Exit status 1 when any case broke, 0 otherwise. See docs/campaign.md.
+broke an invariant. Exit status 1 when any case broke, 0 otherwise; rows that only measure
+(marked so in the table) never set it. See docs/campaign.md.
 
 Python 3 standard library only. The package shares the end-to-end tests' helpers
 (tests/e2e: wine, the vendors' harnesses, hostile_paths, concurrent_runs).

@@ -9,7 +9,7 @@ import time
 import wine
 
 from . import __doc__ as DOC
-from . import concurrency, files, paths
+from . import concurrency, files, paths, power
 from .amd import Amd
 from .call_faults import run_fault_campaigns
 from .nvidia import Nvidia
@@ -17,25 +17,28 @@ from .round_trips import run_random
 from .runs import PREFIX, RETRIES, WORK, NotBuilt, NotStarted
 
 VENDORS = [Nvidia, Amd]
+MEASURED = "MEASURED "  # before the description of a row that does not gate
 # The other campaigns live in modules of their own, each giving finished rows:
-# (name, cases run, cases broken, one description per broken case).
+# (name, cases run, cases broken, one description per broken case[, gating]). A row whose
+# gating is False is a measurement: shown in the table, never setting the exit status.
 ROW_MODULES = {
     "files": files,              # every file operation fails; hostile backup files
     "paths": paths,              # hostile paths and file states under Wine
     "concurrency": concurrency,  # many runs at once on one backup path
+    "power": power,              # power cuts under models of the disk (full campaign only)
 }
 
 
 class Table:
     class Row:
-        def __init__(self, name):
-            self.name, self.cases, self.broken = name, 0, 0
+        def __init__(self, name, gating=True):
+            self.name, self.cases, self.broken, self.gating = name, 0, 0, gating
 
     def __init__(self):
         self.rows = []
 
-    def row(self, name):
-        self.rows.append(Table.Row(name))
+    def row(self, name, gating=True):
+        self.rows.append(Table.Row(name, gating))
         return self.rows[-1]
 
     def print(self):
@@ -43,7 +46,8 @@ class Table:
         print("%-*s  %9s  %6s" % (width, "campaign", "cases run", "broke"))
         print("%s  %s  %s" % ("-" * width, "-" * 9, "-" * 6))
         for r in self.rows:
-            print("%-*s  %9d  %6d" % (width, r.name, r.cases, r.broken))
+            print("%-*s  %9d  %6d%s" % (width, r.name, r.cases, r.broken,
+                                        "" if r.gating else "  (measured, not gating)"))
 
 
 def main():
@@ -97,7 +101,7 @@ def main():
     print("(%s, %.0f s%s)" % ("short" if options.short else "full", time.monotonic() - started,
                               ", %d runs repeated after Wine failed to start them" % RETRIES[0]
                               if RETRIES[0] else ""))
-    return 1 if any(r.broken for r in table.rows) else 0
+    return 1 if any(r.broken for r in table.rows if r.gating) else 0
 
 
 def run_campaigns(vendors, options, table, breaks):
@@ -118,26 +122,31 @@ def run_row_modules(options, table, breaks):
     for only, module in ROW_MODULES.items():
         if options.only not in (None, only):
             continue
-        for name, cases, broken, descriptions in module.rows(options.short):
+        for name, cases, broken, descriptions, *gating in module.rows(options.short):
             if options.vendor and not name.startswith((options.vendor + ":", "both:")):
                 continue
-            row = table.row(name)
+            row = table.row(name, gating[0] if gating else True)
             row.cases, row.broken = cases, broken
-            breaks.extend("%s / %s" % (name, d) for d in descriptions)
+            mark = "" if row.gating else MEASURED
+            breaks.extend("%s%s / %s" % (mark, name, d) for d in descriptions)
 
 
 def report(table, breaks):
     shown = {}
     for line in breaks:
+        # A measured row's losses are what its model does, not a break.
+        word = "BROKE "
+        if line.startswith(MEASURED):
+            word, line = "LOST (measured) ", line[len(MEASURED):]
         # A fault usually breaks many neighbouring cases the same way; the first few of each
         # row say enough, the table has the count.
         row = line.split(" / fault ")[0] if " / fault " in line else line
         row = row.rsplit(" / machine ", 1)[0]
         shown[row] = shown.get(row, 0) + 1
         if shown[row] <= 5:
-            print("BROKE " + line)
+            print(word + line)
         elif shown[row] == 6:
-            print("BROKE %s: (more cases of this row broke; see the table)" % row)
+            print("%s%s: (more cases of this row broke; see the table)" % (word, row))
     if breaks:
         print()
     table.print()

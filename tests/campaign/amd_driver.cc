@@ -42,6 +42,14 @@ class AmdDriver : public FakeDriver {
         adlx_.setting("g0.chill").value = 0;
         adlx_.setting("g1.enhanced-sync").value = 0;
         start_ = values();
+        adlx_.beforeWrite = [this](const std::string& name) {
+            if (backupNow_) {
+                writes_.push_back({keyOf(name), backupNow_()});
+            }
+            if (beforeWrite_) {
+                beforeWrite_();
+            }
+        };
     }
 
     int apply(LineAndBackup& io, PresetLevel level) override { return amdApply(adlx_, io, level); }
@@ -71,17 +79,31 @@ class AmdDriver : public FakeDriver {
     }
 
     void noteWrites(std::function<std::optional<std::string>()> backupNow) override {
-        if (!backupNow) {
-            adlx_.beforeWrite = nullptr;
-            return;
+        if (backupNow) {
+            writes_.clear();
         }
-        writes_.clear();
-        adlx_.beforeWrite = [this, backupNow](const std::string& name) {
-            writes_.push_back({keyOf(name), backupNow()});
-        };
+        backupNow_ = std::move(backupNow);
     }
 
     std::vector<DriverWrite> writes() override { return writes_; }
+
+    // Every write reaches the driver's store as it happens; what a store that writes
+    // lazily would lose is the explorer's to choose.
+    Entries durable() override {
+        Entries entries;
+        for (const auto& [name, key, mode] : names()) {
+            entries[key] = std::to_string(fakeValue(adlx_, name));
+        }
+        return entries;
+    }
+
+    void restart(const Entries& state) override {
+        for (const auto& [name, key, mode] : names()) {
+            adlx_.setting(name).value = std::stoi(state.at(key));
+        }
+    }
+
+    void watchDurable(std::function<void()> before) override { beforeWrite_ = std::move(before); }
 
   private:
     struct Name {
@@ -90,19 +112,22 @@ class AmdDriver : public FakeDriver {
         bool mode;
     };
 
-    static std::vector<Name> names() {
-        std::vector<Name> out;
-        for (const char* global : kGlobals) {
-            out.push_back({global, std::string("global.") + global, false});
-        }
-        for (size_t gpu = 0; gpu < kGpuIds.size(); ++gpu) {
-            for (const char* setting : kPerGpu) {
-                out.push_back({"g" + std::to_string(gpu) + "." + setting,
-                               "gpu." + std::to_string(kGpuIds[gpu]) + "." + setting,
-                               isModeName(setting)});
+    static const std::vector<Name>& names() {
+        static const std::vector<Name> all = [] {
+            std::vector<Name> out;
+            for (const char* global : kGlobals) {
+                out.push_back({global, std::string("global.") + global, false});
             }
-        }
-        return out;
+            for (size_t gpu = 0; gpu < kGpuIds.size(); ++gpu) {
+                for (const char* setting : kPerGpu) {
+                    out.push_back({"g" + std::to_string(gpu) + "." + setting,
+                                   "gpu." + std::to_string(kGpuIds[gpu]) + "." + setting,
+                                   isModeName(setting)});
+                }
+            }
+            return out;
+        }();
+        return all;
     }
 
     static std::string keyOf(const std::string& fakeName) {
@@ -125,6 +150,8 @@ class AmdDriver : public FakeDriver {
     FakeAdlx adlx_;
     std::map<std::string, int32_t> start_;
     std::vector<DriverWrite> writes_;
+    std::function<std::optional<std::string>()> backupNow_;
+    std::function<void()> beforeWrite_;
 };
 
 }  // namespace

@@ -36,6 +36,17 @@ class FakeDriver {
     virtual std::vector<DriverWrite> writes() = 0;
     /// The lines of every call the fake driver refused as a misuse of it, so far.
     virtual std::vector<std::string> misuses() = 0;
+
+    /// What of the driver's settings a power cut would leave, by backup key, in the
+    /// driver's own form: for NVIDIA the profile that SaveSettings committed, for AMD every
+    /// value as it was written.
+    virtual Entries durable() = 0;
+    /// Puts the driver's settings at `state`, as `durable` gave it: the driver that the
+    /// next run meets after a cut.
+    virtual void restart(const Entries& state) = 0;
+    /// From now on calls `before` ahead of every call that may change what `durable`
+    /// gives; null stops it.
+    virtual void watchDurable(std::function<void()> before) = 0;
 };
 
 /// One result line as a front-end reads it, with the exit code that goes with it.

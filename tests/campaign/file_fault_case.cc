@@ -8,34 +8,16 @@
 
 namespace {
 
-const Path kBackup = L"C:\\b\\backup.txt";
-
 constexpr int kOkExit = 0;
 constexpr int kBackupFailedExit = 20;
 constexpr int kIncompleteExit = 22;
+constexpr size_t kSector = 512;
 
 /// A file system in the state `from` left: files, directories, read-only marks.
 void copyFiles(const FakeFileSystem& from, FakeFileSystem& to) {
     to.files = from.files;
     to.directories = from.directories;
     to.crlf = true;
-}
-
-struct Run {
-    int exit;
-    std::vector<std::string> lines;
-};
-
-Run runCommand(const CampaignVendor& vendor, FakeDriver& driver, FakeFileSystem& files,
-               bool restoring, PresetLevel level) {
-    RecordingSink sink;
-    ResultPrinter printer(vendor.lineWord, sink);
-    BackupStore backups(files, vendor.fileWord);
-    LineAndBackup io{printer, backups};
-    // As the entry does: a path that cannot be walked leaves the store refusing.
-    backups.bind(kBackup);
-    const int exit = restoring ? driver.restore(io) : driver.apply(io, level);
-    return Run{exit, sink.lines};
 }
 
 int ownEntries(const std::optional<std::string>& bytes, bool (*ownsKey)(std::string_view)) {
@@ -123,6 +105,18 @@ void checkWrites(const CampaignVendor& vendor, const std::vector<DriverWrite>& w
 
 }  // namespace
 
+CommandRun runCommand(const CampaignVendor& vendor, FakeDriver& driver, FakeFileSystem& files,
+                      const Path& backup, bool restoring, PresetLevel level) {
+    RecordingSink sink;
+    ResultPrinter printer(vendor.lineWord, sink);
+    BackupStore backups(files, vendor.fileWord);
+    LineAndBackup io{printer, backups};
+    // As the entry does: a path that cannot be walked leaves the store refusing.
+    backups.bind(backup);
+    const int exit = restoring ? driver.restore(io) : driver.apply(io, level);
+    return CommandRun{exit, sink.lines};
+}
+
 std::string lineText(const ResultLine& line, const std::string& vendorWord) {
     return "result=" + line.kind + ";vendor=" + vendorWord +
            ";supported=" + std::to_string(line.supported) +
@@ -160,16 +154,13 @@ std::string describeFault(const FileFault& fault, size_t operations) {
            ", '" + fault.entry + "' (" + fault.op + " #" + std::to_string(fault.nth) + "), " + how;
 }
 
-namespace {
-
-/// The files as the earlier applies left them, with the foreign entry and the read-only
-/// mark when the scenario asks for them. False when an earlier apply did not succeed.
 bool prepareFiles(const CampaignVendor& vendor, const Scenario& scenario, FakeDriver& driver,
                   const Entries& foreign, FakeFileSystem& earlier,
                   std::vector<std::string>& problems) {
+    const Path& backup = scenario.backup;
     earlier.crlf = true;
     for (PresetLevel level : scenario.earlierApplies) {
-        const Run run = runCommand(vendor, driver, earlier, false, level);
+        const CommandRun run = runCommand(vendor, driver, earlier, backup, false, level);
         if (run.exit != kOkExit) {
             problems.push_back("an earlier apply without faults exited " +
                                std::to_string(run.exit));
@@ -177,15 +168,26 @@ bool prepareFiles(const CampaignVendor& vendor, const Scenario& scenario, FakeDr
         }
     }
     if (scenario.foreignEntry) {
-        BackupText text = readBackupText(earlier.files[kBackup].bytes);
+        BackupText text = readBackupText(earlier.files[backup].bytes);
         text.entries.insert(foreign.begin(), foreign.end());
-        earlier.files[kBackup].bytes = writeBackupText(vendor.fileWord, text.entries);
+        earlier.files[backup].bytes = writeBackupText(vendor.fileWord, text.entries);
     }
     if (scenario.readOnly) {
-        earlier.files[kBackup].readOnly = true;
+        earlier.files[backup].readOnly = true;
+    }
+    if (scenario.staleTornTemporary) {
+        // A save cut short: half of its text, then zeros to the end of the sector, where
+        // the size had grown but the data never came.
+        const std::string text = writeBackupText(vendor.fileWord, driver.originals());
+        const std::string half = text.substr(0, text.size() / 2);
+        earlier.files[backup + L".tmp"].bytes =
+            half + std::string(kSector - half.size() % kSector, '\0');
+        earlier.directories.insert(backup.substr(0, backup.rfind(L'\\')));
     }
     return true;
 }
+
+namespace {
 
 /// The one line, whether this command may print it after this failure, and what it says
 /// against what the run did to the driver and the backup.
@@ -257,16 +259,16 @@ void checkResult(const CampaignVendor& vendor, const Scenario& scenario,
 /// A restore without faults after the case must finish the job: the driver as it was
 /// before the first apply, no backup (or the foreign entries alone), no temporary file.
 void checkRestoreAfter(const CampaignVendor& vendor, FakeDriver& driver,
-                       const FakeFileSystem& files, const Entries& foreign,
+                       const FakeFileSystem& files, const Path& backup, const Entries& foreign,
                        std::vector<std::string>& problems) {
     FakeFileSystem clean;
     copyFiles(files, clean);
-    const std::optional<std::string> left = bytesAt(clean, kBackup);
+    const std::optional<std::string> left = bytesAt(clean, backup);
     const int own = ownEntries(left, vendor.ownsKey);
     const ResultLine expected = left
                                     ? ResultLine{"ok", own, own, vendor.restored, kOkExit}
                                     : ResultLine{"nothing", 0, 0, vendor.nothingToRestore, kOkExit};
-    const Run restore = runCommand(vendor, driver, clean, true, 0);
+    const CommandRun restore = runCommand(vendor, driver, clean, backup, true, 0);
     const std::string expectedText = lineText(expected, vendor.lineWord);
     if (restore.lines != std::vector<std::string>{expectedText} || restore.exit != kOkExit) {
         problems.push_back("the restore after it printed " +
@@ -277,7 +279,7 @@ void checkRestoreAfter(const CampaignVendor& vendor, FakeDriver& driver,
     if (!difference.empty()) {
         problems.push_back("after the restore the driver is not back: " + difference);
     }
-    const std::optional<std::string> remaining = bytesAt(clean, kBackup);
+    const std::optional<std::string> remaining = bytesAt(clean, backup);
     const std::optional<std::string> wanted =
         foreign.empty() ? std::nullopt
                         : std::optional<std::string>(writeBackupText(vendor.fileWord, foreign));
@@ -285,7 +287,7 @@ void checkRestoreAfter(const CampaignVendor& vendor, FakeDriver& driver,
         problems.push_back("after the restore the backup is " + show(remaining) + ", not " +
                            show(wanted));
     }
-    if (clean.files.count(kBackup + L".tmp") != 0) {
+    if (clean.files.count(backup + L".tmp") != 0) {
         problems.push_back("a temporary backup file is left behind");
     }
     for (const std::string& misuse : driver.misuses()) {
@@ -308,34 +310,36 @@ CaseOutcome runCase(const CampaignVendor& vendor, const Scenario& scenario, cons
 
     FakeFileSystem files;
     copyFiles(earlier, files);
-    const std::optional<std::string> before = bytesAt(files, kBackup);
+    const Path& backup = scenario.backup;
+    const std::optional<std::string> before = bytesAt(files, backup);
     BackupWatch watch(
         files,
-        BackupWatch::Setup{kBackup, vendor.fileWord, vendor.ownsKey, originals, foreign,
+        BackupWatch::Setup{backup, vendor.fileWord, vendor.ownsKey, originals, foreign,
                            scenario.restoring, [&driver] { return driver->differenceFromStart(); },
                            [fault](size_t index, const std::string& op) {
                                return fault != nullptr &&
                                       (fault->nth == 0 ? op == fault->op : index == fault->index);
                            }});
     files.observer = [&watch](const std::string& entry) { watch.onOperation(entry); };
-    driver->noteWrites([&files] { return bytesAt(files, kBackup); });
+    driver->noteWrites([&files, &backup] { return bytesAt(files, backup); });
     if (fault) {
         files.failOn(fault->op, fault->nth);
         files.writeFailure = fault->cutShort ? FakeFileSystem::WriteFailure::cutShort
                                              : FakeFileSystem::WriteFailure::nothingWritten;
     }
 
-    const Run run = runCommand(vendor, *driver, files, scenario.restoring, scenario.level);
+    const CommandRun run =
+        runCommand(vendor, *driver, files, backup, scenario.restoring, scenario.level);
     files.observer = nullptr;
     const std::vector<DriverWrite> writes = driver->writes();
     driver->noteWrites(nullptr);
     outcome.fileLog = files.log;
     outcome.lines = run.lines;
     outcome.exit = run.exit;
-    outcome.backupAfter = bytesAt(files, kBackup);
+    outcome.backupAfter = bytesAt(files, backup);
     outcome.problems = watch.problems();
 
     checkResult(vendor, scenario, baseline, fault, before, writes, originals, foreign, outcome);
-    checkRestoreAfter(vendor, *driver, files, foreign, outcome.problems);
+    checkRestoreAfter(vendor, *driver, files, backup, foreign, outcome.problems);
     return outcome;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/campaign/campaign_vendor.h"
+#include "tests/support/fake_file_system.h"
 
 struct Scenario {
     std::string title;
@@ -17,6 +18,9 @@ struct Scenario {
     std::vector<PresetLevel> earlierApplies;
     bool foreignEntry;
     bool readOnly;
+    Path backup = L"C:\\b\\backup.txt";
+    /// A temporary file that a cut left half written beside the backup, before the command.
+    bool staleTornTemporary = false;
 };
 
 /// The operation at `index` (0-based) in the file log of the run without faults fails;
@@ -44,6 +48,24 @@ struct CaseOutcome {
     int exit = -1;
     std::optional<std::string> backupAfter;  // right after the command under test
 };
+
+/// The one result line of a command and its exit code.
+struct CommandRun {
+    int exit;
+    std::vector<std::string> lines;
+};
+
+/// Runs `vendor`'s apply (at `level`) or restore on `files`, bound to `backup` as the
+/// entry binds it.
+CommandRun runCommand(const CampaignVendor& vendor, FakeDriver& driver, FakeFileSystem& files,
+                      const Path& backup, bool restoring, PresetLevel level);
+
+/// Puts into `earlier` the files as the scenario's earlier applies left them, with the
+/// foreign entry, the read-only mark and the stale temporary file when it asks for them.
+/// False (with the reason in `problems`) when an earlier apply did not succeed.
+bool prepareFiles(const CampaignVendor& vendor, const Scenario& scenario, FakeDriver& driver,
+                  const Entries& foreign, FakeFileSystem& earlier,
+                  std::vector<std::string>& problems);
 
 /// Runs one case. `baseline` is the outcome of the same scenario without faults, or null
 /// for that run itself.

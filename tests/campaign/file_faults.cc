@@ -14,34 +14,11 @@
 #include <vector>
 
 #include "tests/campaign/file_fault_case.h"
+#include "tests/campaign/scenarios.h"
 
 namespace {
 
-constexpr PresetLevel kGamer = 1;
-constexpr PresetLevel kCompetitivo = 2;
-constexpr PresetLevel kExtremo = 3;
 constexpr int kShownProblems = 3;
-
-const std::vector<Scenario>& scenarios() {
-    static const std::vector<Scenario> all = {
-        {"apply gamer", false, kGamer, {}, false, false},
-        {"apply competitivo", false, kCompetitivo, {}, false, false},
-        {"apply extremo", false, kExtremo, {}, false, false},
-        {"apply gamer over a backup", false, kGamer, {kGamer}, false, false},
-        {"apply competitivo over a backup", false, kCompetitivo, {kGamer}, false, false},
-        {"apply extremo over a backup", false, kExtremo, {kGamer}, false, false},
-        {"apply extremo over a read-only backup with a foreign entry",
-         false,
-         kExtremo,
-         {kGamer},
-         true,
-         true},
-        {"restore", true, 0, {kGamer, kExtremo}, false, false},
-        {"restore with a foreign entry", true, 0, {kExtremo}, true, false},
-        {"restore of a read-only backup with a foreign entry", true, 0, {kExtremo}, true, true},
-    };
-    return all;
-}
 
 std::string joined(const std::vector<std::string>& problems) {
     std::string out;
@@ -127,7 +104,7 @@ int main(int argc, char** argv) {
     }
     bool allWell = true;
     for (const CampaignVendor& vendor : {nvidiaVendor(), amdVendor()}) {
-        for (const Scenario& scenario : scenarios()) {
+        for (const Scenario& scenario : fileFaultScenarios()) {
             const std::string row = vendor.name + ": every file operation fails: " + scenario.title;
             if (row.find(only) == std::string::npos) {
                 continue;

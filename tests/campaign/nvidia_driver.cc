@@ -32,6 +32,15 @@ class NvidiaDriver : public FakeDriver {
         fake_.committed = FakeNvapi::fullProfile();
         fake_.committed.erase(kAbsentSetting);
         start_ = fake_.committed;
+        fake_.observer = [this](const std::string& name) {
+            if (backupNow_ && (name == "SetSetting" || name == "DeleteProfileSetting")) {
+                // The call is logged right after this, at this index.
+                pending_.push_back({fake_.calls.size(), backupNow_()});
+            }
+            if (beforeCommit_ && name == "SaveSettings") {
+                beforeCommit_();
+            }
+        };
     }
 
     int apply(LineAndBackup& io, PresetLevel level) override {
@@ -59,24 +68,16 @@ class NvidiaDriver : public FakeDriver {
         Entries entries;
         for (NvU32 id : kManaged) {
             const auto was = start_.find(id);
-            entries["setting." + hex(id)] =
-                was == start_.end() ? "missing" : "value:" + hex(was->second.value);
+            entries[key(id)] = was == start_.end() ? "missing" : "value:" + hex(was->second.value);
         }
         return entries;
     }
 
     void noteWrites(std::function<std::optional<std::string>()> backupNow) override {
-        if (!backupNow) {
-            fake_.observer = nullptr;
-            return;
+        if (backupNow) {
+            pending_.clear();
         }
-        pending_.clear();
-        fake_.observer = [this, backupNow](const std::string& name) {
-            if (name == "SetSetting" || name == "DeleteProfileSetting") {
-                // The call is logged right after this, at this index.
-                pending_.push_back({fake_.calls.size(), backupNow()});
-            }
-        };
+        backupNow_ = std::move(backupNow);
     }
 
     std::vector<DriverWrite> writes() override {
@@ -90,10 +91,37 @@ class NvidiaDriver : public FakeDriver {
         return out;
     }
 
+    Entries durable() override {
+        Entries entries;
+        for (NvU32 id : kManaged) {
+            const auto now = fake_.committed.find(id);
+            entries[key(id)] =
+                now == fake_.committed.end() ? "missing" : "value:" + hex(now->second.value);
+        }
+        return entries;
+    }
+
+    void restart(const Entries& state) override {
+        fake_.committed.clear();
+        for (NvU32 id : kManaged) {
+            const std::string& text = state.at(key(id));
+            if (text != "missing") {
+                fake_.committed[id] =
+                    StoredSetting{0, static_cast<NvU32>(std::stoul(text.substr(6), nullptr, 16))};
+            }
+        }
+    }
+
+    void watchDurable(std::function<void()> before) override { beforeCommit_ = std::move(before); }
+
   private:
+    static std::string key(NvU32 id) { return "setting." + hex(id); }
+
     FakeNvapi fake_;
     FakeNvapi::Profile start_;
     std::vector<std::pair<size_t, std::optional<std::string>>> pending_;
+    std::function<std::optional<std::string>()> backupNow_;
+    std::function<void()> beforeCommit_;
 };
 
 }  // namespace
