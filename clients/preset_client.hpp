@@ -9,8 +9,7 @@
 // min and max macros defined (Visual C++ defines them unless NOMINMAX is set).
 //
 //     Visual C++:  cl /std:c++17 /EHsc /W4 front_end.cpp         (links version.lib itself)
-//     MinGW-w64:   x86_64-w64-mingw32-g++ -std=c++17 -static -o front_end.exe front_end.cpp
-//     -lversion
+//     MinGW-w64:   x86_64-w64-mingw32-g++ -std=c++17 -static -o front_end front_end.cpp -lversion
 //
 //     preset_client::Result r = preset_client::RunAndClassify(
 //         preset_client::Program::kNvidia, L"C:\\Program Files\\App\\preset-nvidia.exe",
