@@ -4,8 +4,8 @@
 // and turns them into an outcome, the action the integration guide prescribes for it and
 // a text to show in English or Portuguese; reads a program's version from its version
 // resource. The base class library only (System.Diagnostics.Process, FileVersionInfo,
-// tasks): no package. Builds with C# 6 and later, for .NET Framework 4.5 and later, .NET 6
-// and later, and Mono.
+// tasks): nothing else to install. Builds with C# 6 and later, for .NET Framework 4.5 and
+// later, .NET 6 and later, and Mono.
 //
 //     PresetResult r = await PresetClient.RunAsync(PresetProgram.Nvidia,
 //         @"C:\Program Files\App\preset-nvidia.exe", new[] { "restore", backupPath },

@@ -459,9 +459,9 @@ def run_and_classify(program_path, *args, timeout=TIMEOUT_S, env=None, launcher=
 
 async def run_and_classify_async(program_path, *args, timeout=TIMEOUT_S, env=None,
                                  launcher=(), detail=False, cancel=None):
-    """run_preset_async, then classify: run_and_classify on asyncio, cancellable through
-    `cancel` (an asyncio.Event), when the outcome is Outcome.CANCELLED, or during a
-    restore Outcome.RESTORE_CANCELLED."""
+    """run_preset_async, then classify: run_and_classify on asyncio. Setting `cancel`, an
+    asyncio.Event, ends the run; its outcome is then Outcome.CANCELLED, during a restore
+    Outcome.RESTORE_CANCELLED. Returns (Result, Run)."""
     program = _program_of(program_path)
     run = await run_preset_async(program_path, *args, timeout=timeout, env=env,
                                  launcher=launcher, detail=detail, cancel=cancel)
