@@ -1,16 +1,21 @@
 """Starts preset-nvidia or preset-amd and turns what it answered into what to do next.
 
-    python preset_client.py [--launcher <wine>] <program.exe> <command> [arguments...]
-    python preset_client.py --version <program.exe>
+    python -m preset_client [options] <program.exe> <command> [arguments...]
+    python -m preset_client --version <program.exe>
+        options: --launcher <wine>, --detail, --timeout <seconds>
+    (python preset_client.py takes the same, from the single file)
 
-The first prints the five fields of the result line, the exit code, how the run ended, the
-outcome and the action, and exits 0 only when the action is "done"; the second prints the
-program's version. Import it to use `run_preset`, `parse_result_line`, `classify` and
-`program_version` in a front-end of your own; standard library only. The outcome of every
-(program, command, exit code, line) and the action for each outcome follow
+The first prints the five fields of the result line, what the program wrote to standard
+error, the exit code, how the run ended, the outcome and the action, and exits 0 only when
+the action is "done"; the second prints the program's version. Import it to use
+`run_preset`, `parse_result_line`, `classify` and `program_version` in a front-end of your
+own, `run_and_classify_async` and `run_preset_async` on asyncio (cancellable), and
+`classify_exit_code` where only the exit code is known; standard library only. The outcome
+of every (program, command, exit code, line) and the action for each outcome follow
 docs/integration.md; anything the programs never answer counts as a crashed run, whose
 safe answer is to keep the backup path and restore later.
 """
+import asyncio
 import collections
 import enum
 import os
@@ -19,12 +24,18 @@ import subprocess
 import sys
 import tempfile
 
+__version__ = "0.1.0"
+
 # Longer than a run can take: a run waits up to 10 seconds for another run on the same
 # backup path, and driver calls take a few seconds at most.
 TIMEOUT_S = 60
 
 FIELDS = ("result", "vendor", "supported", "changed")
 MESSAGE_MARK = ";message="
+# More than one result line, or any detail, ever needs; the rest is not read.
+MAX_OUTPUT = 64 * 1024
+# The extra argument that asks the programs to explain each failure on standard error.
+DETAIL_ARGUMENT = "--detail"
 
 
 class Program(enum.Enum):
@@ -75,17 +86,22 @@ class Outcome(enum.Enum):
     NOT_STARTED = "not-started"  # the program could not be started: wrong path or launcher
     TIMED_OUT = "timed-out"  # ended by the client past its time limit
     RESTORE_TIMED_OUT = "restore-timed-out"  # the same during a restore
+    CANCELLED = "cancelled"  # ended by the client because its caller cancelled the run
+    RESTORE_CANCELLED = "restore-cancelled"  # the same during a restore
     FAILED = "failed"  # crashed, killed, or an answer the programs never give
     RESTORE_FAILED = "restore-failed"  # the same during a restore
 
 
 class Ended(enum.Enum):
     """How a run ended: with one result line (whatever it says), not at all, ended by the
-    client past its time limit, or by itself without a line (a crash, a kill)."""
+    client past its time limit or because it was cancelled, by itself without a line (a
+    crash, a kill), or unknown but for its exit code (classify_exit_code)."""
     ANSWERED = "answered"
     NOT_STARTED = "not-started"
     TIMED_OUT = "timed-out"
+    CANCELLED = "cancelled"
     NO_LINE = "no-line"
+    EXIT_CODE_ONLY = "exit-code-only"
 
 
 class Action(enum.Enum):
@@ -113,6 +129,8 @@ PRESCRIPTION = {
     Outcome.NOT_STARTED: (Action.REPORT_BUG, True),  # the front-end's path or installation
     Outcome.TIMED_OUT: (Action.TELL_USER, True),
     Outcome.RESTORE_TIMED_OUT: (Action.RETRY_RESTORE_LATER, True),
+    Outcome.CANCELLED: (Action.TELL_USER, True),
+    Outcome.RESTORE_CANCELLED: (Action.RETRY_RESTORE_LATER, True),
     Outcome.FAILED: (Action.TELL_USER, True),
     Outcome.RESTORE_FAILED: (Action.RETRY_RESTORE_LATER, True),
 }
@@ -135,12 +153,102 @@ ANSWERS = {
 }
 NVIDIA_ONLY = {(Command.APPLY, 20, "error")}
 
+# A text a front-end may show for each outcome: (English, Portuguese).
+TEXTS = {
+    Outcome.SUPPORTED: (
+        "The graphics driver can be used. Choose a preset.",
+        "O driver de vídeo pode ser usado. Escolha um preset."),
+    Outcome.APPLIED: (
+        "The preset was applied. The original settings are saved for a later restore.",
+        "O preset foi aplicado. As configurações originais estão guardadas para "
+        "restaurar depois."),
+    Outcome.APPLY_PARTIAL: (
+        "The preset was applied only in part, or not at all. The original settings are "
+        "saved; try again later.",
+        "O preset foi aplicado só em parte, ou não foi aplicado. As configurações "
+        "originais estão guardadas; tente de novo mais tarde."),
+    Outcome.APPLY_NOT_SAVED: (
+        "Nothing was changed: the current settings could not be saved first. Try again "
+        "later.",
+        "Nada foi alterado: não foi possível guardar antes as configurações atuais. Tente "
+        "de novo mais tarde."),
+    Outcome.RESTORED: (
+        "The original settings were restored.",
+        "As configurações originais foram restauradas."),
+    Outcome.NOTHING_TO_RESTORE: (
+        "There was nothing to restore.",
+        "Não havia nada para restaurar."),
+    Outcome.RESTORE_INCOMPLETE: (
+        "Not every setting could be restored. The saved settings are kept; try restoring "
+        "again later.",
+        "Nem todas as configurações puderam ser restauradas. As configurações guardadas "
+        "foram mantidas; tente restaurar de novo mais tarde."),
+    Outcome.UNSUPPORTED: (
+        "This graphics card or driver is not supported, or not available now. Nothing "
+        "was changed.",
+        "Esta placa de vídeo ou este driver não é compatível, ou não está disponível "
+        "agora. Nada foi alterado."),
+    Outcome.UNSUPPORTED_BACKUP_KEPT: (
+        "The graphics driver is not available, so nothing could be restored. The saved "
+        "settings are kept; restore again once the driver is back.",
+        "O driver de vídeo não está disponível, então nada pôde ser restaurado. As "
+        "configurações guardadas foram mantidas; restaure de novo quando o driver voltar."),
+    Outcome.CALLER_BUG: (
+        "The program was started with a wrong command line. Please report this problem.",
+        "O programa foi iniciado com uma linha de comando errada. Por favor, informe este "
+        "problema."),
+    Outcome.NOT_STARTED: (
+        "The program could not be started. Check the installation, and please report this "
+        "problem.",
+        "Não foi possível iniciar o programa. Verifique a instalação e, por favor, informe "
+        "este problema."),
+    Outcome.TIMED_OUT: (
+        "The program took too long and was stopped. The original settings are safe; try "
+        "again later.",
+        "O programa demorou demais e foi interrompido. As configurações originais estão "
+        "seguras; tente de novo mais tarde."),
+    Outcome.RESTORE_TIMED_OUT: (
+        "Restoring took too long and was stopped. The saved settings are kept; try "
+        "restoring again later.",
+        "A restauração demorou demais e foi interrompida. As configurações guardadas "
+        "foram mantidas; tente restaurar de novo mais tarde."),
+    Outcome.CANCELLED: (
+        "Cancelled. Any setting already changed can still be restored.",
+        "Cancelado. Qualquer configuração já alterada ainda pode ser restaurada."),
+    Outcome.RESTORE_CANCELLED: (
+        "Restoring was cancelled. The saved settings are kept; restore again later.",
+        "A restauração foi cancelada. As configurações guardadas foram mantidas; "
+        "restaure de novo mais tarde."),
+    Outcome.FAILED: (
+        "The program failed unexpectedly. The original settings are safe; try again later.",
+        "O programa falhou de forma inesperada. As configurações originais estão "
+        "seguras; tente de novo mais tarde."),
+    Outcome.RESTORE_FAILED: (
+        "Restoring failed unexpectedly. The saved settings are kept; try restoring again "
+        "later.",
+        "A restauração falhou de forma inesperada. As configurações guardadas foram "
+        "mantidas; tente restaurar de novo mais tarde."),
+}
+LANGUAGES = ("en", "pt")
+
 ResultLine = collections.namedtuple("ResultLine", "kind vendor supported changed message")
-# exit_code None: the run did not end by itself, and `ended` says how (Ended.NOT_STARTED or
-# Ended.TIMED_OUT); otherwise `ended` is None.
-Run = collections.namedtuple("Run", "output exit_code ended")
-# `exit_code` None: the run did not end by itself.
-Result = collections.namedtuple("Result", "outcome action keep_backup_path line ended exit_code")
+# exit_code None: the run did not end by itself, and `ended` says how (Ended.NOT_STARTED,
+# Ended.TIMED_OUT or Ended.CANCELLED); otherwise `ended` is None. `errors`: the bytes of
+# standard error.
+Run = collections.namedtuple("Run", "output exit_code ended errors", defaults=(b"",))
+# `exit_code` None: the run did not end by itself. `detail`: what the program wrote to
+# standard error, as text (UTF-8, anything else replaced), never part of the line.
+Result = collections.namedtuple("Result",
+                                "outcome action keep_backup_path line ended exit_code detail",
+                                defaults=("",))
+
+
+def outcome_text(outcome, language="en"):
+    """The text a front-end may show for `outcome`, in "en" (English) or "pt"
+    (Portuguese)."""
+    if language not in LANGUAGES:
+        raise ValueError("no texts in %r; there are %s" % (language, ", ".join(LANGUAGES)))
+    return TEXTS[outcome][LANGUAGES.index(language)]
 
 
 def parse_result_line(data):
@@ -171,77 +279,193 @@ def parse_result_line(data):
     return ResultLine(kind, vendor, int(supported), int(changed), message)
 
 
-def classify(program, command, exit_code, output, ended=None):
+# How each way a run can end without an exit code is classified: (outcome, during restore).
+NOT_ENDED = {
+    Ended.NOT_STARTED: (Outcome.NOT_STARTED, Outcome.NOT_STARTED),
+    Ended.TIMED_OUT: (Outcome.TIMED_OUT, Outcome.RESTORE_TIMED_OUT),
+    Ended.CANCELLED: (Outcome.CANCELLED, Outcome.RESTORE_CANCELLED),
+}
+
+
+def _outcome_of(program, command, exit_code, kind):
+    """The outcome of an answer the programs give, or None for one they never give."""
+    for key in ((command, exit_code, kind), (None, exit_code, kind)):
+        if key in ANSWERS and (key not in NVIDIA_ONLY or program is Program.NVIDIA):
+            return ANSWERS[key]
+    return None
+
+
+def _result(outcome, command, line, ended, exit_code, errors):
+    if outcome is None:
+        # No line, or one the programs never print: a crash. The backup on disk is always
+        # complete, so keeping its path and restoring later is safe.
+        outcome = Outcome.RESTORE_FAILED if command is Command.RESTORE else Outcome.FAILED
+    action, keep = PRESCRIPTION[outcome]
+    return Result(outcome, action, keep, line, ended, exit_code,
+                  errors.decode("utf-8", "replace"))
+
+
+def classify(program, command, exit_code, output, ended=None, errors=b""):
     """The outcome of one run and what to do about it.
 
     `program` a Program, `command` a Command (or the first argument, as a string),
-    `exit_code` the run's exit code, `output` its bytes. For a run that did not end by
-    itself, `exit_code` is None and `ended` is Ended.NOT_STARTED or Ended.TIMED_OUT."""
+    `exit_code` the run's exit code, `output` its bytes, `errors` the bytes of its standard
+    error (handed back as the result's `detail`, never read for the outcome). For a run that
+    did not end by itself, `exit_code` is None and `ended` is Ended.NOT_STARTED,
+    Ended.TIMED_OUT or Ended.CANCELLED."""
     if not isinstance(command, Command):
         command = Command.of(command)
-    restore = command is Command.RESTORE
     line, outcome = None, None
     if exit_code is None:
-        if ended not in (Ended.NOT_STARTED, Ended.TIMED_OUT):
-            raise ValueError("a run without an exit code needs ended=NOT_STARTED or TIMED_OUT")
-        if ended is Ended.NOT_STARTED:
-            outcome = Outcome.NOT_STARTED
-        else:
-            outcome = Outcome.RESTORE_TIMED_OUT if restore else Outcome.TIMED_OUT
+        if ended not in NOT_ENDED:
+            raise ValueError("a run without an exit code needs ended=NOT_STARTED, TIMED_OUT "
+                             "or CANCELLED")
+        outcome = NOT_ENDED[ended][command is Command.RESTORE]
     else:
         line = parse_result_line(output)
         ended = Ended.NO_LINE if line is None else Ended.ANSWERED
     if line is not None and line.vendor == program.vendor:
-        for key in ((command, exit_code, line.kind), (None, exit_code, line.kind)):
-            if key in ANSWERS and (key not in NVIDIA_ONLY or program is Program.NVIDIA):
-                outcome = ANSWERS[key]
-                break
-    if outcome is None:
-        # No line, or one the programs never print: a crash. The backup on disk is always
-        # complete, so keeping its path and restoring later is safe.
-        outcome = Outcome.RESTORE_FAILED if restore else Outcome.FAILED
-    action, keep = PRESCRIPTION[outcome]
-    return Result(outcome, action, keep, line, ended, exit_code)
+        outcome = _outcome_of(program, command, exit_code, line.kind)
+    return _result(outcome, command, line, ended, exit_code, errors)
 
 
-def run_preset(program, *args, timeout=TIMEOUT_S, env=None, launcher=()):
+def classify_exit_code(program, command, exit_code):
+    """The outcome of a run of which only the exit code is known, for example one started
+    elevated with ShellExecuteEx("runas"), whose output cannot be read. Each exit code the
+    programs give belongs to one kind of line, so the outcome is the line's, with one loss:
+    restore's exit 0 reads as Outcome.RESTORED also when there was nothing to restore (the
+    action is the same). `ended` is Ended.EXIT_CODE_ONLY."""
+    if not isinstance(command, Command):
+        command = Command.of(command)
+    kind = {0: "ok", 10: "unsupported"}.get(exit_code, "error")
+    outcome = _outcome_of(program, command, exit_code, kind)
+    return _result(outcome, command, None, Ended.EXIT_CODE_ONLY, exit_code, b"")
+
+
+_FLAGS = subprocess.CREATE_NO_WINDOW if sys.platform == "win32" else 0
+
+
+def _argv(program, args, launcher, detail):
+    """The command line of a run, or None when a launcher would be given a program file
+    this process cannot see: a launcher such as Wine answers a missing program with an exit
+    code of its own, which would pass for a crash of the program."""
+    if launcher and not os.path.isfile(program):
+        return None
+    return [*launcher, str(program), *map(str, args), *([DETAIL_ARGUMENT] if detail else [])]
+
+
+def _finished(out, err, exit_code):
+    out.seek(0)
+    err.seek(0)
+    return Run(out.read(MAX_OUTPUT), exit_code, None, err.read(MAX_OUTPUT))
+
+
+def _given_up(err, ended):
+    """A run the client ended: no line, but what it wrote to standard error so far."""
+    err.seek(0)
+    return Run(b"", None, ended, err.read(MAX_OUTPUT))
+
+
+def run_preset(program, *args, timeout=TIMEOUT_S, env=None, launcher=(), detail=False):
     """Runs the program without a console window; returns Run(stdout bytes, exit code,
-    how it ended when it did not end by itself).
+    how it ended when it did not end by itself, stderr bytes).
 
-    Standard output goes to a temporary file and is read once the run ended. A run that
+    Standard output and error go to temporary files, read once the run ended. A run that
     overran `timeout` seconds is killed (safe: no setting changes before its original is
     in the backup): Ended.TIMED_OUT. A program or launcher that cannot be started, or,
     with a launcher, a program file this process cannot see: Ended.NOT_STARTED. `env` is
     the whole environment of the run (None: this process's own); the programs read none,
     but the simulated drivers are configured through it. `launcher` goes before the
-    program, for example ["wine64"]."""
-    # A launcher such as Wine answers a missing program with an exit code of its own, which
-    # would pass for a crash of the program.
-    if launcher and not os.path.isfile(program):
+    program, for example ["wine64"]. `detail` adds "--detail" after the arguments: the
+    programs then explain each failure on standard error."""
+    argv = _argv(program, args, launcher, detail)
+    if argv is None:
         return Run(b"", None, Ended.NOT_STARTED)
-    flags = subprocess.CREATE_NO_WINDOW if sys.platform == "win32" else 0
-    with tempfile.TemporaryFile() as out:
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         try:
-            proc = subprocess.run([*launcher, str(program), *map(str, args)],
-                                  stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=timeout,
-                                  creationflags=flags, env=env, check=False)
+            proc = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  timeout=timeout, creationflags=_FLAGS, env=env, check=False)
         except subprocess.TimeoutExpired:
-            return Run(b"", None, Ended.TIMED_OUT)
+            return _given_up(err, Ended.TIMED_OUT)
         except OSError:
             return Run(b"", None, Ended.NOT_STARTED)
-        out.seek(0)
-        return Run(out.read(), proc.returncode, None)
+        return _finished(out, err, proc.returncode)
 
 
-def run_and_classify(program_path, *args, timeout=TIMEOUT_S, env=None, launcher=()):
-    """run_preset, then classify; the program is known by its file name."""
-    program = Program.of(program_path)
+async def _end(proc):
+    """Ends a run the client gave up on, and waits until it has ended."""
+    try:
+        proc.kill()
+    except ProcessLookupError:
+        pass  # it ended by itself meanwhile
+    await proc.wait()
+
+
+async def run_preset_async(program, *args, timeout=TIMEOUT_S, env=None, launcher=(),
+                           detail=False, cancel=None):
+    """run_preset on asyncio (on Windows its default loop, the proactor, starts processes).
+
+    `cancel`, an asyncio.Event: once it is set, the run is ended and counts as
+    Ended.CANCELLED (unless it had ended by itself first). A task cancelled while it waits
+    here ends the run too, then raises CancelledError as asyncio expects."""
+    argv = _argv(program, args, launcher, detail)
+    if argv is None:
+        return Run(b"", None, Ended.NOT_STARTED)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        try:
+            proc = await asyncio.create_subprocess_exec(
+                *argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                creationflags=_FLAGS, env=env)
+        except OSError:
+            return Run(b"", None, Ended.NOT_STARTED)
+        exited = asyncio.ensure_future(proc.wait())
+        waits = [exited] + ([asyncio.ensure_future(cancel.wait())] if cancel else [])
+        try:
+            await asyncio.wait(waits, timeout=timeout, return_when=asyncio.FIRST_COMPLETED)
+        except asyncio.CancelledError:
+            await _end(proc)
+            raise
+        finally:
+            for waiting in waits[1:]:
+                waiting.cancel()
+        if not exited.done():
+            await _end(proc)
+            return _given_up(err, Ended.CANCELLED if cancel and cancel.is_set()
+                             else Ended.TIMED_OUT)
+        return _finished(out, err, proc.returncode)
+
+
+def _program_of(path):
+    program = Program.of(path)
     if program is None:
-        raise ValueError("not preset-nvidia or preset-amd: %s" % program_path)
-    run = run_preset(program_path, *args, timeout=timeout, env=env, launcher=launcher)
-    return classify(program, args[0] if args else None, run.exit_code, run.output,
-                    run.ended), run
+        raise ValueError("not preset-nvidia or preset-amd: %s" % path)
+    return program
+
+
+def _classify_run(program, args, run):
+    return classify(program, args[0] if args else None, run.exit_code, run.output, run.ended,
+                    run.errors)
+
+
+def run_and_classify(program_path, *args, timeout=TIMEOUT_S, env=None, launcher=(),
+                     detail=False):
+    """run_preset, then classify; the program is known by its file name. Returns
+    (Result, Run)."""
+    program = _program_of(program_path)
+    run = run_preset(program_path, *args, timeout=timeout, env=env, launcher=launcher,
+                     detail=detail)
+    return _classify_run(program, args, run), run
+
+
+async def run_and_classify_async(program_path, *args, timeout=TIMEOUT_S, env=None,
+                                 launcher=(), detail=False, cancel=None):
+    """run_preset_async, then classify: run_and_classify on asyncio. Setting `cancel`, an
+    asyncio.Event, ends the run; its outcome is then Outcome.CANCELLED, during a restore
+    Outcome.RESTORE_CANCELLED. Returns (Result, Run)."""
+    program = _program_of(program_path)
+    run = await run_preset_async(program_path, *args, timeout=timeout, env=env,
+                                 launcher=launcher, detail=detail, cancel=cancel)
+    return _classify_run(program, args, run), run
 
 
 VERSION_KEY = "VS_VERSION_INFO\0".encode("utf-16-le")
@@ -275,18 +499,29 @@ def main(argv):
         version = program_version(argv[2])
         print(version or "no version")
         return 0 if version else 1
-    launcher = []
-    if len(argv) > 2 and argv[1] == "--launcher":
-        launcher, argv = [argv[2]], argv[:1] + argv[3:]
-    if len(argv) < 3 or Program.of(argv[1]) is None:
-        print(__doc__.strip().splitlines()[2].strip(), file=sys.stderr)
+    launcher, detail, timeout, rest = [], False, TIMEOUT_S, argv[1:]
+    while rest and rest[0] in ("--launcher", "--detail", "--timeout"):
+        option = rest.pop(0)
+        if option == "--detail":
+            detail = True
+        elif not rest or (option == "--timeout" and not rest[0].isdigit()):
+            rest = []  # an option without its value: the usage below
+        elif option == "--launcher":
+            launcher = [rest.pop(0)]
+        else:
+            timeout = int(rest.pop(0))
+    if len(rest) < 2 or Program.of(rest[0]) is None:
+        print("\n".join(__doc__.strip().splitlines()[2:5]), file=sys.stderr)
         return 2
-    result, run = run_and_classify(argv[1], *argv[2:], launcher=launcher)
+    result, run = run_and_classify(rest[0], *rest[1:], timeout=timeout, launcher=launcher,
+                                   detail=detail)
     if result.line is not None:
         for name, value in zip(FIELDS + ("message",), result.line):
             print("%s: %s" % (name, value))
     else:
         print("no result line")
+    for text in result.detail.splitlines():
+        print("stderr: %s" % text)
     print("exit: %s" % ("none" if run.exit_code is None else run.exit_code))
     print("ended: %s" % result.ended.value)
     print("outcome: %s" % result.outcome.value)

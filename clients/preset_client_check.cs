@@ -1,23 +1,33 @@
 // The end-to-end tests' driver of the C# client (tests/e2e/test_clients.py and
 // test_integration_guide.py run it with mono), the counterpart of preset_client_check.cc:
 //
-//   preset-client-check-cs [--launcher <wine>] <timeout-ms> <preset-nvidia|preset-amd>
-//                          <program.exe> [arguments...]
-//       runs the program through the client and prints
-//       "<outcome> <action> <keep|forget> <how the run ended> <exit code|->".
+//   preset-client-check-cs [--launcher <wine>] [--detail] [--cancel-on <log>] <timeout-ms>
+//                          <preset-nvidia|preset-amd> <program.exe> [arguments...]
+//       runs the program through the client's RunAsync and prints "<outcome> <action>
+//       <keep|forget> <how the run ended> <exit code|-> <standard error as hex|-> <ms from
+//       cancel to answer|->". With --cancel-on it cancels the run once the file <log> holds
+//       the word "sleep" (any case).
 //   preset-client-check-cs --classify <file>
-//       for every line "<program> <command|-> <exit code|not-started|timed-out> <output as
-//       hex>" of the file prints the same five words and the parsed fields, tab-separated.
-//   preset-client-check-cs --version <program.exe>
-//       prints the program's version.
+//       for every line "<program> <command|-> <exit code|not-started|timed-out|cancelled>
+//       <output as hex>" of the file prints the same five words and the parsed fields,
+//       tab-separated.
+//   preset-client-check-cs --classify-code <file>
+//       for every line "<program> <command|-> <exit code>" prints the five words of the
+//       client's classification from the exit code alone.
+//   preset-client-check-cs --texts
+//       prints "<outcome>\t<English text>\t<Portuguese text>" for every outcome, UTF-8.
+//   preset-client-check-cs --version <program.exe> | --client-version
+//       prints the program's version, or the client's.
 //   preset-client-check-cs --quote <file>
 //       for every line of the file, arguments as hex UTF-16 code units separated by blanks
 //       ("-" for an empty one), prints their Windows command line in the same form.
 using System;
 using System.Collections.Generic;
 using System.IO;
+using System.Diagnostics;
 using System.Linq;
 using System.Text;
+using System.Threading;
 using GpuPresets;
 
 static class PresetClientCheck
@@ -60,12 +70,67 @@ static class PresetClientCheck
                            r.ExitCode.HasValue ? r.ExitCode.Value.ToString() : "-");
     }
 
+    static string HexOfBytes(byte[] bytes)
+    {
+        return bytes.Length == 0 ? "-" : string.Concat(bytes.Select(b => b.ToString("x2")));
+    }
+
+    static void WriteOut(string text)
+    {
+        byte[] bytes = new UTF8Encoding(false).GetBytes(text);
+        using (Stream stdout = Console.OpenStandardOutput())
+        {
+            stdout.Write(bytes, 0, bytes.Length);
+        }
+    }
+
+    /// Cancels `source` once the file at `log` holds "sleep" (a simulated driver's call log
+    /// when it sleeps in a driver call); returns the clock of that moment, read once it came.
+    static Func<long> CancelOnSleep(string log, CancellationTokenSource source, Stopwatch clock)
+    {
+        long at = -1;
+        var thread = new Thread(() => {
+            while (!source.IsCancellationRequested)
+            {
+                string text = File.Exists(log) ? File.ReadAllText(log) : "";
+                if (text.IndexOf("sleep", StringComparison.OrdinalIgnoreCase) >= 0)
+                {
+                    Interlocked.Exchange(ref at, clock.ElapsedMilliseconds);
+                    source.Cancel();
+                    return;
+                }
+                Thread.Sleep(10);
+            }
+        });
+        thread.IsBackground = true;
+        thread.Start();
+        return () => Interlocked.Read(ref at);
+    }
+
     static int RunCase(List<string> argv)
     {
-        string launcher = null;
-        if (argv.Count > 1 && argv[0] == "--launcher")
+        string launcher = null, log = null;
+        bool detail = false;
+        while (argv.Count > 1 && argv[0].StartsWith("--", StringComparison.Ordinal))
         {
-            launcher = argv[1];
+            if (argv[0] == "--detail")
+            {
+                detail = true;
+                argv.RemoveAt(0);
+                continue;
+            }
+            if (argv[0] == "--launcher")
+            {
+                launcher = argv[1];
+            }
+            else if (argv[0] == "--cancel-on")
+            {
+                log = argv[1];
+            }
+            else
+            {
+                break;
+            }
             argv.RemoveRange(0, 2);
         }
         PresetProgram program;
@@ -76,8 +141,49 @@ static class PresetClientCheck
         }
         int timeout = int.Parse(argv[0]);
         var args = argv.GetRange(3, argv.Count - 3);
-        Console.WriteLine(Words(PresetClient.RunAndClassify(program, argv[2], args, timeout,
-                                                            launcher)));
+        var clock = Stopwatch.StartNew();
+        using (var source = new CancellationTokenSource())
+        {
+            Func<long> cancelledAt = log == null ? () => -1L
+                                                 : CancelOnSleep(log, source, clock);
+            PresetResult r = PresetClient.RunAsync(program, argv[2], args, source.Token, timeout,
+                                                   launcher, detail).Result;
+            long answered = clock.ElapsedMilliseconds;
+            long at = cancelledAt();
+            Console.Write(Words(r) + " " + HexOfBytes(Encoding.UTF8.GetBytes(r.Detail)) + " " +
+                          (at < 0 ? "-" : (answered - at).ToString()) + "\n");
+        }
+        return 0;
+    }
+
+    static int ClassifyCodes(string path)
+    {
+        foreach (string text in File.ReadAllLines(path))
+        {
+            string[] fields = text.Split(' ');
+            PresetProgram program;
+            if (fields.Length != 3 || !ProgramOf(fields[0], out program))
+            {
+                return 2;
+            }
+            PresetCommand command =
+                fields[1] == "-" ? PresetCommand.Other : PresetClient.CommandOf(fields[1]);
+            Console.Write(Words(PresetClient.ClassifyExitCode(program, command,
+                                                              int.Parse(fields[2]))) + "\n");
+        }
+        return 0;
+    }
+
+    static int Texts()
+    {
+        var text = new StringBuilder();
+        foreach (PresetOutcome outcome in Enum.GetValues(typeof(PresetOutcome)))
+        {
+            text.Append(PresetClient.Name(outcome)).Append('\t')
+                .Append(PresetClient.OutcomeText(outcome, PresetLanguage.English)).Append('\t')
+                .Append(PresetClient.OutcomeText(outcome, PresetLanguage.Portuguese)).Append('\n');
+        }
+        WriteOut(text.ToString());
         return 0;
     }
 
@@ -92,10 +198,14 @@ static class PresetClientCheck
                 return 2;
             }
             var run = new PresetRun();
-            if (fields[2] == "not-started" || fields[2] == "timed-out")
+            var unended = new Dictionary<string, PresetRun.Status> {
+                { "not-started", PresetRun.Status.NotStarted },
+                { "timed-out", PresetRun.Status.TimedOut },
+                { "cancelled", PresetRun.Status.Cancelled },
+            };
+            if (unended.ContainsKey(fields[2]))
             {
-                run.How = fields[2] == "not-started" ? PresetRun.Status.NotStarted
-                                                     : PresetRun.Status.TimedOut;
+                run.How = unended[fields[2]];
             }
             else
             {
@@ -118,6 +228,19 @@ static class PresetClientCheck
         if (argv.Length == 2 && argv[0] == "--classify")
         {
             return ClassifyFile(argv[1]);
+        }
+        if (argv.Length == 2 && argv[0] == "--classify-code")
+        {
+            return ClassifyCodes(argv[1]);
+        }
+        if (argv.Length == 1 && argv[0] == "--texts")
+        {
+            return Texts();
+        }
+        if (argv.Length == 1 && argv[0] == "--client-version")
+        {
+            Console.WriteLine(PresetClient.Version);
+            return 0;
         }
         if (argv.Length == 2 && argv[0] == "--version")
         {

@@ -7,9 +7,11 @@
 #           presets_windows_program), the end users' README, CHANGELOG.md, LICENSE,
 #           SHA256SUMS.
 #   devkit  for front-end authors: the integration guide and the simulated drivers' docs,
-#           the simulated libraries with every variant, the client code, a README of its
-#           own, CHANGELOG.md, LICENSE, SHA256SUMS. Never the programs: those come from the
-#           win64 package.
+#           the simulated libraries with every variant, the client code and its packages
+#           (client_packages.cmake), a README of its own, CHANGELOG.md, LICENSE, SIGNING.md,
+#           SHA256SUMS. Never the programs: those come from the win64 package.
+#
+# Both carry SIGNING.md: how to sign the programs and what Windows does with unsigned ones.
 
 set(PRESETS_DEVKIT_DOCS
   docs/integration.md docs/hostile-paths.md
@@ -22,20 +24,24 @@ set(PRESETS_DEVKIT_ADLX
   sim_adlx sim_adlx_no_incompatible2 sim_adlx_legacy sim_adlx_no_initialize2
   sim_adlx_no_caller_adl sim_adlx_no_terminate)
 
+include(${CMAKE_CURRENT_LIST_DIR}/client_packages.cmake)
+
 # The libraries are installed as files, not as targets, so their import libraries stay out;
-# this target builds them for scripts/release.sh.
-add_custom_target(presets_devkit DEPENDS ${PRESETS_DEVKIT_NVAPI} ${PRESETS_DEVKIT_ADLX})
+# this target builds them, and the client packages, for scripts/release.sh.
+add_custom_target(presets_devkit DEPENDS ${PRESETS_DEVKIT_NVAPI} ${PRESETS_DEVKIT_ADLX}
+  presets_client_packages)
 
 install(FILES ${CMAKE_SOURCE_DIR}/package/win64/README.md ${CMAKE_SOURCE_DIR}/LICENSE
-  ${CMAKE_SOURCE_DIR}/CHANGELOG.md DESTINATION . COMPONENT win64)
-install(CODE
-  "set(PRESETS_SUMS_NAMES preset-amd.exe preset-nvidia.exe CHANGELOG.md LICENSE README.md)"
-  COMPONENT win64)
+  ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/package/SIGNING.md
+  DESTINATION . COMPONENT win64)
+install(CODE "set(PRESETS_SUMS_NAMES preset-amd.exe preset-nvidia.exe CHANGELOG.md LICENSE \
+README.md SIGNING.md)" COMPONENT win64)
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/write_sha256sums.cmake COMPONENT win64)
 
-set(devkit_names README.md LICENSE CHANGELOG.md)
+set(devkit_names README.md LICENSE CHANGELOG.md SIGNING.md ${PRESETS_CLIENT_PACKAGE_FILES})
 install(FILES ${CMAKE_SOURCE_DIR}/package/devkit/README.md ${CMAKE_SOURCE_DIR}/LICENSE
-  ${CMAKE_SOURCE_DIR}/CHANGELOG.md DESTINATION . COMPONENT devkit)
+  ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/package/SIGNING.md
+  DESTINATION . COMPONENT devkit)
 foreach(file ${PRESETS_DEVKIT_DOCS} ${PRESETS_DEVKIT_CLIENTS})
   get_filename_component(folder ${file} DIRECTORY)
   install(FILES ${CMAKE_SOURCE_DIR}/${file} DESTINATION ${folder} COMPONENT devkit)

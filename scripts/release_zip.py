@@ -5,6 +5,8 @@ CPack's ZIP generator (cmake 3.25) takes the file times from SOURCE_DATE_EPOCH b
 the files in the order the staging directory lists them, which differs between file
 systems, and records the builder's user and group ids. Here every entry has the fixed
 time of the commit, a fixed mode, no extra fields, and the entries are in byte order.
+The client packages (package_wheel.py, package_nupkg.py) are ZIPs too, written by
+write_archive.
 
 usage: release_zip.py <installed-dir> <zip-file>
 The ZIP holds the files of <installed-dir> under a folder of the same name.
@@ -20,22 +22,33 @@ def entries(root):
     return sorted(p.relative_to(root).as_posix() for p in root.rglob("*") if p.is_file())
 
 
-def write_zip(root, target, epoch):
+# The earliest time a ZIP can hold, 1980-01-01.
+ZIP_EPOCH = 315532800
+
+
+def write_archive(target, files, epoch):
+    """Writes `files`, (name in the archive, bytes) pairs, in the order given, each with
+    the time `epoch`, a fixed mode and no extra fields; replaces `target` in one step."""
     # ZIP times are local calendar times from 1980 on, in steps of two seconds; UTC keeps
     # them machine-independent, and the step is taken here so the stamp is the one stored.
-    epoch = max(epoch, 315532800)
+    epoch = max(epoch, ZIP_EPOCH)
     stamp = time.gmtime(epoch - epoch % 2)[:6]
     target.parent.mkdir(parents=True, exist_ok=True)
     partial = target.with_name(target.name + ".part")
     with zipfile.ZipFile(partial, "w") as archive:
-        for name in entries(root):
-            info = zipfile.ZipInfo(root.name + "/" + name, date_time=stamp)
+        for name, data in files:
+            info = zipfile.ZipInfo(name, date_time=stamp)
             info.create_system = 3  # Unix, so that the mode below is read
             mode = 0o755 if name.endswith((".exe", ".dll")) else 0o644
             info.external_attr = (0o100000 | mode) << 16
             info.compress_type = zipfile.ZIP_DEFLATED
-            archive.writestr(info, (root / name).read_bytes(), compresslevel=9)
+            archive.writestr(info, data, compresslevel=9)
     os.replace(partial, target)
+
+
+def write_zip(root, target, epoch):
+    write_archive(target, [(root.name + "/" + name, (root / name).read_bytes())
+                           for name in entries(root)], epoch)
 
 
 def main(argv):

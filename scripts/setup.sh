@@ -4,11 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# mono-mcs and mono-runtime compile and run the C# client's tests; osslsigncode and openssl
-# sign a release and test the signing.
+# mono-mcs and mono-runtime compile and run the C# client's tests and build its NuGet
+# package; osslsigncode and openssl sign a release and test the signing; nuget and
+# python3-venv take the client packages in as their ecosystems do, in the release's tests.
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 googletest libgtest-dev
-          libgmock-dev python3 clang libclang-rt-14-dev mono-mcs mono-runtime osslsigncode
-          openssl)
+          libgmock-dev python3 python3-venv clang libclang-rt-14-dev mono-mcs mono-runtime
+          nuget osslsigncode openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,22 +1,33 @@
 """The three front-end clients (clients/) turn real runs into the answer the guide prescribes.
 
 Every case of client_cases.json sets up the simulated driver and runs the real program
-through the Python client, through the C++ client (built with MinGW, run under Wine, where
-it starts the program with CreateProcessW) and through the C# client (compiled by Mono's
-mcs, run by mono, starting the program through Wine as the Python client does). Each must
-answer exactly the case's outcome, action, backup-path decision, how the run ended and exit
-code, and leave the backup where the case says. The C++ driver first starts itself with the
-case's arguments and fails when they do not come back intact, so every case checks its
-quoting too; the quoting table pins the Windows command line that the C++ and C# clients
-make of awkward arguments, and the C++ driver proves each through the C runtime's parser.
+through the Python client (plain and on asyncio), through the C++ client (built with MinGW,
+run under Wine, where it starts the program with CreateProcessW and hands it the case's
+variables through its environment parameter) and through the C# client's RunAsync
+(compiled by Mono's mcs, run by mono, starting the program through Wine as the Python
+client does). Each must answer exactly the case's outcome, action, backup-path decision,
+how the run ended, exit code and standard error, leave the backup where the case says, and
+answer a cancelled run within a second. The C++ driver first starts itself with the case's
+arguments and fails when they do not come back intact, or when the child holds an
+inheritable handle that the driver did not pass it, so every case checks its quoting and
+its handle list too; the quoting table pins the Windows command line that the C++ and C#
+clients make of awkward arguments, and the C++ driver proves each through the C runtime's
+parser. Each client classifies the exit_codes table from the exit code alone, carries the
+programs' version and the guide's texts.
+
+PRESETS_CPP_CHECK, PRESETS_CS_CHECK and PRESETS_PY_CLIENT=installed run the same cases
+through drivers built against the kit's packages (tests/release/test_packages.py).
 """
+import asyncio
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -25,7 +36,9 @@ import amd_harness as amd  # noqa: E402
 import nvidia_harness as nv  # noqa: E402
 import wine  # noqa: E402
 
-sys.path.insert(0, str(wine.REPO / "clients"))
+# The client from the source tree, or the one a package installed for this interpreter.
+if os.environ.get("PRESETS_PY_CLIENT") != "installed":
+    sys.path.insert(0, str(wine.REPO / "clients"))
 import preset_client  # noqa: E402
 
 sys.path.insert(0, str(wine.REPO / "tests" / "release"))
@@ -33,7 +46,8 @@ from release_env import PROGRAMS, project_version  # noqa: E402
 
 TABLE = json.loads((HERE / "client_cases.json").read_text(encoding="utf-8"))
 CASES = TABLE["cases"]
-CPP_DRIVER = wine.BIN / "clients" / "preset-client-check.exe"
+CPP_DRIVER = pathlib.Path(os.environ.get("PRESETS_CPP_CHECK",
+                                         wine.BIN / "clients" / "preset-client-check.exe"))
 CS_DRIVER = pathlib.Path(os.environ.get("PRESETS_CS_CHECK", wine.REPO / "build" / "native" /
                                         "tests" / "preset-client-check-cs.exe"))
 MONO = "mono"
@@ -70,6 +84,11 @@ class Case:
                              "SIM_ADLX_STATE": wine.winpath(base / "state.txt")})
         if case.get("exe") == "missing":
             self.exe = base / "not here" / self.exe.name
+        self.cancel = case.get("cancel", False)
+        self.log = base / "calls.log"
+        if self.cancel:
+            log = "SIM_NVAPI_LOG" if case["program"] == "preset-nvidia" else "SIM_ADLX_LOG"
+            self.env[log] = wine.winpath(self.log)
         self.env.update(case.get("env", {}))
         relative = case.get("backup_path", "backup.txt")
         self.backup = base.joinpath(*relative.split("\\"))
@@ -81,6 +100,7 @@ class Case:
         places = {"{backup}": wine.winpath(base) + "\\" + relative, "{dir}": wine.winpath(base)}
         self.args = [self.fill(a, places) for a in case["args"]]
         self.timeout = case.get("timeout", preset_client.TIMEOUT_S)
+        self.detail = case.get("detail", False)
 
     @staticmethod
     def fill(arg, places):
@@ -100,34 +120,80 @@ class ClientCases(unittest.TestCase):
         self.addCleanup(wine.remove_dll, "nvapi64.dll")
         self.addCleanup(wine.remove_dll, amd.DLL_NAME)
 
-    def each_case(self, answer):
-        """Runs `answer(case)` for every case, in a new folder; it returns the three words."""
-        for row in CASES:
+    def each_case(self, answer, rows=CASES):
+        """Runs `answer(case)` for every row, in a new folder; it returns the seven words:
+        outcome, action, backup path, how the run ended, exit code, standard error as hex,
+        milliseconds from the cancel to the answer."""
+        for row in rows:
             with self.subTest(case=row["name"]):
                 base = pathlib.Path(tempfile.mkdtemp(prefix="client-e2e-"))
                 self.addCleanup(shutil.rmtree, base, ignore_errors=True)
                 case = Case(row, base)
-                self.assertEqual(answer(case), row["expect"])
+                words = answer(case)
+                stderr = row.get("stderr", "").encode("utf-8").hex() or "-"
+                self.assertEqual(words[:6], row["expect"] + [stderr])
+                if case.cancel:
+                    self.assertLess(int(words[6]), 1000, "a cancelled run answers at once")
+                else:
+                    self.assertEqual(words[6], "-")
                 if "backup_after" in row:
                     self.assertEqual(case.backup.is_file(), row["backup_after"])
 
+    def python_args(self, case):
+        return dict(timeout=case.timeout, env=wine.base_env(case.env), launcher=[wine.WINE],
+                    detail=case.detail)
+
     def test_python_client(self):
         def answer(case):
-            result, _ = preset_client.run_and_classify(
-                case.exe, *case.args, timeout=case.timeout, env=wine.base_env(case.env),
-                launcher=[wine.WINE])
-            return [result.outcome.value, result.action.value,
-                    "keep" if result.keep_backup_path else "forget", result.ended.value,
-                    "-" if result.exit_code is None else str(result.exit_code)]
-        self.each_case(answer)
+            result, _ = preset_client.run_and_classify(case.exe, *case.args,
+                                                       **self.python_args(case))
+            return python_words(result) + ["-"]
+        self.each_case(answer, [row for row in CASES if not row.get("cancel")])
+
+    def test_python_client_on_asyncio(self):
+        async def answer(case):
+            cancel = asyncio.Event()
+            watch = asyncio.ensure_future(cancel_on_sleep(case.log, cancel)) if case.cancel \
+                else None
+            result, _ = await preset_client.run_and_classify_async(
+                case.exe, *case.args, cancel=cancel, **self.python_args(case))
+            answered = time.monotonic()
+            if watch is not None and not watch.done():
+                watch.cancel()
+            taken = "-" if watch is None or watch.cancelled() else \
+                str(int((answered - watch.result()) * 1000))
+            return python_words(result) + [taken]
+        self.each_case(lambda case: asyncio.run(answer(case)))
+
+    def test_python_task_cancelled_ends_the_run(self):
+        # asyncio's own cancelling: the run is ended and the task raises CancelledError.
+        async def answer(case):
+            task = asyncio.ensure_future(preset_client.run_and_classify_async(
+                case.exe, *case.args, **self.python_args(case)))
+            cancelled_at = await cancel_on_sleep(case.log, asyncio.Event())
+            task.cancel()
+            with self.assertRaises(asyncio.CancelledError):
+                await task
+            return time.monotonic() - cancelled_at
+
+        for row in (r for r in CASES if r.get("cancel")):
+            with self.subTest(case=row["name"]):
+                base = pathlib.Path(tempfile.mkdtemp(prefix="client-e2e-"))
+                self.addCleanup(shutil.rmtree, base, ignore_errors=True)
+                self.assertLess(asyncio.run(answer(Case(row, base))), 1.0)
 
     def test_cpp_client(self):
         self.assertTrue(CPP_DRIVER.is_file(), "%s was not built" % CPP_DRIVER)
 
         def answer(case):
-            out, code = wine.run(CPP_DRIVER, [str(case.timeout * 1000), case.case["program"],
-                                              wine.winpath(case.exe), *case.args],
-                                 env=case.env, timeout=case.timeout + 120)
+            # The variables reach the program only through the client's environment
+            # parameter: the driver itself runs without them.
+            options = [a for k, v in case.env.items() for a in ("--env", "%s=%s" % (k, v))]
+            options += ["--detail"] if case.detail else []
+            options += ["--cancel-on", wine.winpath(case.log)] if case.cancel else []
+            out, code = wine.run(CPP_DRIVER, options + [
+                str(case.timeout * 1000), case.case["program"], wine.winpath(case.exe),
+                *case.args], timeout=case.timeout + 120)
             self.assertEqual(code, 0, out)
             return out.decode("utf-8").split()
         self.each_case(answer)
@@ -136,13 +202,44 @@ class ClientCases(unittest.TestCase):
         self.assertTrue(CS_DRIVER.is_file(), "%s was not built" % CS_DRIVER)
 
         def answer(case):
-            out, code = run_cs(["--launcher", wine.WINE,
-                                str(case.timeout * 1000), case.case["program"], str(case.exe),
-                                *case.args], env=wine.base_env(case.env),
-                               timeout=case.timeout + 120)
+            options = ["--launcher", wine.WINE] + (["--detail"] if case.detail else [])
+            options += ["--cancel-on", str(case.log)] if case.cancel else []
+            out, code = run_cs(options + [str(case.timeout * 1000), case.case["program"],
+                                          str(case.exe), *case.args],
+                               env=wine.base_env(case.env), timeout=case.timeout + 120)
             self.assertEqual(code, 0, out)
             return out.decode("utf-8").split()
         self.each_case(answer)
+
+    def test_every_client_classifies_from_the_exit_code_alone(self):
+        rows = TABLE["exit_codes"]
+        expected = [" ".join(row["expect"]) for row in rows]
+        got = [" ".join(python_words(preset_client.classify_exit_code(
+            preset_client.Program(row["program"]), None if row["command"] == "-" else
+            row["command"], row["code"]))[:5]) for row in rows]
+        self.assertEqual(got, expected)
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="client-codes-"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        codes = folder / "codes.txt"
+        codes.write_text("".join("%(program)s %(command)s %(code)d\n" % row for row in rows))
+        out, code = wine.run(CPP_DRIVER, ["--classify-code", wine.winpath(codes)])
+        self.assertEqual((out.decode("ascii").splitlines(), code), (expected, 0))
+        self.assertEqual(run_cs(["--classify-code", str(codes)]),
+                         ("".join(e + "\n" for e in expected).encode("ascii"), 0))
+
+    def test_every_client_gives_each_outcome_the_guides_texts(self):
+        guide = (wine.REPO / "docs" / "integration.md").read_text(encoding="utf-8")
+        table = re.search(r"^\| Outcome \| English \| Portuguese \|\n\|[-|]+\|\n((?:\|.*\n)+)",
+                          guide, re.M).group(1)
+        rows = [[c.strip().strip("`") for c in line.strip().strip("|").split("|")]
+                for line in table.splitlines()]
+        self.assertEqual([r[0] for r in rows], [o.value for o in preset_client.Outcome])
+        expected = "".join("\t".join(r) + "\n" for r in rows).encode("utf-8")
+        self.assertEqual("".join("%s\t%s\t%s\n" % (o.value, preset_client.outcome_text(o),
+                                                  preset_client.outcome_text(o, "pt"))
+                                 for o in preset_client.Outcome).encode("utf-8"), expected)
+        self.assertEqual(wine.run(CPP_DRIVER, ["--texts"]), (expected, 0))
+        self.assertEqual(run_cs(["--texts"]), (expected, 0))
 
     def test_cpp_and_cs_quote_by_the_windows_rules(self):
         # The C++ driver prints a line only once its arguments came back through the
@@ -159,12 +256,34 @@ class ClientCases(unittest.TestCase):
 
     def test_every_client_reads_the_programs_version(self):
         version = "%d.%d.%d" % project_version()
+        # Each client carries the version of the programs it was made with.
+        self.assertEqual(preset_client.__version__, version)
+        self.assertEqual(wine.run(CPP_DRIVER, ["--client-version"]),
+                         (version.encode() + b"\r\n", 0))
+        self.assertEqual(run_cs(["--client-version"]), (version.encode() + b"\n", 0))
         for name, exe in PROGRAMS.items():
             with self.subTest(program=name):
                 self.assertEqual(preset_client.program_version(exe), version)
                 out, code = wine.run(CPP_DRIVER, ["--version", wine.winpath(exe)])
                 self.assertEqual((out, code), (version.encode() + b"\r\n", 0))
                 self.assertEqual(run_cs(["--version", str(exe)]), (version.encode() + b"\n", 0))
+
+
+def python_words(result):
+    """The Python client's answer as the drivers print it, without the cancel time."""
+    return [result.outcome.value, result.action.value,
+            "keep" if result.keep_backup_path else "forget", result.ended.value,
+            "-" if result.exit_code is None else str(result.exit_code),
+            result.detail.encode("utf-8").hex() or "-"]
+
+
+async def cancel_on_sleep(log, cancel):
+    """Sets `cancel` once the simulated driver's call log shows that the run sleeps in a
+    driver call (the run cannot end by itself before its sleep has); returns that moment."""
+    while not (log.is_file() and b"sleep" in log.read_bytes().lower()):
+        await asyncio.sleep(0.01)
+    cancel.set()
+    return time.monotonic()
 
 
 def run_cs(args, env=None, timeout=120):

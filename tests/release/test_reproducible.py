@@ -33,18 +33,29 @@ NVAPI = ["nvapi-sim-probe.exe", "nvapi64-initfail.dll", "nvapi64-nohooks.dll",
          "nvapi64-nounloadarg.dll", "nvapi64-onehook.dll", "nvapi64.dll"]
 ADLX = ["amdadlx64-legacy.dll", "amdadlx64-no-caller-adl.dll", "amdadlx64-no-incompatible2.dll",
         "amdadlx64-no-initialize2.dll", "amdadlx64-no-terminate.dll", "amdadlx64.dll"]
+VERSION = "%d.%d.%d" % project_version()
+CMAKE_PACKAGE = "packages/cmake/lib/cmake/GpuPresetsClient/"
 # What each package holds, and where its files come from in the source or the build tree.
 PACKAGES = {
     "win64": {"CHANGELOG.md": "CHANGELOG.md", "LICENSE": "LICENSE",
-              "README.md": "package/win64/README.md",
+              "README.md": "package/win64/README.md", "SIGNING.md": "package/SIGNING.md",
               "preset-amd.exe": "@amd/preset-amd.exe",
               "preset-nvidia.exe": "@nvidia/preset-nvidia.exe"},
     "devkit": dict(
         {"CHANGELOG.md": "CHANGELOG.md", "LICENSE": "LICENSE",
-         "README.md": "package/devkit/README.md",
+         "README.md": "package/devkit/README.md", "SIGNING.md": "package/SIGNING.md",
          "clients/PresetClient.cs": "clients/PresetClient.cs",
          "clients/preset_client.hpp": "clients/preset_client.hpp",
-         "clients/preset_client.py": "clients/preset_client.py"},
+         "clients/preset_client.py": "clients/preset_client.py",
+         "packages/GpuPresets.PresetClient.%s.nupkg" % VERSION:
+             "@packages/GpuPresets.PresetClient.%s.nupkg" % VERSION,
+         "packages/gpu_presets_client-%s-py3-none-any.whl" % VERSION:
+             "@packages/gpu_presets_client-%s-py3-none-any.whl" % VERSION,
+         "packages/cmake/include/preset_client.hpp": "clients/preset_client.hpp",
+         CMAKE_PACKAGE + "GpuPresetsClientConfig.cmake":
+             "package/cmake/GpuPresetsClientConfig.cmake",
+         CMAKE_PACKAGE + "GpuPresetsClientConfigVersion.cmake":
+             "@packages/GpuPresetsClientConfigVersion.cmake"},
         **{"docs/%s.md" % d: "docs/%s.md" % d for d in
            ["hostile-paths", "integration", "simulated-adlx", "simulated-faults",
             "simulated-nvapi"]},
@@ -58,7 +69,7 @@ INDENTED = re.compile(r"(?<=\n\n)(?: {4}.*\n)+")
 SPAN = re.compile(r"`([^`\n]+)`")
 # How the files a kit document may name end; a backup example such as "a/rel.txt" does not.
 KIT_ENDINGS = (".exe", ".dll", ".md", ".py", ".hpp", ".h", ".cc", ".cs", ".json", ".cmake",
-               ".sh", ".zip")
+               ".sh", ".zip", ".whl", ".nupkg")
 # Files of Windows that a document names, not files of the kit.
 WINDOWS_FILES = {"kernel32.dll", "ntdll.dll", "msvcrt.dll", "advapi32.dll", "version.dll", "windows.h"}
 
