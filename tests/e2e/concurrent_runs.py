@@ -34,12 +34,13 @@ class Started:
     def __init__(self, exe, args, env=None, cwd=None):
         self.args = [str(a) for a in args]
         self._out = tempfile.TemporaryFile()
+        self._err = tempfile.TemporaryFile()
         self.began = time.monotonic()
         self.ended = None
         self._proc = subprocess.Popen([wine.WINE, str(exe), *self.args],
                                       env=wine.base_env(env), cwd=cwd,
                                       stdin=subprocess.DEVNULL, stdout=self._out,
-                                      stderr=subprocess.DEVNULL)
+                                      stderr=self._err)
 
     def running(self):
         return self._proc.poll() is None
@@ -53,8 +54,9 @@ class Started:
         if self.running():
             self._proc.kill()
         self._proc.wait()
-        if not self._out.closed:
-            self._out.close()
+        for stream in (self._out, self._err):
+            if not stream.closed:
+                stream.close()
 
     def wait(self, timeout=120):
         """(stdout bytes, exit code); the time taken is in `seconds` afterwards."""
@@ -68,6 +70,12 @@ class Started:
         self._out.seek(0)
         data = self._out.read()
         self._out.close()
+        self._err.seek(0)
+        written = self._err.read()
+        self._err.close()
+        # Without --detail the result line is the whole answer.
+        if written and code not in wine.SIM_EXITS and not wine.asks_for_detail(self.args):
+            raise AssertionError("%s wrote to standard error: %r" % (self.args, written))
         return data, code
 
     @property

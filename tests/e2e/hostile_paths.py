@@ -110,6 +110,8 @@ class Nvidia:
             return nv.restore_incomplete(0, 0), 22
         if outcome == "nothing":
             return nv.NOTHING, 0
+        if outcome == "one-failed":  # one row neither recorded nor written
+            return nv.applied_partly(recorded - 1, recorded - 1), 21
         raise ValueError(outcome)
 
     def backup(self, presets):
@@ -163,6 +165,8 @@ class Amd:
             return amd.restore_incomplete(0, 0), 22
         if outcome == "nothing":
             return amd.NOTHING, 0
+        if outcome == "one-failed":  # one setting recorded but not written
+            return amd.applied_partly(supported, supported - 1), 21
         raise ValueError(outcome)
 
     def backup(self, presets):
@@ -881,3 +885,73 @@ def holder_available():
 def base_directory():
     """A short base directory, so that "long" is our choice and not the system's."""
     return tempfile.mkdtemp(prefix="hp-")
+
+
+# -- what a failure explains -----------------------------------------------------------------------
+
+@dataclass
+class DetailCase:
+    """A failed run and what it explains with --detail: each (step, call, code name, path or
+    key) once, in any order and with repeats (an AMD apply saves once per pass)."""
+    name: str
+    plant: object       # (vendor, folder) -> None: what stands in the case's folder
+    args: list          # the command line after the program, {path} the backup path
+    outcome: str        # as in the CASES steps
+    detail: list        # (step, call, code name, path or key), {dir} the case's folder
+    path: str = "{dir}\\b.txt"
+    vendors: tuple = ("nvidia", "amd")
+    env: dict = field(default_factory=dict)
+
+
+def _file(name, content):
+    def plant(vendor, folder):
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(content(vendor) if callable(content) else content)
+    return plant
+
+
+def _folder(name):
+    return lambda vendor, folder: (folder / name).mkdir(parents=True)
+
+
+def _nothing(vendor, folder):
+    pass
+
+
+DETAIL_CASES = [
+    DetailCase("a file where a folder on the way should be", _file("x", b"x"),
+               ["apply", "gamer", "{path}"], "unsaved",
+               [("making folder", "NtCreateFile", "STATUS_NOT_A_DIRECTORY", "{dir}\\x")],
+               path="{dir}\\x\\b.txt"),
+    DetailCase("a folder at <backup>.tmp", _folder("b.txt.tmp"), ["apply", "gamer", "{path}"],
+               "unsaved",
+               [("removing a stale temporary file", "NtQueryInformationFile",
+                 "STATUS_FILE_IS_A_DIRECTORY", "{dir}\\b.txt.tmp"),
+                ("saving the backup", "NtCreateFile", "STATUS_OBJECT_NAME_COLLISION",
+                 "{dir}\\b.txt.tmp")]),
+    *[DetailCase(what + ", " + args[0], plant, args, outcome, detail)
+      for what, plant, detail in [
+          ("a backup over 1 MiB", _file("b.txt", big_backup),
+           [("reading the backup", "NtQueryInformationFile", "STATUS_FILE_TOO_LARGE",
+             "{dir}\\b.txt")]),
+          ("a file without the format=1 header", _file("b.txt", HOSTS),
+           [("reading the backup", "format check", "ERROR_INVALID_DATA", "{dir}\\b.txt")]),
+          ("a folder at the backup's name", _folder("b.txt"),
+           [("reading the backup", "NtQueryInformationFile", "STATUS_FILE_IS_A_DIRECTORY",
+             "{dir}\\b.txt")])]
+      for args, outcome in [(["apply", "gamer", "{path}"], "unreadable"),
+                            (["restore", "{path}"], "incomplete")]],
+    DetailCase("a name no file can have, apply", _nothing, ["apply", "gamer", "{path}"],
+               "unreadable",
+               [("walking to the backup", "name check", "ERROR_INVALID_NAME", "{dir}\\b|.txt")],
+               path="{dir}\\b|.txt"),
+    DetailCase("a setting the driver will not read", _nothing, ["apply", "gamer", "{path}"],
+               "one-failed",
+               [("reading setting 0x00CE2691", "NvAPI_DRS_GetSetting", "NVAPI_ERROR",
+                 "setting.0x00CE2691")],
+               vendors=("nvidia",), env={"SIM_NVAPI_FAULTS": "GetSetting:0x00CE2691=-1"}),
+    DetailCase("a setting the driver will not write", _nothing, ["apply", "gamer", "{path}"],
+               "one-failed",
+               [("writing setting gpu.7.boost", "SetEnabled", "ADLX_FAIL", "gpu.7.boost")],
+               vendors=("amd",), env={"SIM_ADLX_FAULTS": "SetEnabled:gpu0.boost=3"}),
+]

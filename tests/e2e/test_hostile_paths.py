@@ -249,6 +249,61 @@ class TemporaryFileSwaps(unittest.TestCase):
                                      else None, driver)
 
 
+class Details(unittest.TestCase):
+    """With --detail a failed run prints the same line and exit code as without, and on
+    standard error one line per failure: the step, the call and the path or key exactly, the
+    code by its name. Without it, standard error stays empty."""
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        hostile_paths.wine.ensure_prefix()
+
+    def run_case(self, vendor, case, base):
+        found = []
+        for asked in (False, True):
+            # Each run in a world of its own, as the case plants it: the first may change it.
+            world = hostile_paths.World(pathlib.Path(tempfile.mkdtemp(dir=base)))
+            folder = world.root / "b"
+            folder.mkdir()
+            vendor.prepare(world)
+            case.plant(vendor, folder)
+            text = hostile_paths.wine.winpath(folder)
+            args = [a.format(path=case.path.format(dir=text)) for a in case.args]
+            env = {**vendor.env(world), **case.env}
+            stderr = []
+            result = hostile_paths.wine.run(vendor.exe, args + ["--DETAIL"] * asked, env=env,
+                                            stderr=stderr)
+            preset = args[1] if args[0] == "apply" else None
+            if result != vendor.expected(case.outcome, preset, []):
+                found.append("%s: %r" % ("with --detail" if asked else "plain", result))
+            lines = stderr[0].decode("utf-8").splitlines() if asked else []
+            if not asked and stderr != [b""]:
+                found.append("standard error without --detail: %r" % stderr)
+        explained = set()
+        for line in lines:
+            parts = line.split(": ")
+            step, call, code, where = parts[0], parts[1], parts[2].split(" ")[0], parts[3]
+            explained.add((step, call, code, where))
+        expected = {(s, c, n, p.format(dir=text)) for s, c, n, p in case.detail}
+        if explained != expected:
+            found.append("explained %r, not %r" % (sorted(explained), sorted(expected)))
+        return found
+
+    def test_every_failure_explains_itself(self):
+        base = hostile_paths.base_directory()
+        self.addCleanup(shutil.rmtree, base, ignore_errors=True)
+        for vendor in [v for v in hostile_paths.VENDORS if v.available()]:
+            vendor.install()
+            self.addCleanup(vendor.uninstall)
+            cases = [c for c in hostile_paths.DETAIL_CASES if vendor.name in c.vendors]
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                found = list(pool.map(lambda c: self.run_case(vendor, c, base), cases))
+            for case, problems in zip(cases, found):
+                with self.subTest(program=vendor.name, case=case.name):
+                    self.assertEqual(problems, [])
+
+
 class TheTable(unittest.TestCase):
     """The cases are what they claim to be, before any program runs."""
 

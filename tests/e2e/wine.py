@@ -157,9 +157,20 @@ NOT_STARTED = (b"", 1)
 STARTS = 4
 
 
+# What the simulated libraries end a run with by their own choice, saying why on standard
+# error when it is their configuration: not the program's output.
+SIM_EXITS = (98, 99)
+
+
+def asks_for_detail(args):
+    return any(str(a).lower() == "--detail" for a in args)
+
+
 def run(exe, args, env=None, cwd=None, timeout=60, stderr=None, starts=STARTS):
     """Runs `exe` with `args`; returns (stdout bytes, exit code). With a list as `stderr`,
-    the bytes of standard error are appended to it (Wine's own messages included).
+    the bytes of standard error are appended to it (Wine's own messages included). Without
+    one, a run of either program that was not asked for its detail must leave standard
+    error empty: the result line is the whole answer.
     `starts`: how often a run Wine failed to start is tried; a caller that repeats such
     runs itself passes 1, so that the repeats do not multiply.
 
@@ -170,11 +181,17 @@ def run(exe, args, env=None, cwd=None, timeout=60, stderr=None, starts=STARTS):
     for attempt in range(starts):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.run([WINE, str(exe), *args], env=base_env(env), cwd=cwd,
-                                  stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.DEVNULL if stderr is None else err,
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                   timeout=timeout, check=False)
             out.seek(0)
             result = out.read(), proc.returncode
+            if (stderr is None and pathlib.Path(str(exe)).name.startswith("preset-")
+                    and not asks_for_detail(args) and result[1] not in SIM_EXITS):
+                err.seek(0)
+                written = err.read()
+                if written:
+                    raise AssertionError("%s %s wrote to standard error: %r"
+                                         % (pathlib.Path(str(exe)).name, args, written))
             if stderr is not None and (result != NOT_STARTED or attempt == starts - 1):
                 err.seek(0)
                 stderr.append(err.read())
