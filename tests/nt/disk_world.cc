@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/nt/table_runner.h"
 #include "tests/nt/world.h"
 
 namespace {
@@ -20,7 +21,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 class DiskWorld : public World {
   public:
     explicit DiskWorld(Path base) : base_(std::move(base)) {
-        CreateDirectoryW(base_.c_str(), nullptr);
+        // A folder of the row's own, new: what stood there before would spoil the row.
+        NT_EXPECT(CreateDirectoryW(base_.c_str(), nullptr) != FALSE);
         wchar_t previous[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, previous);
         previous_ = previous;

@@ -67,7 +67,10 @@ class ModelWorld : public World {
 
     void anotherRunHolds(const Path& mutex) override { model_.takeMutex(Actor::other, mutex); }
     void anotherRunCrashes() override { model_.crash(Actor::other); }
-    void anotherRunWaitsFor(const Path& mutex) override { waitedFor_ = mutex; }
+    void anotherRunWaitsFor(const Path& mutex) override {
+        waitedFor_ = mutex;
+        model_.openMutex(Actor::other, mutex);
+    }
     DWORD anotherRunTakes() override { return model_.takeMutex(Actor::other, waitedFor_); }
 
     Path shortName(const Path& name) override { return model_.shortName(at(name)); }

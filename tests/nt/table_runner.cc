@@ -49,6 +49,24 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
+std::string show(const std::string& value) {
+    std::string shown = "\"";
+    for (const char c : value) {
+        if (c == '\r') {
+            shown += "\\r";
+        } else if (c == '\n') {
+            shown += "\\n";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown + "\"";
+}
+
 void fail(const char* file, int line, const std::string& message) {
     ++gFailures;
     std::string where;

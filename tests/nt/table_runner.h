@@ -27,9 +27,8 @@ class Label {
 void fail(const char* file, int line, const std::string& message);
 
 std::string narrow(const std::wstring& text);
-inline std::string show(const std::string& value) {
-    return "\"" + value + "\"";
-}
+/// Text in quotes, line breaks and other control characters written as escapes.
+std::string show(const std::string& value);
 inline std::string show(const char* value) {
     return show(std::string(value));
 }

@@ -152,6 +152,8 @@ class Model {
     /// Takes the name away at once, open or not: what a process outside Wine can do to a
     /// file this program holds without delete sharing.
     void unlinkNow(const Path& path);
+    /// Opens the mutex `name` for `actor`, which keeps it in being.
+    void openMutex(Actor actor, const Path& name);
     /// Takes the mutex `name` for `actor`, waiting for nothing; the wait's answer.
     DWORD takeMutex(Actor actor, const Path& name);
     void releaseMutex(Actor actor, const Path& name);

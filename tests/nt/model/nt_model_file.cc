@@ -81,8 +81,9 @@ NTSTATUS Model::ntQueryInformationFile(HANDLE file, void* information, ULONG len
             return answer(info, information, length, written);
         }
         case FileAttributeTagInformation: {
-            // [MS-FSA] 2.1.5.12.5 FileAttributeTagInformation: needs FILE_READ_ATTRIBUTES.
-            if ((open->access & FILE_READ_ATTRIBUTES) == 0) {
+            // [MS-FSCC] 2.4.6 FileAttributeTagInformation: STATUS_ACCESS_DENIED when "the handle
+            // was not opened to read file data or file attributes".
+            if ((open->access & (FILE_READ_DATA | FILE_READ_ATTRIBUTES)) == 0) {
                 return STATUS_ACCESS_DENIED;
             }
             FILE_ATTRIBUTE_TAG_INFORMATION info{};
@@ -91,7 +92,7 @@ NTSTATUS Model::ntQueryInformationFile(HANDLE file, void* information, ULONG len
             return answer(info, information, length, written);
         }
         case FileBasicInformation: {
-            // [MS-FSA] 2.1.5.12.1 FileBasicInformation: needs FILE_READ_ATTRIBUTES.
+            // [MS-FSA] 2.1.5.12.6 FileBasicInformation: needs FILE_READ_ATTRIBUTES.
             if ((open->access & FILE_READ_ATTRIBUTES) == 0) {
                 return STATUS_ACCESS_DENIED;
             }

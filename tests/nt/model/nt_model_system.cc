@@ -233,12 +233,16 @@ BOOL Model::releaseMutexHandle(HANDLE handle) {
     return TRUE;
 }
 
-DWORD Model::takeMutex(Actor actor, const Path& name) {
+void Model::openMutex(Actor actor, const Path& name) {
     Mutex* mutex = mutexNamed(name);
     if (std::find(mutex->openedBy.begin(), mutex->openedBy.end(), actor) == mutex->openedBy.end()) {
         mutex->openedBy.push_back(actor);
     }
-    return take(*mutex, actor);
+}
+
+DWORD Model::takeMutex(Actor actor, const Path& name) {
+    openMutex(actor, name);
+    return take(*mutexNamed(name), actor);
 }
 
 void Model::releaseMutex(Actor actor, const Path& name) {
