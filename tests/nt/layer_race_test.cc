@@ -84,6 +84,21 @@ const LayerRow kRows[] = {
          NT_EXPECT_EQ(w.bytes(kBackup), std::optional<std::string>(kOld));
      }},
 
+    {"a save that fails takes back the folders it made, newest first", Shows::both, true, "apply",
+     below(L"a\\b\\backup.txt"),
+     [](World& w, CallHooks& hooks) {
+         hooks.after("NtFlushBuffersFile", L"backup.txt.tmp", 1,
+                     [&w] { NT_EXPECT(w.hardLink(L"a\\b\\backup.txt.tmp", L"second")); });
+     },
+     "unsaved NtQueryInformationFile C0000265",
+     [](World& w, CallHooks&, const RunResult&) {
+         NT_EXPECT(!w.exists(L"a"));
+         NT_EXPECT_EQ(w.names(L"second"), 1u);
+     }},
+    {"a restore with no backup there", Shows::both, true, "restore", below(kBackup),
+     [](World& w, CallHooks&) { w.folder(L"saves"); }, "nothing",
+     [](World& w, CallHooks&, const RunResult&) { NT_EXPECT(!w.exists(kBackup)); }},
+
     // What Windows' sharing refuses, and a process outside Wine can do anyway.
     {"a process outside Wine takes the temporary file's name and puts a victim's there",
      Shows::modelOnly, true, "apply", below(kBackup),

@@ -378,6 +378,18 @@ const Rule kRules[] = {
                 status(h.whole(L"\\??\\UNC\\srv\\s\\", FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE));
      },
      "C000003A C00000BE C00000CC 00000000"},
+    {"name::$DATA is the file itself; name:s one of its streams, which no listing shows",
+     Shows::modelOnly,
+     [](World& w, Here& h) {
+         w.file(L"f", "x");
+         HANDLE data = nullptr;
+         h.open(L"f::$DATA", DELETE, FILE_OPEN, 0, &data);
+         std::string answer = status(h.open(L"f", DELETE, FILE_OPEN, 0, nullptr, FILE_SHARE_READ));
+         answer += " " + status(h.open(L"f:s", FILE_WRITE_DATA, FILE_CREATE));
+         answer += " " + status(h.open(L"f:s:$DATA", FILE_READ_DATA));
+         return answer + " " + h.list(L"f:s");
+     },
+     "C0000043 00000000 00000000 C000000F"},
     {"the token of an elevated and of an ordinary run", Shows::modelOnly,
      [](World& w, Here& h) {
          std::string answer;

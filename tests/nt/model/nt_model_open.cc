@@ -271,7 +271,8 @@ NTSTATUS Model::openFound(Actor actor, Walked& walked, ACCESS_MASK access, ULONG
     if (link != nullptr && link->deleted) {
         return STATUS_DELETE_PENDING;
     }
-    if (disposition == FILE_CREATE) {
+    const bool streamThere = walked.stream.empty() || node->streams.count(walked.stream) != 0;
+    if (disposition == FILE_CREATE && streamThere) {
         return STATUS_OBJECT_NAME_COLLISION;
     }
     // [MS-FSA] 2.1.5.1.2 Open of an Existing File: a reparse point is processed unless
@@ -308,7 +309,7 @@ NTSTATUS Model::openFound(Actor actor, Walked& walked, ACCESS_MASK access, ULONG
     if (node->folder && (overwrite || !walked.stream.empty())) {
         return STATUS_NOT_IMPLEMENTED;
     }
-    if (!walked.stream.empty() && node->streams.count(walked.stream) == 0) {
+    if (!streamThere) {
         if (disposition == FILE_OPEN || disposition == FILE_OVERWRITE) {
             return STATUS_OBJECT_NAME_NOT_FOUND;
         }
