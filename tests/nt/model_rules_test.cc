@@ -17,7 +17,7 @@ constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 /// The world's table, and its row folder held open to open names in.
 class Here {
   public:
-    explicit Here(World& world) : world_(world), calls_(world.calls()) {
+    explicit Here(World& world) : calls_(world.calls()) {
         whole(L"\\??\\" + world.at(L""), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
               FILE_DIRECTORY_FILE, &base_);
         baseName_ = nameOf(base_);
@@ -127,7 +127,6 @@ class Here {
         return status;
     }
 
-    World& world_;
     NtCalls calls_;
     HANDLE base_ = nullptr;
     Path baseName_;

@@ -2,7 +2,8 @@
 // folders and files (long and 8.3 names, streams, hard links, reparse points with their real
 // tags), handles with their access and sharing, delete-pending names, two tokens and named
 // mutexes. It answers every call of the layer's system-call table (common/nt_calls.h) with what
-// Windows documents for that case; each rule names its source where it is written.
+// Windows documents for that case; each rule names its source where it is written. Where the
+// documents say nothing, it answers STATUS_NOT_IMPLEMENTED, so that no test passes on a guess.
 //
 // Three actors act on it: the program under test, another program that Windows holds to its
 // rules (the attacker, a scanner, a second run: it has the ordinary user's rights), and a process
@@ -32,9 +33,6 @@ constexpr ULONG kTagSymlink = 0xA000000C;
 constexpr ULONG kTagDedup = 0x80000013;
 constexpr ULONG kTagCloud = 0x9000001A;
 constexpr ULONG kTagAppExecLink = 0x8000001B;
-
-/// What a mutex wait answers (WaitForSingleObject).
-constexpr DWORD kWaitAbandoned = WAIT_ABANDONED;
 
 struct Node;
 
@@ -107,7 +105,6 @@ struct Open {
     bool patternSet = false;
     Path pattern;
     size_t cursor = 0;
-    bool anyMatched = false;
     Mutex* mutex = nullptr;
 };
 

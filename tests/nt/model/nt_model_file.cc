@@ -357,9 +357,11 @@ NTSTATUS Model::ntWriteFile(HANDLE file, const void* buffer, ULONG length, PLARG
 }
 
 NTSTATUS Model::ntFlushBuffersFile(HANDLE file) {
-    // [MS-FSA] 2.1.5.7 Server Requests Flushing Cached Data: needs FILE_WRITE_DATA or
-    // FILE_APPEND_DATA (for a folder: FILE_ADD_FILE or FILE_ADD_SUBDIRECTORY). What was written
-    // through the cache reaches the disk (FlushFileBuffers); for a folder, its entries.
+    // A flush needs the right to write: FILE_WRITE_DATA or FILE_APPEND_DATA on a file,
+    // FILE_ADD_FILE or FILE_ADD_SUBDIRECTORY on a folder (FlushFileBuffers: "must have the
+    // GENERIC_WRITE access right"; [MS-SMB2] 3.3.5.11 Receiving an SMB2 FLUSH Request). It puts
+    // the file's cached data on disk, and a folder's entries ([MS-FSA] 2.1.5.7 Server Requests
+    // Flushing Cached Data: "the directory structure is persisted to stable storage").
     Open* open = openOf(file);
     if (open == nullptr || open->type != Open::Type::file) {
         return STATUS_INVALID_HANDLE;
