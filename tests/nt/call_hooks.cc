@@ -16,6 +16,15 @@ Path leafOf(const OBJECT_ATTRIBUTES* attributes) {
     return name;
 }
 
+/// Whether a step for `wanted` is due at a call on `name`: any name when it is empty, else the
+/// same name, or a whole path that ends in it (however the layer spelt the open).
+bool namesMatch(const Path& wanted, const Path& name) {
+    return wanted.empty() || name == wanted ||
+           (name.size() > wanted.size() &&
+            name.compare(name.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+            name[name.size() - wanted.size() - 1] == L'\\');
+}
+
 const char* setClassName(FILE_INFORMATION_CLASS infoClass) {
     switch (static_cast<int>(infoClass)) {
         case FileBasicInformation:
@@ -255,7 +264,7 @@ void CallHooks::run(bool before, const std::string& function, const Path& name) 
     for (size_t i = 0; i < steps_.size(); ++i) {
         Step& step = steps_[i];
         if (step.done || step.before != before || step.function != function ||
-            (!step.name.empty() && step.name != name)) {
+            !namesMatch(step.name, name)) {
             continue;
         }
         if (++step.seen == step.nth) {

@@ -25,7 +25,8 @@ class CallHooks {
     CallHooks& operator=(const CallHooks&) = delete;
 
     /// Runs `act` once, right after the `nth` call of `function` (as the log names it, e.g.
-    /// "NtCreateFile") that acted on `name` (any name when empty).
+    /// "NtCreateFile") that acted on `name`, or on a whole path ending in it (any name when
+    /// empty).
     void after(const std::string& function, const Path& name, int nth, std::function<void()> act);
     /// The same, right before that call.
     void before(const std::string& function, const Path& name, int nth, std::function<void()> act);
