@@ -24,10 +24,14 @@ constexpr NTSTATUS kReparsePointEncountered =
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 /// What a held folder allows others: anything but renaming or deleting it.
 constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
-/// What a walk needs of a folder on the way: to pass through it and look at it. Listing is
-/// asked for separately, only where a name must be looked up in the listing, so a folder
-/// its caller may traverse but not list can still be on the way.
-constexpr ACCESS_MASK kFolderAccess = FILE_READ_ATTRIBUTES | FILE_TRAVERSE;
+/// What a walk needs of a folder on the way: to pass through it, and, where it is checked,
+/// to read the attributes that carry its reparse tag. Listing is asked for separately, only
+/// where a name must be looked up in the listing, so a folder its caller may traverse but not
+/// list can still be on the way; and a walk that checks nothing asks for no attributes, which
+/// a folder inside one that may only be traversed need not grant.
+ACCESS_MASK folderAccess(bool careful) {
+    return careful ? FILE_READ_ATTRIBUTES | FILE_TRAVERSE : FILE_TRAVERSE;
+}
 /// Renames, deletions and attribute changes act on a link itself, never on its target;
 /// only reading follows a link, and only when the run is not elevated.
 constexpr ULONG kNameItself = FILE_OPEN_REPARSE_POINT;
@@ -201,14 +205,14 @@ Opened<Folder> Win32Folder::open(const Path& name, ULONG disposition, bool* made
     // fails can take it back through this very handle.
     const bool making = disposition == FILE_CREATE;
     Opened<Folder> result;
-    NtOpened opened = openRelative(handle(), name, kFolderAccess | (making ? DELETE : 0),
+    NtOpened opened = openRelative(handle(), name, folderAccess(careful_) | (making ? DELETE : 0),
                                    careful_ ? kShareAllButDelete : kShareAll, disposition,
                                    FILE_DIRECTORY_FILE | (careful_ ? kNameItself : 0));
     if (making) {
         *made = opened.status >= 0;
         if (opened.status == STATUS_OBJECT_NAME_COLLISION) {
             // Made by someone else since the walk: gone through as any folder on the way.
-            opened = openRelative(handle(), name, kFolderAccess,
+            opened = openRelative(handle(), name, folderAccess(careful_),
                                   careful_ ? kShareAllButDelete : kShareAll, FILE_OPEN,
                                   FILE_DIRECTORY_FILE | (careful_ ? kNameItself : 0));
         }
@@ -216,8 +220,9 @@ Opened<Folder> Win32Folder::open(const Path& name, ULONG disposition, bool* made
     const Path path = joined(shown_, name);
     if (!opened.handle.valid()) {
         // A folder someone else holds with delete access could be renamed under us at any
-        // moment: an elevated run waits for it, then does not go through it.
-        if (opened.status == STATUS_SHARING_VIOLATION) {
+        // moment, and one being deleted goes once its last holder lets go: a run waits for
+        // either, then does not go through it.
+        if (opened.status == STATUS_SHARING_VIOLATION || opened.status == STATUS_DELETE_PENDING) {
             result.status = failure(FileOutcome::busy, "NtCreateFile", opened.status, path);
         } else {
             result.status = failure(
@@ -365,9 +370,11 @@ FileStatus Win32Folder::readAll(const Path& name, std::string& bytes, size_t lim
 Opened<WritableFile> Win32Folder::createNew(const Path& name) {
     // Made new inside the held folder: a name that stands there already, a link among
     // them, makes this fail rather than be followed. No one else may delete or rename it
-    // while it is held.
-    NtOpened opened = openRelative(handle(), name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                   FILE_CREATE, FILE_NON_DIRECTORY_FILE | kNameItself);
+    // while it is held. Reading its attributes is what checking it on its handle asks:
+    // writing does not include it, and Windows refuses the reparse tag to a handle without.
+    NtOpened opened =
+        openRelative(handle(), name, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                     FILE_CREATE, FILE_NON_DIRECTORY_FILE | kNameItself);
     Opened<WritableFile> result;
     if (!opened.handle.valid()) {
         result.status = fileFailure("NtCreateFile", opened.status, joined(shown_, name));
@@ -564,8 +571,8 @@ class Win32FileSystem : public FileSystem {
         // The root is where the path starts, not a name on the way: it is neither checked
         // nor held (Wine's drive letters are themselves links, and a volume's root cannot
         // be renamed anyway).
-        NtOpened opened =
-            openRelative(nullptr, root, kFolderAccess, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
+        NtOpened opened = openRelative(nullptr, root, folderAccess(elevated()), kShareAll,
+                                       FILE_OPEN, FILE_DIRECTORY_FILE);
         Opened<Folder> result;
         const Path shown = shownRoot(root);
         if (!opened.handle.valid()) {
