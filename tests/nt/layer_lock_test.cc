@@ -53,7 +53,7 @@ const LayerRow kRows[] = {
          w.file(kBackup, kOld);
          w.anotherRunHolds(lockOf(w.at(kBackup)));
      },
-     "unreadable",
+     "unreadable WaitForSingleObject win32:258",
      [](World& w, CallHooks& hooks, const RunResult&) {
          NT_EXPECT(hooks.calls("WaitForSingleObject") ==
                    std::vector<std::string>({"WaitForSingleObject 10000"}));

@@ -45,7 +45,7 @@ int restore(LineAndBackup& io) {
     return whole ? 0 : 22;
 }
 
-std::string codeText(const SystemCode& code) {
+std::string shortCode(const SystemCode& code) {
     char text[32];
     switch (code.family) {
         case CodeFamily::ntstatus:
@@ -76,9 +76,9 @@ RunResult runCommand(const std::string& command, const Path& path, std::optional
             argv = {L"preset", L"apply", L"gamer", path.c_str()};
         }
         runEntry(static_cast<int>(argv.size()), argv.data(), backend, io, platformBackupLock());
-        if (!store.failures().empty()) {
-            const FileStatus& first = store.failures().front().status;
-            const std::string code = codeText(first.code);
+        if (!out.failures().all().empty()) {
+            const FileStatus& first = out.failures().all().front().status;
+            const std::string code = shortCode(first.code);
             result.failure = std::string(first.call) + (code.empty() ? "" : " " + code);
             result.failurePath = first.path;
         }
