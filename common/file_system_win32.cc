@@ -412,7 +412,10 @@ FileStatus Win32Folder::flushEntries() {
         NtOpened opened = openRelative(handle(), Path(), FILE_ADD_FILE, kShareAll, FILE_OPEN,
                                        FILE_DIRECTORY_FILE);
         if (!opened.handle.valid()) {
-            return failure(FileOutcome::failed, "NtCreateFile", opened.status, shown_);
+            // Someone holding the folder without write sharing (a scanner) lets go soon.
+            return failure(
+                opened.status == STATUS_SHARING_VIOLATION ? FileOutcome::busy : FileOutcome::failed,
+                "NtCreateFile", opened.status, shown_);
         }
         flushHandle_ = std::move(opened.handle);
     }
@@ -511,6 +514,9 @@ NTSTATUS Win32File::renameOnto(const Path& to) {
 }
 
 FileStatus Win32File::replace(const Path& to) {
+    if (renamed_ && name_ == to) {
+        return folder_.flushEntries();  // tried again after the folder was busy
+    }
     const Path target = joined(folder_.shown(), to);
     NTSTATUS status = renameOnto(to);
     if (status == STATUS_ACCESS_DENIED && folder_.readOnlyOrFolder(to)) {

@@ -208,8 +208,9 @@ TEST(BackupHostileState, BusyFileIsTriedAgainWithAGrowingWaitThenGivenUp) {
         const char* op;
         int busyTimes;
         bool works;
-    } cases[] = {{"read", 3, true},      {"read", 11, false}, {"replace", 3, true},
-                 {"replace", 11, false}, {"remove", 3, true}, {"remove", 11, false}};
+    } cases[] = {{"read", 3, true},      {"read", 11, false},       {"replace", 3, true},
+                 {"replace", 11, false}, {"flush-folder", 3, true}, {"flush-folder", 11, false},
+                 {"remove", 3, true},    {"remove", 11, false}};
     for (const Case& c : cases) {
         FakeFileSystem files;
         files.files[kPath].bytes = kOld;
@@ -219,7 +220,7 @@ TEST(BackupHostileState, BusyFileIsTriedAgainWithAGrowingWaitThenGivenUp) {
         bool worked = false;
         if (std::string(c.op) == "read") {
             worked = store.loadBackup().outcome == LoadOutcome::loaded;
-        } else if (std::string(c.op) == "replace") {
+        } else if (std::string(c.op) == "replace" || std::string(c.op) == "flush-folder") {
             worked = store.saveBackup({{"k", "v"}});
         } else {
             worked = store.removeBackup();

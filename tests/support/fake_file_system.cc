@@ -456,7 +456,9 @@ FileStatus FakeWritableFile::replace(const Path& toName) {
     FakeFileSystem& fs = folder_.fs();
     const Path to = join(folder_.path(), toName);
     FileStatus status;
-    if (!renameOnto(to, status)) {
+    if (renamed_ && path_ == to) {
+        // tried again after the folder was busy: only the flush is left
+    } else if (!renameOnto(to, status)) {
         auto target = fs.files.find(to);
         const bool readOnly = status.code == ntCode(ntstatus::kAccessDenied) &&
                               target != fs.files.end() && target->second.readOnly;
@@ -479,6 +481,9 @@ FileStatus FakeWritableFile::replace(const Path& toName) {
         }
     }
     FakeFileSystem::Step step(fs, "flush-folder", folder_.path());
+    if (fs.isBusy("flush-folder")) {
+        return busy("NtCreateFile", folder_.path());
+    }
     return fs.shouldFail("flush-folder") ? planted("NtFlushBuffersFile", folder_.path()) : fileOk();
 }
 
