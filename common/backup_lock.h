@@ -30,7 +30,8 @@ class BackupLock {
     /// spelling of one backup), waiting at most `wait` for another holder to let go. Null
     /// when it is still held then, or when the system cannot make the lock; `why` then
     /// holds the call and its code.
-    virtual std::unique_ptr<HeldBackupLock> acquire(const Path& key, std::chrono::milliseconds wait,
+    virtual std::unique_ptr<HeldBackupLock> acquire(const LockKey& key,
+                                                    std::chrono::milliseconds wait,
                                                     FileStatus& why) = 0;
 };
 

@@ -30,9 +30,9 @@ class HeldMutex : public HeldBackupLock {
 
 class Win32BackupLock : public BackupLock {
   public:
-    std::unique_ptr<HeldBackupLock> acquire(const Path& key, std::chrono::milliseconds wait,
+    std::unique_ptr<HeldBackupLock> acquire(const LockKey& key, std::chrono::milliseconds wait,
                                             FileStatus& why) override {
-        const std::wstring name = kMutexPrefix + widen(backupLockKey(key));
+        const std::wstring name = kMutexPrefix + widen(backupLockKey(key.text()));
         UniqueHandle mutex(ntCalls().createMutex(nullptr, FALSE, name.c_str()));
         if (!mutex.valid()) {
             why = fileFailure(FileOutcome::failed, "CreateMutexW",

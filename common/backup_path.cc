@@ -193,12 +193,14 @@ BackupRoute routeOf(const Path& given, const Path& full) {
         return route;
     }
     route.endsWithSeparator = body.back() == L'\\';
-    route.leaf = std::move(names.back());
+    route.leaf = Name(std::move(names.back()));
     names.pop_back();
     if (rootEnd != 0) {
         route.kind = RouteKind::known;
-        route.root = std::move(root);
-        route.folders = std::move(names);
+        route.root = Root(std::move(root));
+        for (Path& name : names) {
+            route.folders.emplace_back(std::move(name));
+        }
         return route;
     }
     // Not understood: only its folder as a whole, exactly as given.
@@ -207,10 +209,10 @@ BackupRoute routeOf(const Path& given, const Path& full) {
         return route;
     }
     route.kind = RouteKind::foreign;
-    route.root = Path(kSystemPrefix) + body.substr(0, lastSeparator);
+    route.root = Root(Path(kSystemPrefix) + body.substr(0, lastSeparator));
     return route;
 }
 
-Path temporaryNameFor(const Path& leaf) {
-    return leaf + L".tmp";
+Name temporaryNameFor(const Name& leaf) {
+    return Name(leaf.text() + L".tmp");
 }

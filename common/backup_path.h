@@ -31,10 +31,10 @@ struct BackupRoute {
     RouteKind kind = RouteKind::invalid;
     /// Where the walk starts, in the system's own form: "\??\C:\", "\??\UNC\server\share\",
     /// "\??\Volume{…}\"; for a foreign form, its whole folder ("\??\unix\tmp\x").
-    Path root;
+    Root root;
     /// The folders below the root, outermost first, then the backup's own name.
-    std::vector<Path> folders;
-    Path leaf;
+    std::vector<Name> folders;
+    Name leaf;
     /// The path ends in a separator: it names a folder, where no backup may be made, though
     /// an earlier version made one under the last name.
     bool endsWithSeparator = false;
@@ -50,4 +50,4 @@ bool isLiteralPath(const Path& given);
 BackupRoute routeOf(const Path& given, const Path& full);
 
 /// The name a save writes before it renames: the backup's own name with ".tmp" appended.
-Path temporaryNameFor(const Path& leaf);
+Name temporaryNameFor(const Name& leaf);

@@ -19,7 +19,7 @@ FileStatus BackupPlace::walk(const Path& path) {
     held_.clear();
     made_.clear();
     missing_.clear();
-    key_.clear();
+    key_ = LockKey();
     const BackupRoute route = routeOf(path, isLiteralPath(path) ? Path() : files_.fullPath(path));
     kind_ = route.kind;
     endsWithSeparator_ = route.endsWithSeparator;
@@ -68,14 +68,14 @@ FileStatus BackupPlace::refresh() {
         return fileFailure(FileOutcome::failed, "", SystemCode{}, Path());
     }
     const size_t missing = missing_.size();
-    const Path leaf = leaf_;
+    const Name leaf = leaf_;
     if (FileStatus walked = walkOn(); !walked.ok()) {
         walked_ = false;
         return walked;
     }
     nameTheLeaf();
     if (missing_.size() != missing || leaf_ != leaf) {
-        key_.clear();
+        key_ = LockKey();
     }
     return fileOk();
 }
@@ -117,9 +117,9 @@ void BackupPlace::takeBackFolders() {
     }
 }
 
-Path BackupPlace::lockKey() {
+LockKey BackupPlace::lockKey() {
     if (key_.empty()) {
-        std::vector<Path> below = missing_;
+        std::vector<Name> below = missing_;
         below.push_back(leaf_);
         key_ = folder().placeKey(below);
     }

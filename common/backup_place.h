@@ -43,12 +43,12 @@ class BackupPlace {
     /// The backup's folder; only once `reached`.
     Folder& folder() { return *held_.back(); }
     /// The backup's name in its folder, as the folder lists it when it is there.
-    const Path& leaf() const { return leaf_; }
-    const Path& temporary() const { return temporary_; }
+    const Name& leaf() const { return leaf_; }
+    const Name& temporary() const { return temporary_; }
 
     /// The same text for every spelling of this backup path, from what the walk found;
     /// asked of the system again only when a refresh found more than the walk had.
-    Path lockKey();
+    LockKey lockKey();
 
   private:
     /// Opens the missing folders that stand there by now, outermost first.
@@ -61,12 +61,12 @@ class BackupPlace {
     bool walked_ = false;
     std::vector<std::unique_ptr<Folder>> held_;
     /// The names of the folders at the back of `held_` that this run made, outermost first.
-    std::vector<Path> made_;
+    std::vector<Name> made_;
     /// The folders on the way that did not exist at the walk, outermost first.
-    std::vector<Path> missing_;
-    Path givenLeaf_;
-    Path leaf_;
-    Path temporary_;
+    std::vector<Name> missing_;
+    Name givenLeaf_;
+    Name leaf_;
+    Name temporary_;
     /// `lockKey` as last asked, while nothing on the way changed.
-    Path key_;
+    LockKey key_;
 };

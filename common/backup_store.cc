@@ -3,7 +3,7 @@
 #include "common/busy_retry.h"
 #include "common/system_codes.h"
 
-FileStatus BackupStore::remove(const Path& name) {
+FileStatus BackupStore::remove(const Name& name) {
     return retryWhileBusy(files_, [&] { return place_.folder().removeFile(name); });
 }
 
@@ -32,7 +32,7 @@ bool BackupStore::safeToUse() {
     if (refusing_ || !files_.elevated() || !place_.reached()) {
         return !refusing_;  // a folder that is missing holds nothing yet; a save makes it
     }
-    for (const Path& name : {place_.leaf(), place_.temporary()}) {
+    for (const Name& name : {place_.leaf(), place_.temporary()}) {
         NameInfo info = place_.folder().inspect(name);
         if (info.state == PathState::unknown) {
             return noted(backupstep::kLooking, std::move(info.why));
@@ -42,7 +42,7 @@ bool BackupStore::safeToUse() {
                          fileFailure(FileOutcome::failed, "link check",
                                      info.link ? ntCode(ntstatus::kReparsePointEncountered)
                                                : ntCode(ntstatus::kTooManyLinks),
-                                     name));
+                                     place_.folder().shown(name)));
         }
     }
     return true;
@@ -102,7 +102,7 @@ bool BackupStore::saveBackup(const BackupMap& map) {
 
 bool BackupStore::writeAndReplace(const std::string& text) {
     Folder& folder = place_.folder();
-    const Path& temporary = place_.temporary();
+    const Name& temporary = place_.temporary();
     // Made new, never opened over something that stands there: that could be a link to a
     // file that is not ours.
     Opened<WritableFile> made = folder.createNew(temporary);

@@ -54,7 +54,7 @@ class BackupStore {
 
     /// The text that names the bound backup for the lock between runs, the same for every
     /// spelling of it.
-    Path lockKey() { return place_.lockKey(); }
+    LockKey lockKey() { return place_.lockKey(); }
 
     /// False when the process is elevated and the backup or its temporary file is a link,
     /// has more than one name, or cannot be looked at: an elevated run that went through
@@ -98,7 +98,7 @@ class BackupStore {
     bool noted(std::string_view step, FileStatus status) {
         return log_->note(step, std::move(status));
     }
-    FileStatus remove(const Path& name);
+    FileStatus remove(const Name& name);
     /// Writes `text` to a new temporary file and gives it the backup's name.
     bool writeAndReplace(const std::string& text);
     /// Removes a temporary file left by a run that died before its rename, but only once

@@ -25,7 +25,7 @@ constexpr std::string_view kLocking = "locking the backup";
 std::unique_ptr<HeldBackupLock> lockWhereItStands(BackupLock& lock, LineAndBackup& io,
                                                   const Path& backupPath) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        const Path key = io.backups.lockKey();
+        const LockKey key = io.backups.lockKey();
         FileStatus why;
         std::unique_ptr<HeldBackupLock> held = lock.acquire(key, kBackupLockWait, why);
         if (!held) {

@@ -67,7 +67,7 @@ class WritableFile {
     /// new name is flushed as well. What takes the name is what this handle wrote, never
     /// whatever stands at the temporary name by then. After a failure the name `to` holds
     /// either what it held before or this file, each complete.
-    virtual FileStatus replace(const Path& to) = 0;
+    virtual FileStatus replace(const Name& to) = 0;
     /// Deletes the file through its own handle, never by looking its name up again.
     virtual FileStatus discard() = 0;
     virtual FileStatus close() = 0;
@@ -81,31 +81,34 @@ class Folder {
     /// Opens the folder `name` inside this one. `absent` when nothing stands there (or it
     /// is no folder); `failed` when the system could not tell, or an elevated run refused
     /// what it found there; `busy` when another program holds it for the moment.
-    virtual Opened<Folder> openFolder(const Path& name) = 0;
+    virtual Opened<Folder> openFolder(const Name& name) = 0;
     /// Makes the folder `name` inside this one and opens it. `made` says whether this call
     /// made it: only such a folder may be taken back with `removeIfEmpty`.
-    virtual Opened<Folder> makeFolder(const Path& name, bool& made) = 0;
+    virtual Opened<Folder> makeFolder(const Name& name, bool& made) = 0;
     /// Deletes this folder, which `makeFolder` made, when nothing stands in it; an entry
     /// that appeared meanwhile keeps it. Through its own handle, never by name.
     virtual FileStatus removeIfEmpty() = 0;
 
     /// The name that the folder's listing gives the entry `name` (its long form when `name`
     /// is an 8.3 short name, a link's own name for a link); `name` itself when there is none.
-    virtual Path nameOnDisk(const Path& name) = 0;
+    virtual Name nameOnDisk(const Name& name) = 0;
     /// Text that is the same for every spelling of this folder (drive letters, short names,
     /// letter case), followed by the `below` names, folded to one case.
-    virtual Path placeKey(const std::vector<Path>& below) = 0;
+    virtual LockKey placeKey(const std::vector<Name>& below) = 0;
 
-    virtual NameInfo inspect(const Path& name) = 0;
+    /// The whole path of `name` in this folder, as a failure shows it.
+    virtual Path shown(const Name& name) const = 0;
+
+    virtual NameInfo inspect(const Name& name) = 0;
     /// Reads the whole file as bytes, line breaks as they stand on disk. A file larger
     /// than `limit` bytes fails without being read into memory.
-    virtual FileStatus readAll(const Path& name, std::string& bytes, size_t limit) = 0;
+    virtual FileStatus readAll(const Name& name, std::string& bytes, size_t limit) = 0;
     /// Creates `name` as a new, empty file for writing; fails when anything stands there
     /// already.
-    virtual Opened<WritableFile> createNew(const Path& name) = 0;
+    virtual Opened<WritableFile> createNew(const Name& name) = 0;
     /// Deletes the file `name`, read-only or not; `ok` when it is gone, or was never there.
     /// A read-only mark that was cleared for a deletion that then failed is set again.
-    virtual FileStatus removeFile(const Path& name) = 0;
+    virtual FileStatus removeFile(const Name& name) = 0;
 };
 
 class FileSystem {
@@ -121,7 +124,7 @@ class FileSystem {
     virtual Path fullPath(const Path& path) = 0;
     /// Opens the folder a walk starts from, by its whole name in the system's form. Any
     /// failure is `failed`: a volume or share that cannot be opened may hold anything.
-    virtual Opened<Folder> openRoot(const Path& root) = 0;
+    virtual Opened<Folder> openRoot(const Root& root) = 0;
     /// Waits before an operation that found the file busy is tried again.
     virtual void pause(std::chrono::milliseconds wait) = 0;
 

@@ -127,7 +127,7 @@ class Win32File : public WritableFile {
     FileStatus write(std::string_view text) override;
     FileStatus flush() override;
     FileStatus verify() override;
-    FileStatus replace(const Path& to) override;
+    FileStatus replace(const Name& to) override;
     FileStatus discard() override;
     FileStatus close() override;
 
@@ -150,17 +150,20 @@ class Win32Folder : public Folder {
     Win32Folder(UniqueHandle handle, Path shown, bool careful)
         : handle_(std::move(handle)), shown_(std::move(shown)), careful_(careful) {}
 
-    Opened<Folder> openFolder(const Path& name) override { return open(name, FILE_OPEN, nullptr); }
-    Opened<Folder> makeFolder(const Path& name, bool& made) override {
-        return open(name, FILE_CREATE, &made);
+    Opened<Folder> openFolder(const Name& name) override {
+        return open(name.text(), FILE_OPEN, nullptr);
+    }
+    Opened<Folder> makeFolder(const Name& name, bool& made) override {
+        return open(name.text(), FILE_CREATE, &made);
     }
     FileStatus removeIfEmpty() override;
-    Path nameOnDisk(const Path& name) override;
-    Path placeKey(const std::vector<Path>& below) override;
-    NameInfo inspect(const Path& name) override;
-    FileStatus readAll(const Path& name, std::string& bytes, size_t limit) override;
-    Opened<WritableFile> createNew(const Path& name) override;
-    FileStatus removeFile(const Path& name) override;
+    Name nameOnDisk(const Name& name) override;
+    LockKey placeKey(const std::vector<Name>& below) override;
+    Path shown(const Name& name) const override { return joined(shown_, name.text()); }
+    NameInfo inspect(const Name& given) override;
+    FileStatus readAll(const Name& given, std::string& bytes, size_t limit) override;
+    Opened<WritableFile> createNew(const Name& given) override;
+    FileStatus removeFile(const Name& given) override;
 
     HANDLE handle() const { return handle_.get(); }
     PlacedHandle& placed() { return handle_; }
@@ -260,23 +263,23 @@ FileStatus Win32Folder::removeIfEmpty() {
     return fileOk();
 }
 
-Path Win32Folder::nameOnDisk(const Path& name) {
-    const Listed listed = listedName(handle(), name);
-    return listed.state == PathState::present ? listed.name : name;
+Name Win32Folder::nameOnDisk(const Name& name) {
+    const Listed listed = listedName(handle(), name.text());
+    return listed.state == PathState::present ? Name(listed.name) : name;
 }
 
-Path Win32Folder::placeKey(const std::vector<Path>& below) {
+LockKey Win32Folder::placeKey(const std::vector<Name>& below) {
     Path key = finalPlaceOf(handle());
-    for (const Path& name : below) {
+    for (const Name& name : below) {
         key += L'\\';
-        key += name;
+        key += name.text();
     }
     // Windows file names do not depend on letter case.
     Path upper(key.size(), L'\0');
     const int mapped = ntCalls().mapString(LOCALE_INVARIANT, LCMAP_UPPERCASE, key.c_str(),
                                            static_cast<int>(key.size()), upper.data(),
                                            static_cast<int>(upper.size()));
-    return mapped == static_cast<int>(key.size()) ? upper : key;
+    return LockKey(mapped == static_cast<int>(key.size()) ? upper : key);
 }
 
 Win32Folder::OpenedFile Win32Folder::openFile(const Path& name, ACCESS_MASK access, ULONG options,
@@ -305,7 +308,8 @@ Win32Folder::OpenedFile Win32Folder::openFile(const Path& name, ACCESS_MASK acce
     return file;
 }
 
-NameInfo Win32Folder::inspect(const Path& name) {
+NameInfo Win32Folder::inspect(const Name& given) {
+    const Path& name = given.text();
     const Path path = joined(shown_, name);
     OpenedFile opened = openFile(name, FILE_READ_ATTRIBUTES, kNameItself, /*check=*/true);
     if (!opened.handle.valid()) {
@@ -325,7 +329,8 @@ NameInfo Win32Folder::inspect(const Path& name) {
     return NameInfo{PathState::present, opened.unsafe, opened.names, fileOk()};
 }
 
-FileStatus Win32Folder::readAll(const Path& name, std::string& bytes, size_t limit) {
+FileStatus Win32Folder::readAll(const Name& given, std::string& bytes, size_t limit) {
+    const Path& name = given.text();
     const Path path = joined(shown_, name);
     const OpenedFile opened =
         openFile(name, GENERIC_READ, FILE_SEQUENTIAL_ONLY | (careful_ ? kNameItself : 0), careful_);
@@ -367,7 +372,8 @@ FileStatus Win32Folder::readAll(const Path& name, std::string& bytes, size_t lim
     }
 }
 
-Opened<WritableFile> Win32Folder::createNew(const Path& name) {
+Opened<WritableFile> Win32Folder::createNew(const Name& given) {
+    const Path& name = given.text();
     // Made new inside the held folder: a name that stands there already, a link among
     // them, makes this fail rather than be followed. No one else may delete or rename it
     // while it is held. Reading its attributes is what checking it on its handle asks:
@@ -384,7 +390,8 @@ Opened<WritableFile> Win32Folder::createNew(const Path& name) {
     return result;
 }
 
-FileStatus Win32Folder::removeFile(const Path& name) {
+FileStatus Win32Folder::removeFile(const Name& given) {
+    const Path& name = given.text();
     const Path path = joined(shown_, name);
     const OpenedFile opened = openFile(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                        kNameItself, careful_);
@@ -513,7 +520,8 @@ NTSTATUS Win32File::renameOnto(const Path& to) {
     return status;
 }
 
-FileStatus Win32File::replace(const Path& to) {
+FileStatus Win32File::replace(const Name& given) {
+    const Path& to = given.text();
     if (renamed_ && name_ == to) {
         return folder_.flushEntries();  // tried again after the folder was busy
     }
@@ -573,7 +581,8 @@ class Win32FileSystem : public FileSystem {
         return full;
     }
 
-    Opened<Folder> openRoot(const Path& root) override {
+    Opened<Folder> openRoot(const Root& given) override {
+        const Path& root = given.text();
         // The root is where the path starts, not a name on the way: it is neither checked
         // nor held (Wine's drive letters are themselves links, and a volume's root cannot
         // be renamed anyway).

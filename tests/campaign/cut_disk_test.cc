@@ -72,14 +72,14 @@ TEST(CutDiskTest, WhatACutRightAfterASaveLeaves) {
             EXPECT_TRUE(record.onOperation(entry)) << record.problem();
         };
 
-        Opened<Folder> root = files.openRoot(L"\\??\\C:\\");
-        Opened<Folder> folder = root.object->openFolder(L"b");
-        Opened<WritableFile> file = folder.object->createNew(L"x.tmp");
+        Opened<Folder> root = files.openRoot(Root(L"\\??\\C:\\"));
+        Opened<Folder> folder = root.object->openFolder(Name(L"b"));
+        Opened<WritableFile> file = folder.object->createNew(Name(L"x.tmp"));
         file.object->write("new\n");
         if (row.flushBeforeRename) {
             file.object->flush();
         }
-        file.object->replace(L"x");
+        file.object->replace(Name(L"x"));
         file.object->close();
 
         std::set<Pair> left;

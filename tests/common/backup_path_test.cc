@@ -18,6 +18,14 @@ std::string narrow(const Path& path) {
 
 const Path kGuid = L"{12345678-9abc-DEF0-1234-56789abcdef0}";
 
+std::vector<Path> texts(const std::vector<Name>& names) {
+    std::vector<Path> out;
+    for (const Name& name : names) {
+        out.push_back(name.text());
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
@@ -139,9 +147,9 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
     for (const Case& c : cases) {
         const BackupRoute route = routeOf(c.given, c.full);
         EXPECT_EQ(route.kind, c.kind) << narrow(c.given);
-        EXPECT_EQ(route.root, c.root) << narrow(c.given);
-        EXPECT_EQ(route.folders, c.folders) << narrow(c.given);
-        EXPECT_EQ(route.leaf, c.leaf) << narrow(c.given);
+        EXPECT_EQ(route.root.text(), c.root) << narrow(c.given);
+        EXPECT_EQ(texts(route.folders), c.folders) << narrow(c.given);
+        EXPECT_EQ(route.leaf.text(), c.leaf) << narrow(c.given);
         EXPECT_EQ(route.endsWithSeparator, c.endsWithSeparator) << narrow(c.given);
     }
 }
@@ -164,7 +172,7 @@ TEST(BackupPath, LongNonAsciiNamesKeepEveryCharacterAndTheTemporaryItsExtension)
     }
     full += L"\\c\u00F3pia.txt";
     const BackupRoute route = routeOf(full, full);
-    EXPECT_EQ(route.folders, folders);
-    EXPECT_EQ(route.leaf, L"c\u00F3pia.txt");
-    EXPECT_EQ(temporaryNameFor(route.leaf), L"c\u00F3pia.txt.tmp");
+    EXPECT_EQ(texts(route.folders), folders);
+    EXPECT_EQ(route.leaf.text(), L"c\u00F3pia.txt");
+    EXPECT_EQ(temporaryNameFor(route.leaf).text(), L"c\u00F3pia.txt.tmp");
 }

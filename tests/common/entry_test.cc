@@ -42,12 +42,12 @@ int fakeStatus(LineAndBackup& io) {
     return 40;
 }
 int fakeApply(LineAndBackup& io, PresetLevel level) {
-    calls.push_back({"apply", level, io.backups.lockKey()});
+    calls.push_back({"apply", level, io.backups.lockKey().text()});
     maybeThrow(io);
     return 41;
 }
 int fakeRestore(LineAndBackup& io) {
-    calls.push_back({"restore", 0, io.backups.lockKey()});
+    calls.push_back({"restore", 0, io.backups.lockKey().text()});
     maybeThrow(io);
     return 42;
 }

@@ -20,7 +20,7 @@ Path lockOf(const Path& path) {
     const std::unique_ptr<FileSystem> files = platformFileSystem(true);
     BackupStore store(*files, "nvidia");
     store.bind(path);
-    const std::string key = backupLockKey(store.lockKey());
+    const std::string key = backupLockKey(store.lockKey().text());
     return L"Local\\preset-backup-" + Path(key.begin(), key.end());
 }
 

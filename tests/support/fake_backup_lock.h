@@ -18,16 +18,16 @@ class FakeBackupLock : public BackupLock {
     /// Locks handed out and not yet released.
     int held = 0;
 
-    std::unique_ptr<HeldBackupLock> acquire(const Path& backupPath, std::chrono::milliseconds wait,
+    std::unique_ptr<HeldBackupLock> acquire(const LockKey& key, std::chrono::milliseconds wait,
                                             FileStatus& why) override {
-        log.push_back("acquire " + narrowForTest(backupPath) + " " + std::to_string(wait.count()));
+        log.push_back("acquire " + narrowForTest(key.text()) + " " + std::to_string(wait.count()));
         if (busy) {
             why = fileFailure(FileOutcome::busy, "WaitForSingleObject",
-                              SystemCode{CodeFamily::win32, 258}, backupPath);
+                              SystemCode{CodeFamily::win32, 258}, key.text());
             return nullptr;
         }
         ++held;
-        return std::make_unique<Held>(*this, narrowForTest(backupPath));
+        return std::make_unique<Held>(*this, narrowForTest(key.text()));
     }
 
   private:

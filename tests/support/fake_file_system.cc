@@ -75,22 +75,23 @@ class FakeFolder : public Folder {
     FakeFolder(FakeFileSystem& fs, Path path, bool made = false)
         : fs_(fs), path_(std::move(path)), made_(made) {}
 
-    Opened<Folder> openFolder(const Path& name) override { return open(name, nullptr); }
-    Opened<Folder> makeFolder(const Path& name, bool& made) override { return open(name, &made); }
+    Opened<Folder> openFolder(const Name& name) override { return open(name, nullptr); }
+    Opened<Folder> makeFolder(const Name& name, bool& made) override { return open(name, &made); }
     FileStatus removeIfEmpty() override;
-    Path nameOnDisk(const Path& name) override { return name; }
+    Name nameOnDisk(const Name& name) override { return name; }
+    Path shown(const Name& name) const override { return join(path_, name.text()); }
     /// The folder's path and the names below it, ASCII letters upper-cased.
-    Path placeKey(const std::vector<Path>& below) override;
-    NameInfo inspect(const Path& name) override;
-    FileStatus readAll(const Path& name, std::string& bytes, size_t limit) override;
-    Opened<WritableFile> createNew(const Path& name) override;
-    FileStatus removeFile(const Path& name) override;
+    LockKey placeKey(const std::vector<Name>& below) override;
+    NameInfo inspect(const Name& name) override;
+    FileStatus readAll(const Name& name, std::string& bytes, size_t limit) override;
+    Opened<WritableFile> createNew(const Name& name) override;
+    FileStatus removeFile(const Name& name) override;
 
     const Path& path() const { return path_; }
     FakeFileSystem& fs() { return fs_; }
 
   private:
-    Opened<Folder> open(const Path& name, bool* made);
+    Opened<Folder> open(const Name& name, bool* made);
 
     FakeFileSystem& fs_;
     Path path_;
@@ -103,7 +104,7 @@ class FakeWritableFile : public WritableFile {
     FileStatus write(std::string_view text) override;
     FileStatus flush() override;
     FileStatus verify() override;
-    FileStatus replace(const Path& to) override;
+    FileStatus replace(const Name& to) override;
     FileStatus discard() override;
     FileStatus close() override;
 
@@ -211,8 +212,8 @@ Path FakeFileSystem::fullPath(const Path& path) {
     return folderLast ? full + L"\\" : full;
 }
 
-Opened<Folder> FakeFileSystem::openRoot(const Path& root) {
-    const Path path = fakeRoot(root);
+Opened<Folder> FakeFileSystem::openRoot(const Root& root) {
+    const Path path = fakeRoot(root.text());
     Step step(*this, "root", path);
     if (unknownPaths.count(path) != 0) {
         return notOpened(failed("NtCreateFile", ntstatus::kBadNetworkPath, path));
@@ -227,8 +228,8 @@ void FakeFileSystem::pause(std::chrono::milliseconds wait) {
     log.push_back("pause " + std::to_string(wait.count()));
 }
 
-Opened<Folder> FakeFolder::open(const Path& name, bool* made) {
-    const Path path = join(path_, name);
+Opened<Folder> FakeFolder::open(const Name& name, bool* made) {
+    const Path path = join(path_, name.text());
     const std::string op = made != nullptr ? "mkdir" : "folder";
     FakeFileSystem::Step step(fs_, op, path);
     if (fs_.unknownPaths.count(path) != 0) {
@@ -276,19 +277,19 @@ FileStatus FakeFolder::removeIfEmpty() {
     return fileOk();
 }
 
-Path FakeFolder::placeKey(const std::vector<Path>& below) {
+LockKey FakeFolder::placeKey(const std::vector<Name>& below) {
     Path key = path_;
-    for (const Path& name : below) {
-        key = join(key, name);
+    for (const Name& name : below) {
+        key = join(key, name.text());
     }
     for (wchar_t& c : key) {
         c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
     }
-    return key;
+    return LockKey(key);
 }
 
-NameInfo FakeFolder::inspect(const Path& name) {
-    const Path path = join(path_, name);
+NameInfo FakeFolder::inspect(const Name& name) {
+    const Path path = join(path_, name.text());
     FakeFileSystem::Step step(fs_, "inspect", path);
     NameInfo info;
     if (fs_.unknownPaths.count(path) != 0 || fs_.shouldFail("inspect")) {
@@ -311,8 +312,8 @@ NameInfo FakeFolder::inspect(const Path& name) {
     return info;
 }
 
-FileStatus FakeFolder::readAll(const Path& name, std::string& bytes, size_t limit) {
-    const Path path = join(path_, name);
+FileStatus FakeFolder::readAll(const Name& name, std::string& bytes, size_t limit) {
+    const Path path = join(path_, name.text());
     FakeFileSystem::Step step(fs_, "read", path);
     if (fs_.isBusy("read")) {
         return busy("NtCreateFile", path);
@@ -341,8 +342,8 @@ FileStatus FakeFolder::readAll(const Path& name, std::string& bytes, size_t limi
     return fileOk();
 }
 
-Opened<WritableFile> FakeFolder::createNew(const Path& name) {
-    const Path path = join(path_, name);
+Opened<WritableFile> FakeFolder::createNew(const Name& name) {
+    const Path path = join(path_, name.text());
     FakeFileSystem::Step step(fs_, "open", path);
     Opened<WritableFile> result;
     if (fs_.shouldFail("open")) {
@@ -359,8 +360,8 @@ Opened<WritableFile> FakeFolder::createNew(const Path& name) {
     return result;
 }
 
-FileStatus FakeFolder::removeFile(const Path& name) {
-    const Path path = join(path_, name);
+FileStatus FakeFolder::removeFile(const Name& name) {
+    const Path path = join(path_, name.text());
     FakeFileSystem::Step step(fs_, "remove", path);
     if (fs_.isBusy("remove")) {
         return busy("NtSetInformationFile", path);
@@ -452,9 +453,9 @@ bool FakeWritableFile::renameOnto(const Path& to, FileStatus& status) {
     return true;
 }
 
-FileStatus FakeWritableFile::replace(const Path& toName) {
+FileStatus FakeWritableFile::replace(const Name& toName) {
     FakeFileSystem& fs = folder_.fs();
-    const Path to = join(folder_.path(), toName);
+    const Path to = join(folder_.path(), toName.text());
     FileStatus status;
     if (renamed_ && path_ == to) {
         // tried again after the folder was busy: only the flush is left

@@ -69,7 +69,7 @@ class FakeFileSystem : public FileSystem {
     /// `workingFolder` before a relative path, "/" turned into "\", "." and ".." resolved,
     /// trailing dots and spaces dropped as the system drops them.
     Path fullPath(const Path& path) override;
-    Opened<Folder> openRoot(const Path& root) override;
+    Opened<Folder> openRoot(const Root& root) override;
     void pause(std::chrono::milliseconds wait) override;
 
     /// Counts the call and tells whether it must fail.
