@@ -1,6 +1,6 @@
 #include "amd/adlx_exports.h"
 
-#include "common/function_cast.h"
+#include "windows/function_cast.h"
 
 bool AdlxExports::complete() const {
     const bool newer = initializeWithIncompatibleDriver2 != nullptr && initialize2 != nullptr;

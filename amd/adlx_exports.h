@@ -2,7 +2,7 @@
 // and the check that the binding has every entry it counts on.
 #pragma once
 
-#include "common/runtime_library.h"
+#include "windows/runtime_library.h"
 #include "contracts/adlx_interface.h"
 
 struct AdlxExports {

@@ -7,8 +7,8 @@
 
 #include "amd/adlx_exports.h"
 #include "amd/adlx_runtime.h"
-#include "common/module_owner.h"
-#include "common/runtime_library.h"
+#include "windows/module_owner.h"
+#include "windows/runtime_library.h"
 #include "contracts/adlx_interface.h"
 
 class ADLXHelper : public AdlxRuntime {

@@ -5,7 +5,7 @@
 
 #include "amd/adlx_owner.h"
 #include "amd/adlx_runtime.h"
-#include "common/failure_log.h"
+#include "store/failure_log.h"
 
 /// Terminates the runtime when it goes out of scope, once it has been armed by a
 /// successful Initialize. A failed Initialize is never followed by Terminate: the

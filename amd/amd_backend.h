@@ -2,7 +2,7 @@
 #pragma once
 
 #include "amd/adlx_runtime.h"
-#include "common/backend.h"
+#include "frame/backend.h"
 
 /// "ok" 1/0 exit 0 when ADLX initialises and shows a GPU list that is not empty and the
 /// 3D settings services; "unsupported" 0/0 exit 10 otherwise.

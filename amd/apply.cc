@@ -8,7 +8,7 @@
 #include "amd/amd_words.h"
 #include "amd/catalogue_walk.h"
 #include "amd/setting_value.h"
-#include "common/exit_codes.h"
+#include "frame/exit_codes.h"
 
 namespace {
 

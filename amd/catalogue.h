@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/preset_level.h"
+#include "frame/preset_level.h"
 #include "contracts/adlx_interface.h"
 
 enum class SettingShape { toggle, mode };

@@ -2,7 +2,7 @@
 #include "amd/amd_backend.h"
 #include "amd/amd_words.h"
 #include "amd/process_adlx.h"
-#include "common/program.h"
+#include "frame/program.h"
 
 namespace {
 

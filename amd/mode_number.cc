@@ -1,6 +1,6 @@
 #include "amd/mode_number.h"
 
-#include "common/number_text.h"
+#include "frame/number_text.h"
 
 std::optional<int32_t> parseModeNumber(std::string_view text) {
     bool negative = false;

@@ -8,8 +8,8 @@
 #include "amd/catalogue_walk.h"
 #include "amd/mode_number.h"
 #include "amd/setting_value.h"
-#include "common/exit_codes.h"
-#include "common/system_codes.h"
+#include "frame/exit_codes.h"
+#include "store/system_codes.h"
 
 namespace {
 

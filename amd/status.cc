@@ -2,7 +2,7 @@
 #include "amd/adlx_session.h"
 #include "amd/amd_backend.h"
 #include "amd/amd_words.h"
-#include "common/exit_codes.h"
+#include "frame/exit_codes.h"
 
 namespace {
 

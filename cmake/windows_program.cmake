@@ -11,7 +11,7 @@ set(PRESETS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/windows_program.manifest)
 # The stack guard and the handlers of the stack protector and the checked copies: our own,
 # so GCC's libssp adds only its checked copies and never its guard set-up, which would take
 # random bytes from the crypto provider at every start.
-set(PRESETS_STACK_GUARD ${CMAKE_SOURCE_DIR}/common/stack_guard_win32.cc)
+set(PRESETS_STACK_GUARD ${CMAKE_SOURCE_DIR}/windows/stack_guard_win32.cc)
 
 # presets_hardened(<target>...): the product's own code is built with the stack protector
 # and with the C library's checked copies where a size is known (_FORTIFY_SOURCE needs the

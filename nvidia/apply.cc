@@ -1,8 +1,8 @@
 // Apply: record every original first, save the backup, and only then write the preset.
 #include <array>
 
-#include "common/exit_codes.h"
-#include "common/system_codes.h"
+#include "frame/exit_codes.h"
+#include "store/system_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"

@@ -1,5 +1,5 @@
 // preset-nvidia: the entry point only; everything else lives in the libraries.
-#include "common/program.h"
+#include "frame/program.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
 #include "nvidia/process_nvapi.h"

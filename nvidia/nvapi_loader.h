@@ -11,8 +11,8 @@
 #include <mutex>
 #include <type_traits>
 
-#include "common/function_cast.h"
-#include "common/module_owner.h"
+#include "windows/function_cast.h"
+#include "windows/module_owner.h"
 #include "contracts/nvapi_types.h"
 #include "nvidia/nvapi_loader_os.h"
 #include "nvidia/nvapi_system_library.h"

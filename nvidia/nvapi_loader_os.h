@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "common/runtime_library.h"
+#include "windows/runtime_library.h"
 
 /// A process-wide lock that the same thread may take again while it holds it.
 class LoaderLock {

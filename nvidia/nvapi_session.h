@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-#include "common/failure_log.h"
+#include "store/failure_log.h"
 #include "contracts/nvapi_types.h"
 
 class NvapiSession {

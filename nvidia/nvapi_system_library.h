@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/module_owner.h"
+#include "windows/module_owner.h"
 #include "nvidia/nvapi_loader_os.h"
 
 /// Library load flags, as the system defines them.

@@ -1,7 +1,7 @@
 // The three operations of preset-nvidia, over a driver table.
 #pragma once
 
-#include "common/backend.h"
+#include "frame/backend.h"
 #include "contracts/nvapi_types.h"
 
 int nvidiaStatus(const NvapiTable& api, LineAndBackup& io);

@@ -1,6 +1,6 @@
 #include "nvidia/preset_table.h"
 
-#include "common/number_text.h"
+#include "frame/number_text.h"
 
 const std::array<NvidiaPresetRow, 13> NvidiaPresetTable{{
     {0x1057EB71, 0x00000001, 1},

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/preset_level.h"
+#include "frame/preset_level.h"
 #include "contracts/nvapi_types.h"
 
 struct NvidiaPresetRow {

@@ -1,6 +1,6 @@
 // Restore: put back every recorded setting, commit, and only then give up the backup.
-#include "common/exit_codes.h"
-#include "common/system_codes.h"
+#include "frame/exit_codes.h"
+#include "store/system_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"

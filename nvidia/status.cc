@@ -1,5 +1,5 @@
 // The status probe: success of the four opening calls is the whole test.
-#include "common/exit_codes.h"
+#include "frame/exit_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"

@@ -1,7 +1,7 @@
 // The environment block on Win32; see the header.
 #include <windows.h>
 
-#include "common/unique_resource.h"
+#include "windows/unique_resource.h"
 #include "sim/environment.h"
 
 namespace {

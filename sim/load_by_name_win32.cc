@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "common/module_owner.h"
+#include "windows/module_owner.h"
 #include "sim/load_by_name.h"
 
 namespace {

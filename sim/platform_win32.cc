@@ -1,7 +1,7 @@
 // The simulated libraries' Win32 services; see the header.
 #include <windows.h>
 
-#include "common/win32_handle.h"
+#include "windows/win32_handle.h"
 #include "sim/platform.h"
 
 namespace {

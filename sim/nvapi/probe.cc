@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/function_cast.h"
+#include "windows/function_cast.h"
 #include "contracts/nvapi_types.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/function_cast.h"
+#include "windows/function_cast.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/backend.h"
+#include "frame/backend.h"
 #include "tests/campaign/backup_text.h"
 
 /// A setting the product wrote during a run, and the backup bytes on disk at that moment.

@@ -110,7 +110,7 @@ class GuideTable(unittest.TestCase):
         self.assertEqual([key(r) for r in guide_rows(END_USER_README)], [key(r) for r in ROWS])
 
     def test_every_message_of_the_source_is_listed_and_no_other(self):
-        sources = ["common/entry.h", "nvidia/nvidia_words.h", "amd/amd_words.h"]
+        sources = ["frame/entry.h", "nvidia/nvidia_words.h", "amd/amd_words.h"]
         messages = set()
         for name in sources:
             for text in re.findall(r'constexpr std::string_view k\w+ = "([^"]*)"',
@@ -121,7 +121,7 @@ class GuideTable(unittest.TestCase):
 
     def test_the_lock_wait_it_states_is_the_programs(self):
         wait = re.search(r"kBackupLockWait\{(\d+)\}",
-                         (wine.REPO / "common" / "backup_lock.h").read_text())
+                         (wine.REPO / "store" / "backup_lock.h").read_text())
         self.assertIsNotNone(wait)
         seconds = int(wait.group(1)) // 1000
         for document in (GUIDE, END_USER_README):
@@ -174,9 +174,9 @@ class GuideTable(unittest.TestCase):
 
     def test_the_unprovoked_line_has_the_code_of_the_source(self):
         # The entry's catch-all prints this line with its unexpected-failure code.
-        codes = (wine.REPO / "common" / "exit_codes.h").read_text()
+        codes = (wine.REPO / "frame" / "exit_codes.h").read_text()
         self.assertIn("kUnexpectedFailure = 1;", codes)
-        self.assertIn('kUnexpected = "Falha inesperada"', (wine.REPO / "common" / "entry.h").read_text())
+        self.assertIn('kUnexpected = "Falha inesperada"', (wine.REPO / "frame" / "entry.h").read_text())
         self.assertEqual([r.code for r in ROWS if r.message in NOT_PROVOKED], [1])
 
 

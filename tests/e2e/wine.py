@@ -81,10 +81,14 @@ def keep_server_warm():
 
 
 def create_prefix(prefix):
-    """Creates `prefix` unless it is there already (a new one takes seconds)."""
+    """Creates `prefix` unless it is there already and whole (a new one takes seconds)."""
     ready = prefix / ".presets-ready"
-    if ready.exists():
+    kernel32 = prefix / "drive_c" / "windows" / "system32" / "kernel32.dll"
+    if ready.exists() and kernel32.exists():
         return
+    if ready.exists():
+        # A prefix whose set-up was cut short starts no program at all: made anew.
+        shutil.rmtree(prefix, ignore_errors=True)
     prefix.parent.mkdir(parents=True, exist_ok=True)
     quiet = dict(env=dict(base_env(), WINEPREFIX=str(prefix)), stdin=subprocess.DEVNULL,
                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
@@ -92,8 +96,8 @@ def create_prefix(prefix):
     # A new prefix goes on setting itself up in the background; a program started meanwhile
     # can fail to start at all. Wait until the server has nothing left to run.
     subprocess.run([WINESERVER, "-w"], **quiet)
-    if not (prefix / "drive_c" / "windows" / "system32").is_dir():
-        raise RuntimeError(f"Wine prefix {prefix} has no system32")
+    if not kernel32.exists():
+        raise RuntimeError(f"Wine prefix {prefix} has no system32\\kernel32.dll")
     ready.touch()
 
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "common/backup_file.h"
+#include "store/backup_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "common/nt_calls.h"
-#include "common/path.h"
+#include "windows/nt_calls.h"
+#include "store/path.h"
 
 class CallHooks {
   public:

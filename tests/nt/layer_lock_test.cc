@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "common/backup_lock_key.h"
-#include "common/backup_store.h"
-#include "common/file_system.h"
+#include "store/backup_lock_key.h"
+#include "store/backup_store.h"
+#include "store/file_system.h"
 #include "tests/nt/layer_rows.h"
 #include "tests/nt/model/nt_model.h"
 #include "tests/nt/table_runner.h"

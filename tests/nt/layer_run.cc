@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "common/backup_lock.h"
-#include "common/elevation.h"
-#include "common/entry.h"
-#include "common/file_system.h"
+#include "store/backup_lock.h"
+#include "windows/elevation.h"
+#include "frame/entry.h"
+#include "store/file_system.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/path.h"
+#include "store/path.h"
 
 struct RunResult {
     /// "applied", "unreadable", "unsaved", "restored", "nothing" or "incomplete".

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "common/nt_calls.h"
-#include "common/path.h"
+#include "windows/nt_calls.h"
+#include "store/path.h"
 
 namespace ntmodel {
 class Model;

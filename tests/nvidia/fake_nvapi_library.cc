@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/function_cast.h"
+#include "windows/function_cast.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/backend.h"
-#include "common/backup_store.h"
+#include "frame/backend.h"
+#include "store/backup_store.h"
 #include "nvidia/nvidia_backend.h"
 #include "tests/nvidia/fake_nvapi.h"
 #include "tests/support/fake_file_system.h"

@@ -18,7 +18,7 @@ ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 # Windows 7, 8, 8.1, and 10 and 11.
-# The stack guard's value until the program seeds it (common/stack_guard_win32.cc): it
+# The stack guard's value until the program seeds it (windows/stack_guard_win32.cc): it
 # stands in the image only when protected code refers to the guard, since the linker
 # drops unreferenced data.
 STACK_GUARD_SEED = (0x00000B0A7E6B7A2D).to_bytes(8, "little")

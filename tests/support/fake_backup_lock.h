@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/backup_lock.h"
+#include "store/backup_lock.h"
 #include "tests/support/fake_file_system.h"
 
 class FakeBackupLock : public BackupLock {

@@ -3,7 +3,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "common/system_codes.h"
+#include "store/system_codes.h"
 
 std::string narrowForTest(const Path& path) {
     std::string out;

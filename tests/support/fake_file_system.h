@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/file_system.h"
+#include "store/file_system.h"
 
 class FakeFileSystem : public FileSystem {
   public:

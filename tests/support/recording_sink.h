@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/result_line.h"
+#include "frame/result_line.h"
 
 class RecordingSink : public LineSink {
   public:

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "common/function_cast.h"
+#include "windows/function_cast.h"
 #include "contracts/adlx_interface.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "common/elevation.h"
-#include "common/process_start_win32.h"
+#include "windows/elevation.h"
+#include "windows/process_start_win32.h"
 
 extern "C" uintptr_t __stack_chk_guard;
 extern "C" [[noreturn]] void __stack_chk_fail();

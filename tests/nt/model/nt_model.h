@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "common/nt_calls.h"
-#include "common/path.h"
+#include "windows/nt_calls.h"
+#include "store/path.h"
 
 namespace ntmodel {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/path.h"
+#include "store/path.h"
 
 namespace ntmodel {
 
