@@ -381,8 +381,8 @@ MAIN = {
                                      "other": refs(("entry {p}", "other"))},
     (BOTH, "Perfil invalido"): {"apply": refs(("entry {p}", "preset"))},
     (BOTH, "Falha inesperada"): Unprovoked(
-        "only a failure no driver causes (memory running out) ends a run this way; "
-        "tests/e2e/test_integration_guide.py checks the line against the source"),
+        "only a failure no driver causes (memory running out) ends a run this way; the "
+        "project's own tests check the line against the programs' source"),
     (NV, "GPU NVIDIA detectada"): {"status": refs(("basics nvidia", "status"),
                                                   ("nvidia empty profile", "status"))},
     (NV, "NVAPI indisponivel ou nenhuma GPU NVIDIA compativel"): {

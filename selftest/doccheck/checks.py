@@ -158,7 +158,7 @@ def play_all(host, names, known, classify, jobs, report=None):
     for group, variant in ((with_library, ""), (without, None)):
         if not group:
             continue
-        if host.lacks("nvidia-library") is None:
+        if host.lacks("nvidia-library" if variant is not None else "nvidia-absent") is None:
             host.put_nvapi(variant)
         # Scenarios that mostly wait (for a lock, a holder, a time limit) get threads of
         # their own beside the `jobs` that keep the processor busy.
@@ -169,7 +169,7 @@ def play_all(host, names, known, classify, jobs, report=None):
             futures += [busy.submit(play, s) for s in group if not s.waits()]
             for future in futures:
                 future.result()
-    if host.lacks("nvidia-library") is None:
+    if host.lacks("nvidia-absent") is None:
         host.put_nvapi(None)
     return played
 

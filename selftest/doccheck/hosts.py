@@ -12,6 +12,7 @@ Everything a host makes outside its own folder it undoes in `clean_up`, newest f
 import os
 import pathlib
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -57,10 +58,19 @@ class Host:
         self.programs = {k: pathlib.Path(v).resolve() for k, v in programs.items()}
         self.kit_sim = pathlib.Path(kit_sim).resolve()
         self.undo = []
-        self.base = None
+        self.made_base = None
+        self.keep_base = False
         self.lock = threading.Lock()
 
     # -- folders -----------------------------------------------------------------------------
+    @property
+    def base(self):
+        """The work folder of this session, made at first use."""
+        with self.lock:
+            if self.made_base is None:
+                self.made_base = self.make_base()
+            return self.made_base
+
     def new_folder(self, name):
         folder = self.base / name
         folder.mkdir(parents=True)
@@ -77,8 +87,8 @@ class Host:
                 self.undo.pop()()
             except OSError:
                 pass
-        if self.base is not None:
-            remove_tree(self.base)
+        if self.made_base is not None and not self.keep_base:
+            remove_tree(self.made_base)
 
     # -- simulated drivers ---------------------------------------------------------------------
     def nvapi(self, variant=""):
@@ -100,6 +110,9 @@ class Host:
     # -- what a host may lack ------------------------------------------------------------------
     def lacks(self, need):
         """None when this host can do `need`, else why not."""
+        if need == "no-system-runtime" and (self.system32() / ADLX).exists():
+            return ("%s holds a simulated %s, which preset-amd would find: the rows without "
+                    "a runtime need it gone" % (self.system32(), ADLX))
         return None
 
     def environment(self, extra):
@@ -109,18 +122,34 @@ class Host:
         return env
 
 
+FILE_ATTRIBUTE_DIRECTORY = 0x10
+FILE_ATTRIBUTE_REPARSE_POINT = 0x400
+
+
 def remove_tree(path):
-    """Removes a folder of ours, read-only files and links included, never through a link."""
-    def clear_mark(function, name, _):
-        try:
-            os.chmod(name, 0o700)
-            function(name)
-        except OSError:
-            pass
-    if os.path.islink(path):
-        os.unlink(path)
-    elif os.path.isdir(path):
-        shutil.rmtree(path, onerror=clear_mark)
+    """Removes a folder of ours, read-only files included. A link, junction or mount point
+    in it is removed itself and never entered: what it leads to is not ours."""
+    try:
+        info = os.lstat(path)
+    except OSError:
+        return
+    attributes = getattr(info, "st_file_attributes", 0)
+    try:
+        if stat.S_ISLNK(info.st_mode) or attributes & FILE_ATTRIBUTE_REPARSE_POINT:
+            if attributes & FILE_ATTRIBUTE_DIRECTORY:
+                os.rmdir(path)
+            else:
+                os.unlink(path)
+            return
+        os.chmod(path, 0o700 if stat.S_ISDIR(info.st_mode) else 0o600)
+        if stat.S_ISDIR(info.st_mode):
+            for name in os.listdir(path):
+                remove_tree(os.path.join(path, name))
+            os.rmdir(path)
+        else:
+            os.unlink(path)
+    except OSError:
+        pass
 
 
 class WineHost(Host):
@@ -134,8 +163,10 @@ class WineHost(Host):
         self.launcher = str(launcher)
         self.prefix = pathlib.Path(prefix)
         self.helper = helper if helper and pathlib.Path(helper).is_file() else None
-        self.base = pathlib.Path(tempfile.mkdtemp(prefix="presets-doccheck-",
-                                                  dir=self.prefix / "drive_c"))
+
+    def make_base(self):
+        return pathlib.Path(tempfile.mkdtemp(prefix="presets-doccheck-",
+                                             dir=self.prefix / "drive_c"))
 
     def system32(self):
         return self.prefix / "drive_c" / "windows" / "system32"
@@ -143,10 +174,14 @@ class WineHost(Host):
     def lacks(self, need):
         if need in WINDOWS_ONLY:
             return WINDOWS_ONLY[need]
-        if need in ("holder", "short-names") and self.helper is None:
-            return ("holding a file with no sharing and 8.3 short names need a Windows "
-                    "program of the test tools (hold-file.exe); on Windows the self-test "
-                    "does both itself")
+        if need == "no-system-runtime":
+            return super().lacks(need)
+        if need == "holder" and self.helper is None:
+            return ("holding a file with no sharing needs Windows (or the test tools' "
+                    "hold-file.exe under Wine): the self-test holds it itself there")
+        if need == "short-names" and self.helper is None:
+            return ("8.3 short names need Windows (or the test tools' hold-file.exe under "
+                    "Wine): the self-test asks the system for them there")
         return None
 
     def to_program(self, path):

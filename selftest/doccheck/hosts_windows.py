@@ -55,12 +55,18 @@ class WindowsHost(hosts.Host):
     def __init__(self, programs, kit_sim):
         super().__init__(programs, kit_sim)
         self.elevated = is_elevated()
-        self.base = pathlib.Path(EXTENDED + tempfile.mkdtemp(prefix="presets-selftest-"))
-        self.symlinks_allowed = self.try_symlink()
-        self.volume_name = self.mounted_volume(self.drive() + "\\")
+        self.probed = {}
+
+    def make_base(self):
+        return pathlib.Path(EXTENDED + tempfile.mkdtemp(prefix="presets-selftest-"))
 
     def drive(self):
-        return plain(self.base)[:2]
+        return os.path.splitdrive(tempfile.gettempdir())[0]
+
+    def probe(self, name, function):
+        if name not in self.probed:
+            self.probed[name] = function()
+        return self.probed[name]
 
     def system32(self):
         return pathlib.Path(os.environ.get("SystemRoot", "C:\\Windows")) / "System32"
@@ -69,22 +75,20 @@ class WindowsHost(hosts.Host):
         if need == "nvidia-library" and not self.elevated:
             return ("the simulated nvapi64.dll goes into System32, which takes an elevated "
                     "prompt")
+        if need == "nvidia-absent" and not self.elevated and (self.system32() / hosts.NVAPI).exists():
+            return ("System32 holds a simulated nvapi64.dll, which only an elevated prompt may "
+                    "take away for the rows without a driver")
         if need in ("elevated", "mount-point", "share") and not self.elevated:
             return "needs an elevated prompt"
-        if need == "symlinks" and not self.symlinks_allowed:
+        if need == "symlinks" and not self.probe("symlinks", self.try_symlink):
             return "this account may not make symbolic links (no Developer Mode, not elevated)"
         if need == "unix-form":
             return "Wine's own \\\\?\\unix\\ form exists only under Wine"
-        if need == "volume" and not self.volume_name:
+        if need == "volume" and not self.volume_name():
             return "mountvol names no volume for %s" % self.drive()
-        if need == "short-names":
-            probe = self.base / "a rather long name probe.txt"
-            probe.write_bytes(b"")
-            short = self.short_name(probe)
-            probe.unlink()
-            if short.lower() == plain(probe).lower():
-                return "8.3 short names are turned off on %s" % self.drive()
-        return None
+        if need == "short-names" and not self.probe("short-names", self.try_short_name):
+            return "8.3 short names are turned off on %s" % self.drive()
+        return super().lacks(need)
 
     def to_program(self, path):
         return plain(path)
@@ -120,8 +124,13 @@ class WindowsHost(hosts.Host):
         lines.append('echo done > "%s"' % plain(done))
         script = folder / "run.cmd"
         script.write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-8"))
-        subprocess.run(["runas", "/trustlevel:" + BASIC_USER,
-                        'cmd /c "%s"' % plain(script)], stdin=subprocess.DEVNULL,
+        # runas takes the command as one argument and has no quoting of its own inside it:
+        # the script is named by its short name, which has no blank.
+        named = self.short_name(script)
+        if " " in named:
+            raise RuntimeError("no name without blanks for %s" % script)
+        subprocess.run(["runas", "/trustlevel:" + BASIC_USER, "cmd /c " + named],
+                       stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        creationflags=hosts.no_window(), check=False)
         deadline = time.monotonic() + timeout
@@ -174,7 +183,7 @@ class WindowsHost(hosts.Host):
         """Mounts the volume of our folders at the empty folder `at` (made here); undone at
         clean_up before the folder goes."""
         at.mkdir(parents=True)
-        subprocess.run(["mountvol", plain(at), self.volume_name], check=True,
+        subprocess.run(["mountvol", plain(at), self.volume_name()], check=True,
                        stdout=subprocess.DEVNULL, creationflags=hosts.no_window())
         self.later(lambda: subprocess.run(["mountvol", plain(at), "/D"],
                                           stdout=subprocess.DEVNULL,
@@ -185,7 +194,7 @@ class WindowsHost(hosts.Host):
         return "\\\\localhost\\%s$%s" % (text[0], text[2:])
 
     def volume_form(self, path):
-        return self.volume_name + plain(path)[3:]
+        return self.volume_name() + plain(path)[3:]
 
     def globalroot_form(self, path):
         buffer = ctypes.create_unicode_buffer(1024)
@@ -203,17 +212,30 @@ class WindowsHost(hosts.Host):
         os.rmdir(probe)
         return True
 
-    def mounted_volume(self, root):
-        """The \\\\?\\Volume{GUID}\\ name that `mountvol <root> /L` gives, or None."""
+    def try_short_name(self):
+        probe = self.base / "a rather long name probe.txt"
+        probe.write_bytes(b"")
         try:
-            out = subprocess.run(["mountvol", root, "/L"], capture_output=True, text=True,
-                                 creationflags=hosts.no_window(), check=False).stdout
-        except OSError:
+            return self.short_name(probe).lower() != plain(probe).lower()
+        except RuntimeError:
+            return False
+        finally:
+            probe.unlink()
+
+    def volume_name(self):
+        """The \\\\?\\Volume{GUID}\\ name `mountvol <drive>\\ /L` gives our drive, or None."""
+        def ask():
+            try:
+                out = subprocess.run(["mountvol", self.drive() + "\\", "/L"],
+                                     capture_output=True, text=True,
+                                     creationflags=hosts.no_window(), check=False).stdout
+            except OSError:
+                return None
+            for word in out.split():
+                if word.startswith("\\\\?\\Volume{") and word.endswith("\\"):
+                    return word
             return None
-        for word in out.split():
-            if word.startswith("\\\\?\\Volume{") and word.endswith("\\"):
-                return word
-        return None
+        return self.probe("volume", ask)
 
 
 class WindowsHolder:

@@ -340,8 +340,10 @@ class Scenario:
 
     def all_needs(self):
         needs = set(self.needs) | set((self.place or DEFAULT_PLACE).needs)
-        if self.program == "nvidia" and self.library is not None:
-            needs.add("nvidia-library")
+        if self.program == "nvidia":
+            needs.add("nvidia-library" if self.library is not None else "nvidia-absent")
+        elif self.library is None:
+            needs.add("no-system-runtime")
         for one in flat_steps(self.steps):
             if isinstance(one, Run) and one.unelevated:
                 needs.add("runas")
