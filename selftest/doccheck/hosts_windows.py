@@ -80,6 +80,12 @@ class WindowsHost(hosts.Host):
                     "take away for the rows without a driver")
         if need in ("elevated", "mount-point", "share") and not self.elevated:
             return "needs an elevated prompt"
+        if need == "share" and not self.probe("share", self.try_share):
+            return "%s is not reachable as a share (is the Server service running?)" % (
+                self.share_form(self.base))
+        if need == "runas" and not self.probe("runas", self.try_runas):
+            return ("runas /trustlevel:0x20000 gave no run that is not elevated (is the "
+                    "Secondary Logon service running?)")
         if need == "symlinks" and not self.probe("symlinks", self.try_symlink):
             return "this account may not make symbolic links (no Developer Mode, not elevated)"
         if need == "unix-form":
@@ -119,9 +125,10 @@ class WindowsHost(hosts.Host):
         if cwd:
             lines.append('cd /d "%s"' % plain(cwd))
         quoted = " ".join('"%s"' % a if a == "" or " " in a else a for a in map(str, args))
-        lines.append('"%s" %s > "%s"' % (plain(exe), quoted, plain(out)))
-        lines.append('echo %%errorlevel%% > "%s"' % plain(code))
-        lines.append('echo done > "%s"' % plain(done))
+        lines.append('>"%s" "%s" %s' % (plain(out), plain(exe), quoted))
+        # Redirections first: "echo 1> file" would redirect the echo's own output.
+        lines.append('>"%s" echo %%errorlevel%%' % plain(code))
+        lines.append('>"%s" echo done' % plain(done))
         script = folder / "run.cmd"
         script.write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-8"))
         # runas takes the command as one argument and has no quoting of its own inside it:
@@ -183,9 +190,9 @@ class WindowsHost(hosts.Host):
         """Mounts the volume of our folders at the empty folder `at` (made here); undone at
         clean_up before the folder goes."""
         at.mkdir(parents=True)
-        subprocess.run(["mountvol", plain(at), self.volume_name()], check=True,
+        subprocess.run(["mountvol", plain(at) + "\\", self.volume_name()], check=True,
                        stdout=subprocess.DEVNULL, creationflags=hosts.no_window())
-        self.later(lambda: subprocess.run(["mountvol", plain(at), "/D"],
+        self.later(lambda: subprocess.run(["mountvol", plain(at) + "\\", "/D"],
                                           stdout=subprocess.DEVNULL,
                                           creationflags=hosts.no_window()))
 
@@ -211,6 +218,31 @@ class WindowsHost(hosts.Host):
             return False
         os.rmdir(probe)
         return True
+
+    def try_share(self):
+        return os.path.isdir(self.share_form(self.base))
+
+    def try_runas(self):
+        """Whether runas starts a batch file of ours at a level that is not elevated: the
+        high integrity level (S-1-16-12288) is not among its groups."""
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="runas-probe-", dir=self.base))
+        answer = folder / "answer.txt"
+        script = folder / "probe.cmd"
+        script.write_bytes(('@echo off\r\nwhoami /groups | find "S-1-16-12288" >nul\r\n'
+                            '>"%s" echo %%errorlevel%%\r\n' % plain(answer)).encode())
+        try:
+            named = self.short_name(script)
+        except RuntimeError:
+            return False
+        subprocess.run(["runas", "/trustlevel:" + BASIC_USER, "cmd /c " + named],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, creationflags=hosts.no_window(), check=False)
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            if answer.exists() and answer.read_text().strip():
+                return answer.read_text().strip() == "1"
+            time.sleep(0.1)
+        return False
 
     def try_short_name(self):
         probe = self.base / "a rather long name probe.txt"
