@@ -162,7 +162,8 @@ def row_text(check):
 def list_checks(host, docs):
     """Every check with the scenarios it reads (and why this host would skip one), then the
     commands of each scenario."""
-    outcomes = {o.value for o in __import__("preset_client").Outcome}
+    import preset_client
+    outcomes = {o.value for o in preset_client.Outcome}
     planned, faults = checks.plan(docs, cases.table_specs(outcomes))
     for fault in faults:
         print(row_text(fault))
@@ -181,7 +182,7 @@ def list_checks(host, docs):
     print("Scenarios (<work> is a folder of the self-test's own):")
     for name in sorted(used):
         print("  %s" % name)
-        for command in scenarios.describe(None, cases.SCENARIOS[name]):
+        for command in scenarios.describe(cases.SCENARIOS[name]):
             print("        " + command)
 
 

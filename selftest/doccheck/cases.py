@@ -254,35 +254,34 @@ for key, places in WORKS.items():
             place=place, steps=steps, round_trip=True))
 
 FORMS = {
-    "Drive letter": [("", plain("form", "backup.txt"), FORM_ROUND_TRIP),
-                     ("not elevated ", plain("form unelevated", "backup.txt"),
+    "Drive letter": [(plain("form", "backup.txt"), FORM_ROUND_TRIP),
+                     (plain("form unelevated", "backup.txt"),
                       [run(*r.args, label=r.label, unelevated=True) for r in FORM_ROUND_TRIP])],
-    "Relative": [("", place, FORM_ROUND_TRIP) for place in (
+    "Relative": [(place, FORM_ROUND_TRIP) for place in (
         relative("sub\\backup.txt"), relative("..\\b\\backup.txt", cwd_parts=("x",)),
         root_relative("b.txt"), drive_relative("b.txt"))],
-    "Extended": [("", spelled("\\\\?\\", plain("ext", "backup.txt")), FORM_ROUND_TRIP)],
-    "Device": [("", spelled("\\\\.\\", plain("dev", "backup.txt")), FORM_ROUND_TRIP)],
-    "System": [("", spelled("\\??\\", plain("nt", "backup.txt")), FORM_ROUND_TRIP)],
-    "Share": [("", formed("share", "share", plain("share", "backup.txt")), FORM_ROUND_TRIP),
-              ("", unc("\\\\?\\UNC\\", formed("share", "share", plain("unc", "backup.txt"))),
+    "Extended": [(spelled("\\\\?\\", plain("ext", "backup.txt")), FORM_ROUND_TRIP)],
+    "Device": [(spelled("\\\\.\\", plain("dev", "backup.txt")), FORM_ROUND_TRIP)],
+    "System": [(spelled("\\??\\", plain("nt", "backup.txt")), FORM_ROUND_TRIP)],
+    "Share": [(formed("share", "share", plain("share", "backup.txt")), FORM_ROUND_TRIP),
+              (unc("\\\\?\\UNC\\", formed("share", "share", plain("unc", "backup.txt"))),
                FORM_ROUND_TRIP),
-              ("", unc("\\\\.\\UNC\\", formed("share", "share", plain("dunc", "backup.txt"))),
+              (unc("\\\\.\\UNC\\", formed("share", "share", plain("dunc", "backup.txt"))),
                FORM_ROUND_TRIP)],
-    "Volume": [("", formed("volume", "volume", plain("volume", "backup.txt")), FORM_ROUND_TRIP)],
+    "Volume": [(formed("volume", "volume", plain("volume", "backup.txt")), FORM_ROUND_TRIP)],
     "Not understood": [
-        ("", formed("unix", "unix-form", plain("unix", "backup.txt")),
+        (formed("unix", "unix-form", plain("unix", "backup.txt")),
          [act("write", "backup")] + REFUSED),
-        ("", formed("globalroot", "globalroot", plain("globalroot", "backup.txt")),
+        (formed("globalroot", "globalroot", plain("globalroot", "backup.txt")),
          [act("write", "backup")] + REFUSED),
-        ("not elevated ", formed("globalroot", "globalroot", plain("gr unelevated", "backup.txt",
-                                                                 made=True)),
+        (formed("globalroot", "globalroot", plain("gr unelevated", "backup.txt", made=True)),
          [run(*r.args, label=r.label, unelevated=True) for r in FORM_ROUND_TRIP])],
 }
 for key, variants in FORMS.items():
-    for index, (how, place, steps) in enumerate(variants):
+    for index, (place, steps) in enumerate(variants):
         refused = any(getattr(s, "label", "") == "refused apply" for s in steps)
         both("form %s %d {p}" % (key, index), lambda p, place=place, steps=steps,
-             refused=refused, how=how: dict(
+             refused=refused: dict(
                  place=place, steps=steps, round_trip=not refused, keeps_written=refused,
                  needs=("elevated",) if refused else ()))
 
@@ -632,7 +631,7 @@ FORM_LABELS = {"nothing": "nothing", "apply": "apply", "restore": "restore",
 FORM_ROWS = {key: [Sourced("form %s %d {p}" % (key, i),
                            {label: label for label in FORM_LABELS
                             if any(getattr(s, "label", None) == label for s in steps)})
-                   for i, (_, _, steps) in enumerate(variants)]
+                   for i, (_, steps) in enumerate(variants)]
              for key, variants in FORMS.items()}
 PLANTED_ROWS = {key: [Sourced("planted %d {p}" % i, {"refused apply": "refused apply",
                                                       "refused restore": "refused restore"})]

@@ -210,7 +210,8 @@ def judge_one(item, case, name, where, played, seen, docs):
 
 def run_checks(host, docs, jobs=4, classify=None, report=None):
     """Every Check of the documents `docs` on `host`: the pairing faults, then one a row."""
-    outcomes = {o.value for o in __import__("preset_client").Outcome}
+    import preset_client
+    outcomes = {o.value for o in preset_client.Outcome}
     specs = case_list.table_specs(outcomes)
     planned, faults = plan(docs, specs)
     known = kinds.known_line(kinds.main_lines(docs))

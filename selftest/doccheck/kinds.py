@@ -98,7 +98,8 @@ class LineTable:
     Key: (program word, message). Case: {command: [Ref, ...]} or Unprovoked."""
 
     def key(self, row, table):
-        return self.parse(row).programs, self.parse(row).shape.message()
+        parsed = self.parse(row)
+        return parsed.programs, parsed.shape.message()
 
     def parse(self, row):
         cells = row.cells
@@ -335,7 +336,7 @@ class ProseTable:
         self.outcomes = outcomes
 
     def key(self, row, table):
-        return row.cells[0] if len(table.header) > 2 else row.cells[0]
+        return row.cells[0]
 
     def judge(self, row, table, case, seen, docs):
         problems = []

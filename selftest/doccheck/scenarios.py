@@ -19,6 +19,7 @@ backup; the victims an attacker's links point at are as they were planted.
 import os
 import pathlib
 import shutil
+import subprocess
 import threading
 import zlib
 import time
@@ -787,7 +788,7 @@ def execute(host, scenario, known_line, classify=None):
         workspace.play()
         return workspace.played
     except (OSError, RuntimeError, AssertionError, ValueError,
-            __import__("subprocess").SubprocessError) as error:
+            subprocess.SubprocessError) as error:
         played = workspace.played if workspace else Played(scenario)
         played.problems.append("could not play it: %s: %s" % (type(error).__name__, error))
         return played
@@ -802,7 +803,7 @@ def safe_name(name):
         "-%08x" % zlib.crc32(name.encode())
 
 
-def describe(host_name, scenario):
+def describe(scenario):
     """The scenario as commands, for --list."""
     s = scenario
     exe = "preset-nvidia.exe" if s.program == "nvidia" else "<work>\\app\\preset-amd.exe"
