@@ -61,14 +61,6 @@ both("basics {p}", lambda p: dict(round_trip=True, steps=[
     run("apply", "gamer", "{backup}", label="apply"),
     run("APPLY", "Gamer", "{backup}", "extra argument", label="apply-again"),
     run("restore", "{backup}", label="restore"), run("restore", "{backup}", label="nothing")]))
-both("no driver {p}", lambda p: dict(library=None, steps=[
-    run("status", label="status"), run("apply", "gamer", "{backup}", label="apply"),
-    act("write", "backup"), run("restore", "{backup}", label="restore")]))
-both("one write refused {p}", lambda p: dict(round_trip=True, steps=[
-    run("apply", "gamer", "{backup}", env=fault(p, ONE_WRITE[p]), label="apply"),
-    run("restore", "{backup}", env=fault(p, "SetSetting:0x00AC8497=-5" if p == "nvidia"
-                                         else "SetEnabled:gpu1.chill=3"), label="restore"),
-    run("restore", "{backup}", exit=0)]))
 scenario("nvidia unsaved", "nvidia", [
     run("apply", "extremo", "{backup}", env=fault("nvidia", "GetSetting=-1"),
         label="unreadable"),
@@ -152,12 +144,6 @@ scenario("amd gpu replaced", "amd", gpus=1, ids="7", round_trip=True, steps=[
     run("restore", "{backup}", env={"SIM_ADLX_IDS": "9"}, label="restore"),
     run("restore", "{backup}", env={"SIM_ADLX_IDS": "9"}, label="restore"),
     run("restore", "{backup}", exit=0)])
-scenario("nvidia driver gone", "nvidia", library=None, steps=[
-    act("write", "backup"), run("restore", "{backup}", label="restore"),
-    run("restore", "{backup}", label="restore")])
-scenario("amd driver gone", "amd", gpus=1, ids="7", steps=[
-    run("apply", "gamer", "{backup}", exit=0), act("remove-runtime"),
-    run("restore", "{backup}", label="restore"), run("restore", "{backup}", label="restore")])
 
 # -- the clients' outcomes, through clients/preset_client.py ----------------------------------------
 
@@ -165,15 +151,14 @@ SLEEP_LONG = "Initialize=sleep:30000"
 
 
 def client_runs(p):
+    """The runs only a client sees end as they do (a crash, a time limit, a program that is
+    not there), and a partial apply and restore; the rest of the outcome table reads the
+    runs of "basics" and "entry", which the client classifies too."""
     crash = "SetSetting=exit" if p == "nvidia" else "SetEnabled=crash"
     return dict(round_trip=True, steps=[
-        run("status", client=True, label="supported"),
-        run("restore", "{backup}", client=True, label="nothing-to-restore"),
         run("status", client=True, env=fault(p, "Initialize=exit" if p == "nvidia"
                                              else "Initialize=crash"),
             crash=True, label="failed"),
-        run("bogus", client=True, label="caller-bug"),
-        run("apply", "turbo", "{backup}", client=True, label="caller-bug"),
         *[run(*args, client=True, missing=True, label="not-started")
           for args in (("status",), ("apply", "gamer", "{backup}"), ("restore", "{backup}"))],
         # The backup is saved before the first write, where this run ends.
@@ -187,20 +172,21 @@ def client_runs(p):
                               ("restore", ("{backup}",), "restore-timed-out"))]),
         run("apply", "gamer", "{backup}", client=True, env=fault(p, ONE_WRITE[p]),
             label="apply-partial"),
-        run("apply", "gamer", "{backup}", client=True, label="applied"),
         run("restore", "{backup}", client=True, env=fault(p, crash), crash=True,
             label="restore-failed"),
         run("restore", "{backup}", client=True, env=fault(p, ONE_WRITE[p]),
             label="restore-incomplete"),
-        run("restore", "{backup}", client=True, label="restored")])
+        run("restore", "{backup}", client=True, exit=0)])
 
 
 both("client {p}", client_runs)
+# No driver at all: status and apply, then a backup that stays, restore after restore.
 both("client no driver {p}", lambda p: dict(library=None, steps=[
-    run("status", client=True, label="unsupported"),
-    run("apply", "gamer", "{backup}", client=True, label="unsupported"),
-    act("write", "backup"), run("restore", "{backup}", client=True,
-                                label="unsupported-backup-kept")]))
+    run("status", client=True, label="status 10"),
+    run("apply", "gamer", "{backup}", client=True, label="apply 10"),
+    act("write", "backup"),
+    run("restore", "{backup}", client=True, label="restore 10"),
+    run("restore", "{backup}", client=True, label="restore 10")]))
 scenario("client nvidia not saved", "nvidia", steps=[
     act("mkdir"), run("apply", "gamer", "{backup}", client=True, label="apply-not-saved")])
 
@@ -385,32 +371,32 @@ MAIN = {
     (NV, "GPU NVIDIA detectada"): {"status": refs(("basics nvidia", "status"),
                                                   ("nvidia empty profile", "status"))},
     (NV, "NVAPI indisponivel ou nenhuma GPU NVIDIA compativel"): {
-        c: refs(("no driver nvidia", c)) for c in ("status", "apply", "restore")},
+        c: refs(("client no driver nvidia", c + " 10")) for c in ("status", "apply", "restore")},
     (NV, "Preset NVIDIA aplicado e backup preservado"): {
         "apply": refs(("basics nvidia", "apply"), ("basics nvidia", "apply-again"))},
     (NV, "Preset NVIDIA aplicado parcialmente"): {
-        "apply": refs(("one write refused nvidia", "apply"), ("nvidia writes refused", "apply"),
+        "apply": refs(("client nvidia", "apply-partial"), ("nvidia writes refused", "apply"),
                       ("nvidia apply commit refused", "apply"))},
     (NV, "Nao foi possivel salvar o backup do perfil NVIDIA"): {
         "apply": refs(("nvidia unsaved", "unreadable"), ("nvidia unsaved", "directory"))},
     (NV, "Configuracoes NVIDIA originais restauradas"): {
         "restore": refs(("basics nvidia", "restore"))},
     (NV, "Restauracao NVIDIA incompleta; backup mantido"): {
-        "restore": refs(("one write refused nvidia", "restore"),
+        "restore": refs(("client nvidia", "restore-incomplete"),
                         ("nvidia restore commit refused", "refused"))},
     (NV, "Nenhum backup NVIDIA para restaurar"): {"restore": refs(("basics nvidia", "nothing"))},
     (AMD, "GPU AMD detectada"): {"status": refs(("basics amd", "status"))},
     (AMD, "ADLX indisponivel ou nenhuma GPU AMD compativel"): {
-        c: refs(("no driver amd", c)) for c in ("status", "apply", "restore")},
+        c: refs(("client no driver amd", c + " 10")) for c in ("status", "apply", "restore")},
     (AMD, "Nenhum ajuste 3D AMD compativel foi encontrado"): {
         "apply": refs(("amd nothing usable", "apply"))},
     (AMD, "Preset AMD aplicado e backup preservado"): {
         "apply": refs(("basics amd", "apply"), ("basics amd", "apply-again"))},
     (AMD, "Preset AMD aplicado parcialmente; backup mantido"): {
-        "apply": refs(("one write refused amd", "apply"), ("amd writes refused", "apply"))},
+        "apply": refs(("client amd", "apply-partial"), ("amd writes refused", "apply"))},
     (AMD, "Configuracoes AMD originais restauradas"): {"restore": refs(("basics amd", "restore"))},
     (AMD, "Restauracao AMD incompleta; backup mantido"): {
-        "restore": refs(("one write refused amd", "restore"))},
+        "restore": refs(("client amd", "restore-incomplete"))},
     (AMD, "Nenhum backup AMD para restaurar"): {"restore": refs(("basics amd", "nothing"))},
 }
 
@@ -558,6 +544,13 @@ def recorded_back(name, label, keys):
     return claim
 
 
+def gone(seen, program):
+    """The outcome and exit code every restore answers with the driver gone."""
+    name = "client no driver " + program
+    return [same(*[outcome(seen, name, "restore 10", i) for i in (0, 1)]),
+            same(*[code(seen, name, "restore 10", i) for i in (0, 1)])]
+
+
 GPU_CHANGE = {
     "The driver was updated or reinstalled, same GPU": Stated(
         ("nvidia new driver", "amd new driver"),
@@ -581,37 +574,40 @@ GPU_CHANGE = {
                                         for i in (0, 1)]),
                                  *counts(s, "amd gpu replaced", "restore")]}),
     "That vendor's driver or GPU is gone": Stated(
-        ("nvidia driver gone", "amd driver gone"),
-        {NV_RESTORE: lambda s: [same(*[outcome(s, "nvidia driver gone", "restore", i)
-                                       for i in (0, 1)]),
-                                same(*[code(s, "nvidia driver gone", "restore", i)
-                                       for i in (0, 1)])],
-         AMD_RESTORE: lambda s: [same(*[outcome(s, "amd driver gone", "restore", i)
-                                        for i in (0, 1)]),
-                                 same(*[code(s, "amd driver gone", "restore", i)
-                                        for i in (0, 1)])]}),
+        ("client no driver nvidia", "client no driver amd"),
+        {NV_RESTORE: lambda s: gone(s, "nvidia"), AMD_RESTORE: lambda s: gone(s, "amd")}),
 }
 
-OUTCOMES = {name: Classified((Ref("client {p}", name),)) for name in (
-    "supported", "applied", "apply-partial", "restored", "nothing-to-restore",
-    "restore-incomplete", "caller-bug", "not-started", "timed-out", "restore-timed-out",
-    "restore-failed")}
-OUTCOMES["failed"] = Classified((Ref("client {p}", "failed"),), unprovoked={
-    1: "exit 1 comes only from a failure no driver causes (memory running out)"})
-OUTCOMES["apply-not-saved"] = Classified((Ref("client nvidia not saved", "apply-not-saved"),))
-OUTCOMES["unsupported"] = Classified((Ref("client no driver {p}", "unsupported"),))
-OUTCOMES["unsupported-backup-kept"] = Classified(
-    (Ref("client no driver {p}", "unsupported-backup-kept"),))
+OUTCOMES = {
+    "supported": Classified((Ref("basics {p}", "status"),)),
+    "applied": Classified((Ref("basics {p}", "apply"), Ref("basics {p}", "apply-again"))),
+    "apply-partial": Classified((Ref("client {p}", "apply-partial"),)),
+    "apply-not-saved": Classified((Ref("client nvidia not saved", "apply-not-saved"),)),
+    "restored": Classified((Ref("basics {p}", "restore"),)),
+    "nothing-to-restore": Classified((Ref("basics {p}", "nothing"),)),
+    "restore-incomplete": Classified((Ref("client {p}", "restore-incomplete"),)),
+    "unsupported": Classified((Ref("client no driver {p}", "status 10"),
+                               Ref("client no driver {p}", "apply 10"))),
+    "unsupported-backup-kept": Classified((Ref("client no driver {p}", "restore 10"),)),
+    "caller-bug": Classified(tuple(Ref("entry {p}", label) for label in (
+        "none", "other", "apply-args", "restore-args", "preset"))),
+    "not-started": Classified((Ref("client {p}", "not-started"),)),
+    "timed-out": Classified((Ref("client {p}", "timed-out"),)),
+    "restore-timed-out": Classified((Ref("client {p}", "restore-timed-out"),)),
+    "failed": Classified((Ref("client {p}", "failed"),), unprovoked={
+        1: "exit 1 comes only from a failure no driver causes (memory running out)"}),
+    "restore-failed": Classified((Ref("client {p}", "restore-failed"),)),
+}
 
 EXIT_CODES = {
     0: refs(("basics {p}", "status"), ("basics {p}", "nothing")),
     1: Unprovoked("only a failure no driver causes (memory running out) ends a run with 1"),
     2: refs(("entry {p}", "none"), ("entry {p}", "other")),
     3: refs(("entry {p}", "preset")),
-    10: refs(("no driver {p}", "status")),
+    10: refs(("client no driver {p}", "status 10")),
     20: refs(("nvidia unsaved", "directory")),
-    21: refs(("one write refused {p}", "apply")),
-    22: refs(("one write refused {p}", "restore")),
+    21: refs(("client {p}", "apply-partial")),
+    22: refs(("client {p}", "restore-incomplete")),
 }
 
 WORK_ROWS = {key: Sourced("works %s %d {p}" % (key, i), {"apply": "apply", "restore": "restore"})

@@ -694,9 +694,6 @@ class Workspace:
     def act_state(self, values):
         self.write_state(values)
 
-    def act_remove_runtime(self):
-        (self.root / "app" / hosts.ADLX).unlink()
-
     def act_hold_lock(self, args, fault, mark):
         """A run that holds the backup path's lock, asleep in its first driver call."""
         variable = "SIM_NVAPI_FAULTS" if self.scenario.program == "nvidia" else "SIM_ADLX_FAULTS"
