@@ -27,6 +27,8 @@ HOLDER = wine.BIN / "tests" / "tools" / "hold-file.exe"
 JOBS = 3
 # Why a row may be skipped here; anything else is a failure.
 SKIPPED_FOR = re.compile(r"needs Windows|only a failure no driver causes")
+OUTCOMES = {"restored", "restore-incomplete", "unsupported-backup-kept"}
+NO_CASE = "no scenario for this row: add its case to doccheck/cases.py"
 
 
 def repository_docs():
@@ -59,6 +61,31 @@ class Documents(unittest.TestCase):
                            and not SKIPPED_FOR.search(" ".join(c.details))]
         self.assertEqual(failed + wrongly_skipped, [], "\n" + report(failed + wrongly_skipped))
         self.assertGreater(len([c for c in results if c.status == "pass"]), 150)
+
+    def test_a_row_without_a_case_a_case_without_its_row_and_an_unknown_table_fail(self):
+        docs = repository_docs()
+        guide = docs.texts["docs/integration.md"]
+        gone = "| The new driver refuses a recorded setting |"
+        edits = [
+            ("The new driver refuses", "The newer driver refuses",
+             ["The newer driver refuses a recorded setting: " + NO_CASE,
+              "The new driver refuses a recorded setting: a case whose row is gone"]),
+            (gone, "| A GPU of another make was added |", [
+                "A GPU of another make was added: " + NO_CASE,
+                "The new driver refuses a recorded setting: a case whose row is gone"]),
+            ("## Uninstalling\n", "## Uninstalling\n\n| Step | Exit |\n|---|---|\n| x | 0 |\n",
+             ["a table no case list knows: header ('Step', 'Exit'): list it in "
+              "doccheck/cases.py, as a result table with its rows' cases or with why it "
+              "states no answer"]),
+        ]
+        for old, new, expected in edits:
+            with self.subTest(edit=new):
+                docs.texts["docs/integration.md"] = guide.replace(old, new, 1)
+                docs.tables["docs/integration.md"] = checks.md.read_tables(
+                    "docs/integration.md", docs.texts["docs/integration.md"])
+                _, faults = checks.plan(docs, checks.case_list.table_specs(OUTCOMES))
+                self.assertEqual(sorted("%s: %s" % (f.name, "; ".join(f.details))
+                                        for f in faults), sorted(expected))
 
     def test_the_documents_are_every_one_the_zips_ship(self):
         rules = (wine.REPO / "cmake" / "release.cmake").read_text()

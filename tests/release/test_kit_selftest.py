@@ -53,6 +53,7 @@ class KitSelfTest(unittest.TestCase):
         subprocess.run([str(pathlib.Path(WINE).with_name("wineserver")), "-w"], env=self.env,
                        capture_output=True, check=False)
         before = sorted(p.relative_to(self.prefix) for p in (self.prefix / "drive_c").rglob("*"))
+        devices = sorted((self.prefix / "dosdevices").iterdir())
         done = self.selftest()
         lines = done.stdout.splitlines()
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
@@ -71,8 +72,28 @@ class KitSelfTest(unittest.TestCase):
                 self.assertTrue(row.group(5), row.group(0))
         after = sorted(p.relative_to(self.prefix) for p in (self.prefix / "drive_c").rglob("*"))
         self.assertEqual([p for p in after if p not in before], [])
+        self.assertEqual(sorted((self.prefix / "dosdevices").iterdir()), devices)
         self.assertFalse((self.prefix / "drive_c" / "windows" / "system32" / "nvapi64.dll")
                          .exists())
+
+    def test_it_refuses_a_machine_with_a_real_driver_and_touches_nothing(self):
+        system32 = self.prefix / "drive_c" / "windows" / "system32"
+        if not system32.is_dir():
+            subprocess.run([WINE, "wineboot", "-i"], env=self.env, capture_output=True,
+                           check=False)
+        for name in ("nvapi64.dll", "amdadlx64.dll"):
+            real = system32 / name
+            real.write_bytes(b"MZ not the kit's simulator")
+            try:
+                with self.subTest(library=name):
+                    before = sorted((self.prefix / "drive_c").rglob("*"))
+                    done = self.selftest()
+                    self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                    self.assertRegex(done.stdout, r"^selftest: refused: .*%s" % name)
+                    self.assertEqual(real.read_bytes(), b"MZ not the kit's simulator")
+                    self.assertEqual(sorted((self.prefix / "drive_c").rglob("*")), before)
+            finally:
+                real.unlink()
 
     def test_list_names_the_commands_of_the_checks_that_need_windows(self):
         done = self.selftest("--list")
