@@ -164,7 +164,7 @@ def list_checks(host, docs):
     commands of each scenario."""
     import preset_client
     outcomes = {o.value for o in preset_client.Outcome}
-    planned, faults = checks.plan(docs, cases.table_specs(outcomes))
+    planned, faults = checks.plan(docs, cases.listed_tables(outcomes))
     for fault in faults:
         print(row_text(fault))
     used = set()

@@ -668,7 +668,7 @@ AMD_WRITES = {name: "presets amd" for name in
 
 # -- every table of the documents ------------------------------------------------------------------
 
-class Spec:
+class Listed:
     """A table of a document: where it stands, its kind, and its rows' cases (by key)."""
 
     def __init__(self, document, section, header, kind, cases=None):
@@ -683,65 +683,65 @@ class Spec:
 LINE_HEADER = ("Program", "Command", "Line", "Exit")
 
 
-def table_specs(outcomes):
+def listed_tables(outcomes):
     """Every table the documents hold. `outcomes`: the client's outcome names."""
     guide, hostile = "docs/integration.md", "docs/hostile-paths.md"
     win64 = "package/win64/README.md"
     return [
-        Spec("README.md", "The two commands",
+        Listed("README.md", "The two commands",
              ("Command, on a fresh `git clone` (2 cores, machine otherwise idle)", "Time"),
              NotResults("how long the commands took, measured by hand")),
-        Spec("README.md", "The result line", LINE_HEADER, LineTable(), MAIN),
-        Spec("README.md", "Two runs at once", LINE_HEADER, LineTable(), LOCKED),
-        Spec(guide, "Every line and exit code", LINE_HEADER + ("What the front-end does",),
+        Listed("README.md", "The result line", LINE_HEADER, LineTable(), MAIN),
+        Listed("README.md", "Two runs at once", LINE_HEADER, LineTable(), LOCKED),
+        Listed(guide, "Every line and exit code", LINE_HEADER + ("What the front-end does",),
              LineTable(), MAIN),
-        Spec(guide, "What the counts mean", ("Program", "Command", "supported", "changed"),
+        Listed(guide, "What the counts mean", ("Program", "Command", "supported", "changed"),
              KeyedProseTable(outcomes), COUNTS),
-        Spec(guide, "What the counts mean", ("Runs, in order", MEASURED_COLUMN),
+        Listed(guide, "What the counts mean", ("Runs, in order", MEASURED_COLUMN),
              ProseTable(outcomes), MEASURED),
-        Spec(guide, "What each preset writes",
+        Listed(guide, "What each preset writes",
              ("Setting id", "Value", "gamer", "competitivo", "extremo"),
              NvidiaPresetTable(), NVIDIA_WRITES),
-        Spec(guide, "What each preset writes",
+        Listed(guide, "What each preset writes",
              ("Setting", "Scope", "Shape", "gamer", "competitivo", "extremo"),
              AmdPresetTable(), AMD_WRITES),
-        Spec(guide, "After a driver update or a GPU change",
+        Listed(guide, "After a driver update or a GPU change",
              ("What changed", NV_RESTORE, AMD_RESTORE), ProseTable(outcomes), GPU_CHANGE),
-        Spec(guide, "Examples", ("Outcome", "When", "Action", "Backup path"), OutcomeTable(),
+        Listed(guide, "Examples", ("Outcome", "When", "Action", "Backup path"), OutcomeTable(),
              OUTCOMES),
-        Spec(hostile, "Paths that work", ("Case", "Example"), SourcedTable(work_lines),
+        Listed(hostile, "Paths that work", ("Case", "Example"), SourcedTable(work_lines),
              {k: [v] for k, v in WORK_ROWS.items()}),
-        Spec(hostile, "Path forms", ("Form", "Example", "Root the walk starts from"),
+        Listed(hostile, "Path forms", ("Form", "Example", "Root the walk starts from"),
              SourcedTable(form_lines), FORM_ROWS),
-        Spec(hostile, "Paths and states that are refused", ("Case", "Program", "apply", "restore"),
+        Listed(hostile, "Paths and states that are refused", ("Case", "Program", "apply", "restore"),
              RefusedTable(), REFUSED_ROWS),
-        Spec(hostile, "Links an attacker plants", ("Program", "apply", "restore"), SourceTable(),
+        Listed(hostile, "Links an attacker plants", ("Program", "apply", "restore"), SourceTable(),
              {"nvidia": "the Planted rows below and the Not understood form",
               "amd": "the Planted rows below and the Not understood form"}),
-        Spec(hostile, "Links an attacker plants", ("Planted", "Victim"),
+        Listed(hostile, "Links an attacker plants", ("Planted", "Victim"),
              SourcedTable(form_lines), PLANTED_ROWS),
-        Spec(hostile, "Read-only files", ("Case", "What happens"), ProseTable(outcomes),
+        Listed(hostile, "Read-only files", ("Case", "What happens"), ProseTable(outcomes),
              READ_ONLY),
-        Spec(win64, "preset-nvidia and preset-amd", ("File", "What it is"),
+        Listed(win64, "preset-nvidia and preset-amd", ("File", "What it is"),
              NotResults("the files of the ZIP")),
-        Spec(win64, "The result line", LINE_HEADER + ("Meaning",), LineTable(), MAIN),
-        Spec(win64, "Exit codes", ("Exit", "Meaning"), ExitTable(), EXIT_CODES),
-        Spec("package/devkit/README.md", "What is here", ("Path", "What it is"),
+        Listed(win64, "The result line", LINE_HEADER + ("Meaning",), LineTable(), MAIN),
+        Listed(win64, "Exit codes", ("Exit", "Meaning"), ExitTable(), EXIT_CODES),
+        Listed("package/devkit/README.md", "What is here", ("Path", "What it is"),
              NotResults("the files of the kit")),
-        Spec("docs/simulated-nvapi.md", "The files", ("File", "Offers"),
+        Listed("docs/simulated-nvapi.md", "The files", ("File", "Offers"),
              NotResults("what each library variant offers; the programs' answers to them are "
                         "the end-to-end tests' (test_nvidia_variants.py)")),
-        Spec("docs/simulated-nvapi.md", "Environment variables", ("Variable", "Meaning", "Unset"),
+        Listed("docs/simulated-nvapi.md", "Environment variables", ("Variable", "Meaning", "Unset"),
              NotResults("the simulated library's configuration")),
-        Spec("docs/simulated-nvapi.md", "Behaviour", ("Status", "When"),
+        Listed("docs/simulated-nvapi.md", "Behaviour", ("Status", "When"),
              NotResults("statuses of the simulated library, not answers of the programs")),
-        Spec("docs/simulated-nvapi.md", "Faults", ("`SIM_NVAPI_FAULTS`", "Effect"),
+        Listed("docs/simulated-nvapi.md", "Faults", ("`SIM_NVAPI_FAULTS`", "Effect"),
              NotResults("what a fault rule does to the library")),
-        Spec("docs/simulated-adlx.md", "The files",
+        Listed("docs/simulated-adlx.md", "The files",
              ("File", "Exports missing", "What `preset-amd` does with it"), VariantTable(),
              ADLX_FILES),
-        Spec("docs/simulated-adlx.md", "Variables", ("Variable", "Grammar", "Default", "Meaning"),
+        Listed("docs/simulated-adlx.md", "Variables", ("Variable", "Grammar", "Default", "Meaning"),
              NotResults("the simulated runtime's configuration")),
-        Spec("docs/simulated-faults.md", "Older spellings", ("Spelling", "NVIDIA", "ADLX"),
+        Listed("docs/simulated-faults.md", "Older spellings", ("Spelling", "NVIDIA", "ADLX"),
              NotResults("spellings of fault rules")),
     ]

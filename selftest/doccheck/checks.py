@@ -1,6 +1,6 @@
 """Pairs every row of the documents' result tables with its case, plays the scenarios the
 rows need on a host, and judges each row: one Check a row, and one for each pairing fault
-(a table no spec knows, a row without a case, a case whose row is gone).
+(a table the case list does not name, a row without a case, a case whose row is gone).
 """
 import concurrent.futures
 import pathlib
@@ -76,33 +76,33 @@ def names_of(case):
 
 @dataclass
 class Planned:
-    spec: object
+    listed: object
     table: object
     row: object
     key: object
     case: object
 
 
-def plan(docs, specs):
+def plan(docs, listings):
     """The rows to judge, with their cases, and the Checks of every pairing fault."""
     planned, faults = [], []
     for document, found in docs.tables.items():
         for table in found:
-            matching = [s for s in specs if s.matches(table)]
+            matching = [s for s in listings if s.matches(table)]
             if not matching:
                 faults.append(Check("fail", table.where(), "a table no case list knows",
                                     ["header %s: list it in doccheck/cases.py, as a result "
                                      "table with its rows' cases or with why it states no "
                                      "answer" % (table.header,)]))
                 continue
-            spec = matching[0]
-            if isinstance(spec.kind, kinds.NotResults):
+            listed = matching[0]
+            if isinstance(listed.kind, kinds.NotResults):
                 continue
             seen_keys = set()
             for row in table.rows:
                 where = "%s:%d (%s)" % (document, row.line, table.section)
                 try:
-                    key = spec.kind.key(row, table)
+                    key = listed.kind.key(row, table)
                 except (ValueError, IndexError) as error:
                     faults.append(Check("fail", where, "a row that cannot be read",
                                         [str(error)]))
@@ -111,21 +111,21 @@ def plan(docs, specs):
                     faults.append(Check("fail", where, key_text(key), ["two rows of one key"]))
                     continue
                 seen_keys.add(key)
-                if key not in spec.cases:
+                if key not in listed.cases:
                     faults.append(Check("fail", where, key_text(key),
                                         ["no scenario for this row: add its case to "
                                          "doccheck/cases.py"]))
                     continue
-                planned.append(Planned(spec, table, row, key, spec.cases[key]))
-            for key in spec.cases:
+                planned.append(Planned(listed, table, row, key, listed.cases[key]))
+            for key in listed.cases:
                 if key not in seen_keys:
                     faults.append(Check("fail", table.where(), key_text(key),
                                         ["a case whose row is gone"]))
-    for spec in specs:
-        present = spec.document in docs.tables
-        if present and not any(spec.matches(t) for t in docs.tables[spec.document]):
-            faults.append(Check("fail", spec.document, "%s %s" % (spec.section, spec.header),
-                                ["the table is gone: change or drop its spec"]))
+    for listed in listings:
+        present = listed.document in docs.tables
+        if present and not any(listed.matches(t) for t in docs.tables[listed.document]):
+            faults.append(Check("fail", listed.document, "%s %s" % (listed.section, listed.header),
+                                ["the table is gone: change or drop its entry in doccheck/cases.py"]))
     return planned, faults
 
 
@@ -202,7 +202,7 @@ def judge_one(item, case, name, where, played, seen, docs):
     for n in names:
         problems += ["%s: %s" % (n, p) for p in played[n].problems]
     try:
-        problems += item.spec.kind.judge(item.row, item.table, case, seen, docs)
+        problems += item.listed.kind.judge(item.row, item.table, case, seen, docs)
     except (LookupError, ValueError, TypeError, AttributeError) as error:
         problems.append("%s: %s" % (type(error).__name__, error))
     return Check("fail" if problems else "pass", where, name, problems, tuple(names))
@@ -212,8 +212,8 @@ def run_checks(host, docs, jobs=4, classify=None, report=None):
     """Every Check of the documents `docs` on `host`: the pairing faults, then one a row."""
     import preset_client
     outcomes = {o.value for o in preset_client.Outcome}
-    specs = case_list.table_specs(outcomes)
-    planned, faults = plan(docs, specs)
+    listings = case_list.listed_tables(outcomes)
+    planned, faults = plan(docs, listings)
     known = kinds.known_line(kinds.main_lines(docs))
     names = set()
     for item in planned:

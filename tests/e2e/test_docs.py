@@ -83,7 +83,7 @@ class Documents(unittest.TestCase):
                 docs.texts["docs/integration.md"] = guide.replace(old, new, 1)
                 docs.tables["docs/integration.md"] = checks.md.read_tables(
                     "docs/integration.md", docs.texts["docs/integration.md"])
-                _, faults = checks.plan(docs, checks.case_list.table_specs(OUTCOMES))
+                _, faults = checks.plan(docs, checks.case_list.listed_tables(OUTCOMES))
                 self.assertEqual(sorted("%s: %s" % (f.name, "; ".join(f.details))
                                         for f in faults), sorted(expected))
 
