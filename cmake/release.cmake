@@ -19,8 +19,8 @@ set(PRESETS_DEVKIT_CLIENTS
   clients/preset_client.py clients/preset_client.hpp clients/PresetClient.cs)
 # The self-test sits at the top of the kit, its modules in doccheck/.
 set(PRESETS_DEVKIT_DOCCHECK
-  __init__.py cases.py checks.py hosts.py hosts_windows.py kinds.py lines.py scenarios.py
-  tables.py)
+  __init__.py cases.py checks.py hosts.py hosts_windows.py kinds.py lines.py places.py
+  playing.py scenarios.py tables.py world.py)
 set(PRESETS_DEVKIT_NVAPI
   nvapi64 nvapi64-nohooks nvapi64-onehook nvapi64-nounloadarg nvapi64-initfail nvapi-sim-probe)
 set(PRESETS_DEVKIT_ADLX

@@ -37,7 +37,7 @@ import tempfile
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE / "clients")]
 
-from doccheck import cases, checks, hosts, scenarios  # noqa: E402
+from doccheck import cases, checks, hosts, playing, scenarios  # noqa: E402
 
 # Where the kit keeps each document the checks read; the programs' README comes from their
 # folder, and the repository's README is not part of the kit.
@@ -175,7 +175,7 @@ def list_checks(host, docs):
             print("    not played: " + item.case.reason)
             continue
         for name in sorted(checks.names_of(item.case) & set(cases.SCENARIOS)):
-            reason = scenarios.lacking(host, cases.SCENARIOS[name])
+            reason = playing.lacking(host, cases.SCENARIOS[name])
             print("    %s%s" % (name, "  (skipped here: %s)" % reason if reason else ""))
             used.add(name)
     print()

@@ -15,11 +15,12 @@ from .kinds import (AmdPresetTable, Classified, ExitTable, KeyedProseTable, Line
                     NotResults, NvidiaPresetTable, OutcomeTable, ProseTable, Ref,
                     RefusedTable, SourceTable, Sourced, SourcedTable, Stated, Unprovoked,
                     VariantTable, form_lines, same, work_lines)
-from .scenarios import (EMPTY, NV_NEW_DRIVER, NV_ORIGINAL, Scenario, act, amd_gamer_values,
-                        amd_values, drive_relative, formed, long_path, mapped_drive,
-                        plain, relative, root_relative, run, spelled,
-                        through_mount, unc, unmapped, with_dot_segments,
-                        with_forward_slashes, AMD_GLOBALS, AMD_PER_GPU, NV_TABLE)
+from .places import (EMPTY, drive_relative, formed, long_path, mapped_drive, plain, relative,
+                     root_relative, spelled, through_mount, unc, unmapped, with_dot_segments,
+                     with_forward_slashes)
+from .scenarios import Scenario, act, run
+from .world import (AMD_GLOBALS, AMD_PER_GPU, NV_NEW_DRIVER, NV_ORIGINAL, NV_TABLE,
+                    amd_gamer_values, amd_values)
 
 PROGRAMS = ("nvidia", "amd")
 FAULTS = {"nvidia": "SIM_NVAPI_FAULTS", "amd": "SIM_ADLX_FAULTS"}
@@ -276,7 +277,11 @@ DRIVE_MISSING = ("Drive that does not exist (`Q:\\saves\\backup.txt`, short or l
                  "proof that no backup is there")
 BIG_FILE = ("A file of more than 1 MiB stands at the backup path (the case: 2 MiB of a "
             "well-formed backup)")
-# Each case of the table: its rows' Program words, and the scenarios that play it.
+# "Paths and states that are refused": each Case cell, exactly as written, with the ways of
+# reaching it: [place, steps], the runs labelled "apply" and "restore" answering the row's
+# apply and restore cells for each program (a case without a restore cell has no run
+# labelled so). REFUSED_WORDS gives the Program cells of a case's rows where they are not
+# one "nvidia" and one "amd" row.
 REFUSED_WORDS = {DRIVE_MISSING: ("nvidia", "amd"), BIG_FILE: ("both",),
                  "An empty backup path (`apply gamer \"\"`)": ("both",)}
 REFUSED_CASES = {

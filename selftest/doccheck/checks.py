@@ -8,7 +8,7 @@ from dataclasses import dataclass, field
 
 from . import cases as case_list
 from . import kinds
-from . import scenarios
+from . import playing
 from . import tables as md
 
 # The documents whose tables run: the repository's README and every document either ZIP
@@ -150,7 +150,7 @@ def play_all(host, names, known, classify, jobs, report=None):
     played = {}
 
     def play(s):
-        result = scenarios.execute(host, s, known, classify)
+        result = playing.execute(host, s, known, classify)
         played[s.name] = result
         if report:
             report(result)

@@ -34,7 +34,7 @@ NVAPI = ["nvapi-sim-probe.exe", "nvapi64-initfail.dll", "nvapi64-nohooks.dll",
 ADLX = ["amdadlx64-legacy.dll", "amdadlx64-no-caller-adl.dll", "amdadlx64-no-incompatible2.dll",
         "amdadlx64-no-initialize2.dll", "amdadlx64-no-terminate.dll", "amdadlx64.dll"]
 DOCCHECK = ["__init__.py", "cases.py", "checks.py", "hosts.py", "hosts_windows.py", "kinds.py",
-            "lines.py", "scenarios.py", "tables.py"]
+            "lines.py", "places.py", "playing.py", "scenarios.py", "tables.py", "world.py"]
 # What each package holds, and where its files come from in the source or the build tree.
 PACKAGES = {
     "win64": {"CHANGELOG.md": "CHANGELOG.md", "LICENSE": "LICENSE",
