@@ -8,7 +8,8 @@
 #           SHA256SUMS.
 #   devkit  for front-end authors: the integration guide and the simulated drivers' docs,
 #           the simulated libraries with every variant, the client code and its packages
-#           (client_packages.cmake), a README of its own, CHANGELOG.md, LICENSE, SIGNING.md,
+#           (client_packages.cmake), the self-test for Windows (selftest.py and its modules
+#           in doccheck/), a README of its own, CHANGELOG.md, LICENSE, SIGNING.md,
 #           SHA256SUMS. Never the programs: those come from the win64 package.
 #
 # Both carry SIGNING.md: how to sign the programs and what Windows does with unsigned ones.
@@ -18,6 +19,10 @@ set(PRESETS_DEVKIT_DOCS
   docs/simulated-nvapi.md docs/simulated-adlx.md docs/simulated-faults.md)
 set(PRESETS_DEVKIT_CLIENTS
   clients/preset_client.py clients/preset_client.hpp clients/PresetClient.cs)
+# The self-test sits at the top of the kit, its modules in doccheck/.
+set(PRESETS_DEVKIT_DOCCHECK
+  __init__.py cases.py checks.py hosts.py hosts_windows.py kinds.py lines.py places.py
+  playing.py scenarios.py tables.py world.py)
 set(PRESETS_DEVKIT_NVAPI
   nvapi64 nvapi64-nohooks nvapi64-onehook nvapi64-nounloadarg nvapi64-initfail nvapi-sim-probe)
 set(PRESETS_DEVKIT_ADLX
@@ -46,6 +51,13 @@ foreach(file ${PRESETS_DEVKIT_DOCS} ${PRESETS_DEVKIT_CLIENTS})
   get_filename_component(folder ${file} DIRECTORY)
   install(FILES ${CMAKE_SOURCE_DIR}/${file} DESTINATION ${folder} COMPONENT devkit)
   list(APPEND devkit_names ${file})
+endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/selftest/selftest.py DESTINATION . COMPONENT devkit)
+list(APPEND devkit_names selftest.py)
+foreach(file ${PRESETS_DEVKIT_DOCCHECK})
+  install(FILES ${CMAKE_SOURCE_DIR}/selftest/doccheck/${file} DESTINATION doccheck
+    COMPONENT devkit)
+  list(APPEND devkit_names doccheck/${file})
 endforeach()
 foreach(pair "sim/nvapi;${PRESETS_DEVKIT_NVAPI}" "sim/adlx;${PRESETS_DEVKIT_ADLX}")
   list(POP_FRONT pair folder)

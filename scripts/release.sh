@@ -4,16 +4,18 @@
 #                                     LICENSE, SHA256SUMS
 #   gpu-presets-<version>-devkit.zip  the guide and simulated-driver docs, the simulated
 #                                     libraries, the clients and their NuGet, Python and
-#                                     CMake packages, README, SIGNING.md, LICENSE, SHA256SUMS
+#                                     CMake packages, the self-test for Windows, README,
+#                                     SIGNING.md, LICENSE, SHA256SUMS
 # Does its own set-up, runs every test first, builds in a tree of its own
 # (RELEASE_BUILD_DIR, default build/release), installs each package with CMake and packs
 # the installed files. Each client package of the kit is then taken in as its ecosystem
-# does and runs the client cases (tests/release/test_packages.py). The same commit gives
-# the same bytes in any directory, at any time: at the end a second release is built in
-# another directory, under another umask, and compared with this one byte for byte
+# does and runs the client cases (tests/release/test_packages.py), and the kit's self-test
+# runs from the two unpacked ZIPs under Wine (tests/release/test_kit_selftest.py). The same
+# commit gives the same bytes in any directory, at any time: at the end a second release is
+# built in another directory, under another umask, and compared with this one byte for byte
 # (tests/release/test_reproducible.py).
 #   RELEASE_SKIP_TESTS=1  a quick try: no tests, no comparison with the tested build, no
-#                         second release
+#                         self-test of the kit, no second release
 #   RELEASE_TESTS_DONE=1  scripts/test.sh has just passed on this tree (CI runs it first):
 #                         the tests are not run again, everything else is done
 #
@@ -116,9 +118,11 @@ if [ -n "$tested" ]; then
     fi
   done
 fi
-# The kit's packages work where a front-end team takes them in.
+# The kit's packages work where a front-end team takes them in, and its self-test runs from
+# the unpacked ZIPs under Wine, as a front-end team starts it.
 if [ -n "$tested" ]; then
   RELEASE_BUILD_DIR="$build" python3 tests/release/test_packages.py
+  RELEASE_BUILD_DIR="$build" python3 tests/release/test_kit_selftest.py
 fi
 # A second release of the same commit, built from nothing elsewhere, gives the same bytes.
 # A signed release carries the time it was signed, so the check then makes both its own.

@@ -35,6 +35,8 @@ ADLX = ["amdadlx64-legacy.dll", "amdadlx64-no-caller-adl.dll", "amdadlx64-no-inc
         "amdadlx64-no-initialize2.dll", "amdadlx64-no-terminate.dll", "amdadlx64.dll"]
 VERSION = "%d.%d.%d" % project_version()
 CMAKE_PACKAGE = "packages/cmake/lib/cmake/GpuPresetsClient/"
+DOCCHECK = ["__init__.py", "cases.py", "checks.py", "hosts.py", "hosts_windows.py", "kinds.py",
+            "lines.py", "places.py", "playing.py", "scenarios.py", "tables.py", "world.py"]
 # What each package holds, and where its files come from in the source or the build tree.
 PACKAGES = {
     "win64": {"CHANGELOG.md": "CHANGELOG.md", "LICENSE": "LICENSE",
@@ -59,6 +61,8 @@ PACKAGES = {
         **{"docs/%s.md" % d: "docs/%s.md" % d for d in
            ["hostile-paths", "integration", "simulated-adlx", "simulated-faults",
             "simulated-nvapi"]},
+        **{"selftest.py": "selftest/selftest.py"},
+        **{"doccheck/" + f: "selftest/doccheck/" + f for f in DOCCHECK},
         **{"sim/nvapi/" + f: "@sim/nvapi/" + f for f in NVAPI},
         **{"sim/adlx/" + f: "@sim/adlx/" + f for f in ADLX}),
 }
