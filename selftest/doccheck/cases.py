@@ -11,13 +11,13 @@ as a result table or with the reason it states no answer.
 Scenario names ending in "{p}" exist for both programs; a Ref with "{p}" reads the run of
 each program a row names.
 """
-from .kinds import (AmdPresetTable, Classified, ExitTable, KeyedProseTable, LineTable,
+from .kinds import (AmdPresetTable, Classified, DetailTable, ExitTable, KeyedProseTable, LineTable,
                     NotResults, NvidiaPresetTable, OutcomeTable, ProseTable, Ref,
                     RefusedTable, SourceTable, Sourced, SourcedTable, Stated, Unprovoked,
                     VariantTable, form_lines, same, work_lines)
-from .places import (EMPTY, drive_relative, formed, long_path, mapped_drive, plain, relative,
-                     root_relative, spelled, through_mount, unc, unmapped, with_dot_segments,
-                     with_forward_slashes)
+from .places import (EMPTY, Place, Target, drive_relative, drive_root, formed, long_path,
+                     mapped_drive, plain, relative, root_relative, spelled, through_mount, unc,
+                     unmapped, with_dot_segments, with_forward_slashes, written)
 from .scenarios import Scenario, act, run
 from .world import (AMD_GLOBALS, AMD_PER_GPU, NV_NEW_DRIVER, NV_ORIGINAL, NV_TABLE,
                     amd_gamer_values, amd_values)
@@ -77,7 +77,7 @@ both("lock {p}", lambda p: dict(round_trip=True, steps=[
     act("hold-lock", ("apply", "gamer", "{backup}"), "Initialize=sleep:%d" % LOCK_HOLD_MS,
         SLEEP_MARK[p] % LOCK_HOLD_MS),
     act("together", run("apply", "gamer", "{backup}", label="apply"),
-        run("restore", "{backup}", label="restore")),
+        run("restore", "{backup}", "--detail", label="restore")),
     act("join-lock", 0),
     run("restore", "{backup}", exit=0)]))
 
@@ -602,6 +602,9 @@ OUTCOMES = {
     "failed": Classified((Ref("client {p}", "failed"),), unprovoked={
         1: "exit 1 comes only from a failure no driver causes (memory running out)"}),
     "restore-failed": Classified((Ref("client {p}", "restore-failed"),)),
+    "cancelled": Unprovoked("cancelled by the front-end itself, not an answer of the programs "
+                            "(tests/e2e/test_clients.py cancels a run of each client)"),
+    "restore-cancelled": Unprovoked("cancelled by the front-end itself, during a restore"),
 }
 
 EXIT_CODES = {
@@ -645,6 +648,95 @@ for key, variants in REFUSED_CASES.items():
         REFUSED_ROWS[(key, word)] = [{c: Ref("refused %s %d %s" % (
             key, i, "{p}" if word == "both" else word), c) for c in labels}
             for i in range(len(variants))]
+
+# -- names no file can have, a path ending in a separator, trailing dots and spaces --------------
+
+NAMELESS = {
+    "A character Windows refuses in names: `*`, `?`, `<`, `>`, `\"`, `|`, or a control "
+    "character, anywhere after the root": [written("{dir}\\b*.txt"), written("{dir}\\a?\\b.txt"),
+                                           written("{dir}\\b|.txt"),
+                                           written("{dir}\\b\x01.txt")],
+    "`.` or `..` in a form taken literally": [written("\\\\?\\{dir}\\x\\..\\b.txt"),
+                                              written("\\??\\{dir}\\.\\b.txt")],
+    "A device, where the system turns the path into one": [
+        written("{dir}\\NUL"), written("{dir}\\CON"), written("{dir}\\COM1"),
+        written("{dir}\\LPT1"), written("\\\\.\\NUL")],
+    "A stream other than the file's own": [written("{dir}\\b.txt:s"),
+                                           written("{dir}\\b.txt:s:$DATA")],
+    "A root alone": [drive_root()],
+}
+NAMELESS_STEPS = [run("restore", "{backup}", label="restore"),
+                  run("apply", "gamer", "{backup}", label="apply")]
+for key, places in NAMELESS.items():
+    for index, place in enumerate(places):
+        both("nameless %s %d {p}" % (key[:40], index),
+             lambda p, place=place: dict(place=place, steps=NAMELESS_STEPS))
+NAMELESS_ROWS = {key: [Sourced("nameless %s %d {p}" % (key[:40], i),
+                               {"restore": "nameless restore", "apply": "nameless apply"})
+                       for i in range(len(places))]
+                 for key, places in NAMELESS.items()}
+
+
+def trailing(prefix, tail):
+    """<work>\\b\\b.txt spelt with `prefix` before it and `tail` after it; the file is
+    b.txt, which the spelling names where the system drops the tail."""
+    def make(host, root):
+        path = root / "b" / "b.txt"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        return Target(prefix + host.to_program(path) + tail, path)
+    return Place("%s<work>\\b\\b.txt%s" % (prefix, tail), make)
+
+
+TRAILING = {
+    "plain": [(trailing("", "."), FORM_ROUND_TRIP), (trailing("", " "), FORM_ROUND_TRIP),
+              (written("{dir}\\d..\\b.txt"), REFUSED), (written("{dir}\\d \\b.txt"), REFUSED)],
+    "`\\\\.\\`": [(trailing("\\\\.\\", "."), FORM_ROUND_TRIP),
+                 (trailing("\\\\.\\", " "), FORM_ROUND_TRIP)],
+    "`\\\\?\\`": [(trailing("\\\\?\\", "."), REFUSED), (trailing("\\\\?\\", " "), REFUSED),
+                 (written("\\\\?\\{dir}\\d.\\b.txt"), REFUSED)],
+    "`\\??\\`": [(trailing("\\??\\", "."), REFUSED), (trailing("\\??\\", " "), REFUSED)],
+}
+for key, variants in TRAILING.items():
+    for index, (place, steps) in enumerate(variants):
+        both("trailing %s %d {p}" % (key, index),
+             lambda p, place=place, steps=steps: dict(place=place, steps=steps))
+TRAILING_ROWS = {key: [Sourced("trailing %s %d {p}" % (key, i),
+                               {s.label: s.label for s in steps})
+                       for i, (_, steps) in enumerate(variants)]
+                 for key, variants in TRAILING.items()}
+
+# -- what a run asked for its detail writes to standard error ------------------------------------
+
+both("detail {p}", lambda p: dict(steps=[
+    run("restore", "{backup}", "--detail", label="nothing"),
+    run("apply", "--detail", label="arguments"),
+    run("apply", "turbo", "{backup}", "--detail", label="preset")]))
+scenario("detail nvidia no library", "nvidia", [run("status", "--detail", label="status")],
+         library=None)
+both("detail folder {p}", lambda p: dict(place=plain("x"), steps=[
+    act("write", "hosts"), run("apply", "gamer", "{backup}\\b.txt", "--detail", label="apply")]))
+both("detail nameless {p}", lambda p: dict(place=written("{dir}\\b<1>.txt"), steps=[
+    run("apply", "gamer", "{backup}", "--detail", label="apply")]))
+DETAIL_WRITE = {"nvidia": "SetSetting:0x00CE2691=-1", "amd": "SetEnabled:gpu0.boost=3"}
+both("detail refused write {p}", lambda p: dict(steps=[
+    run("apply", "gamer", "{backup}", "--detail", env=fault(p, DETAIL_WRITE[p]), label="apply"),
+    run("restore", "{backup}", exit=0)], round_trip=True))
+both("detail not ours {p}", lambda p: dict(keeps_written=True, steps=[
+    act("write", "hosts"), run("restore", "{backup}", "--detail", label="restore")]))
+
+DETAIL = {
+    "`restore C:\\...\\none.txt` (no backup there)": (Ref("detail {p}", "nothing"),),
+    "(memory exhausted in a backend)": Unprovoked(
+        "only a failure no driver causes (memory running out) ends a run with 1"),
+    "`apply` with too few arguments, an unknown preset": (Ref("detail {p}", "arguments"),
+                                                         Ref("detail {p}", "preset")),
+    "`status` without `nvapi64.dll`": (Ref("detail nvidia no library", "status"),),
+    "`apply gamer C:\\...\\x\\b.txt`, `x` a file": (Ref("detail folder {p}", "apply"),),
+    "`apply gamer C:\\...\\b<1>.txt`": (Ref("detail nameless {p}", "apply"),),
+    "`apply gamer`, the driver refuses one write": (Ref("detail refused write {p}", "apply"),),
+    "`restore` of a file that is not a backup": (Ref("detail not ours {p}", "restore"),),
+    "`restore` while another run holds the path": (Ref("lock {p}", "restore"),),
+}
 
 READ_ONLY = {
     "Read-only backup, a later `apply` adds entries": Stated(
@@ -714,10 +806,24 @@ def listed_tables(outcomes):
              ("What changed", NV_RESTORE, AMD_RESTORE), ProseTable(outcomes), GPU_CHANGE),
         Listed(guide, "Examples", ("Outcome", "When", "Action", "Backup path"), OutcomeTable(),
              OUTCOMES),
+        Listed(guide, "Standard error and --detail",
+             ("Exit", "Run", "Standard error with `--detail`", "What it tells"), DetailTable(),
+             DETAIL),
+        Listed(guide, "Texts to show the user", ("Outcome", "English", "Portuguese"),
+             NotResults("the clients' text for each outcome, held to the clients' own by "
+                        "tests/e2e/test_clients.py")),
         Listed(hostile, "Paths that work", ("Case", "Example"), SourcedTable(work_lines),
              {k: [v] for k, v in WORK_ROWS.items()}),
         Listed(hostile, "Path forms", ("Form", "Example", "Root the walk starts from"),
              SourcedTable(form_lines), FORM_ROWS),
+        Listed(hostile, "Names no file can have", ("Program", "apply", "restore"), SourceTable(),
+             {"nvidia": "the Name rows below", "amd": "the Name rows below"}),
+        Listed(hostile, "Names no file can have", ("Name", "Examples"), SourcedTable(form_lines),
+             NAMELESS_ROWS),
+        Listed(hostile, "Trailing dots and spaces",
+             ("Form", "`...\\b.txt.` or `...\\b.txt `",
+              "a folder on the way ending in a dot or a space"),
+             SourcedTable(form_lines), TRAILING_ROWS),
         Listed(hostile, "Paths and states that are refused", ("Case", "Program", "apply", "restore"),
              RefusedTable(), REFUSED_ROWS),
         Listed(hostile, "Links an attacker plants", ("Program", "apply", "restore"), SourceTable(),
@@ -738,7 +844,7 @@ def listed_tables(outcomes):
                         "the end-to-end tests' (test_nvidia_variants.py)")),
         Listed("docs/simulated-nvapi.md", "Environment variables", ("Variable", "Meaning", "Unset"),
              NotResults("the simulated library's configuration")),
-        Listed("docs/simulated-nvapi.md", "Behaviour", ("Status", "When"),
+        Listed("docs/simulated-nvapi.md", "Behaviour", ("Status", "When", "`MISUSE` line ends in"),
              NotResults("statuses of the simulated library, not answers of the programs")),
         Listed("docs/simulated-nvapi.md", "Faults", ("`SIM_NVAPI_FAULTS`", "Effect"),
              NotResults("what a fault rule does to the library")),
@@ -747,6 +853,9 @@ def listed_tables(outcomes):
              ADLX_FILES),
         Listed("docs/simulated-adlx.md", "Variables", ("Variable", "Grammar", "Default", "Meaning"),
              NotResults("the simulated runtime's configuration")),
+        Listed("docs/simulated-adlx.md", "Misuse", ("What the caller did", "Result", "`MISUSE` line"),
+             NotResults("the simulated runtime's answers to a caller that misuses it, run by "
+                        "the misuse table of tests/e2e/test_adlx_sim.py")),
         Listed("docs/simulated-faults.md", "Older spellings", ("Spelling", "NVIDIA", "ADLX"),
              NotResults("spellings of fault rules")),
     ]

@@ -39,11 +39,11 @@ WINDOWS_ONLY = {
 
 
 class Ran:
-    """One run: standard output, exit code (None when it did not end by itself) and how it
-    ended when it did not ("timed-out", "not-started")."""
+    """One run: standard output, exit code (None when it did not end by itself), how it
+    ended when it did not ("timed-out", "not-started"), and standard error."""
 
-    def __init__(self, out, code, ended=None):
-        self.out, self.code, self.ended = out, code, ended
+    def __init__(self, out, code, ended=None, err=b""):
+        self.out, self.code, self.ended, self.err = out, code, ended, err
 
 
 class Host:
@@ -267,11 +267,10 @@ class WineHost(Host):
 def run_to_file(command, env, cwd, timeout):
     """Runs `command` with standard output in a file (a pipe may stay open after the program
     ended, held by processes it handed it on to); kills it past `timeout` seconds."""
-    with tempfile.TemporaryFile() as out:
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         try:
             proc = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=subprocess.DEVNULL,
-                                    creationflags=no_window())
+                                    stdout=out, stderr=err, creationflags=no_window())
         except OSError:
             return Ran(b"", None, "not-started")
         try:
@@ -281,7 +280,8 @@ def run_to_file(command, env, cwd, timeout):
             proc.wait()
             return Ran(b"", None, "timed-out")
         out.seek(0)
-        return Ran(out.read(), code)
+        err.seek(0)
+        return Ran(out.read(), code, None, err.read())
 
 
 def no_window():

@@ -289,6 +289,13 @@ def refused_lines(docs):
     return {(p, "refused " + c): v for (p, c), v in SourceTable().lines(table).items()}
 
 
+def nameless_lines(docs):
+    """The lines of "Names no file can have": what a restore and an apply answer where no
+    file can stand."""
+    table = docs.table("docs/hostile-paths.md", "Names no file can have", "Program")
+    return {(p, "nameless " + c): v for (p, c), v in SourceTable().lines(table).items()}
+
+
 def nothing_lines(docs):
     found = {}
     for row in main_lines(docs):
@@ -299,7 +306,8 @@ def nothing_lines(docs):
 
 
 def form_lines(docs):
-    return {**work_lines(docs), **refused_lines(docs), **nothing_lines(docs)}
+    return {**work_lines(docs), **refused_lines(docs), **nothing_lines(docs),
+            **nameless_lines(docs)}
 
 
 # -- prose tables: the numbers and outcome words a cell states ------------------------------
@@ -508,6 +516,47 @@ class ExitTable:
                 for record in seen.records(ref, program):
                     if record.code != code:
                         problems.append("%s: %s" % (ref.name(program), describe(record)))
+        return problems
+
+
+# -- what a run asked for its detail writes to standard error ------------------------------------
+
+class DetailTable:
+    """Exit | Run | Standard error with `--detail` | What it tells. Key: the Run cell. Case:
+    Refs to runs asked for their detail, or Unprovoked. Each run must end with an exit code
+    the first cell names and write exactly the lines of the third cell ("(AMD: ...)" gives
+    AMD's own; "nothing": none), a `C:\\...` in them standing for the run's own folder; a
+    line may come more than once (an AMD apply saves once a pass)."""
+
+    def key(self, row, table):
+        return row.cells[1]
+
+    @staticmethod
+    def patterns(cell, program):
+        nvidia, _, amd = cell.partition("(AMD:")
+        text = amd if program == "amd" and amd else nvidia
+        return [re.compile(".*".join(re.escape(piece) for piece in span.split("C:\\...")))
+                for span in md.code_spans(text)]
+
+    def judge(self, row, table, case, seen, docs):
+        codes = {int(c) for c in re.findall(r"\d+", row.cells[0])}
+        problems = []
+        for ref in case:
+            for program in (("nvidia", "amd") if "{p}" in ref.scenario else (None,)):
+                played = seen.scenario(ref.name(program) if program else ref.scenario)
+                own = played.scenario.program
+                wanted = self.patterns(row.cells[2], own)
+                for record in played.labelled(ref.label):
+                    lines = record.err.decode("utf-8", "replace").splitlines()
+                    what = "%s %s" % (played.scenario.name, ref.label)
+                    if record.code not in codes:
+                        problems.append("%s: exit %r, the row says %s" % (
+                            what, record.code, row.cells[0]))
+                    unmatched = [l for l in lines if not any(p.fullmatch(l) for p in wanted)]
+                    missing = [p.pattern for p in wanted if not any(p.fullmatch(l) for l in lines)]
+                    if unmatched or missing:
+                        problems.append("%s: wrote %r, the row says %r" % (
+                            what, lines, md.code_spans(row.cells[2]) or "nothing"))
         return problems
 
 

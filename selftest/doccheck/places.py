@@ -161,6 +161,19 @@ def through_mount(name):
     return Place("<work>\\b\\mounted\\<protected folder>\\" + name, make, ["mount-point"])
 
 
+def written(template):
+    """`template` as the command line gives it, {dir} the program's spelling of <work>\\b:
+    a path under which no file can stand (so none this process could look at)."""
+    def make(host, root):
+        return Target(template.format(dir=host.to_program(root / "b")), None)
+    return Place(template.format(dir="<work>\\b"), make)
+
+
+def drive_root():
+    """The root of the work folder's drive, alone."""
+    return Place("<drive>:\\", lambda host, root: Target(host.to_program(root)[:3], None))
+
+
 EMPTY = Place('""', lambda host, root: Target("", None))
 
 

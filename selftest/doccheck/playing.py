@@ -32,6 +32,7 @@ class Record:
     path_after: tuple
     log: str
     outcome: object = None   # the client's classification, when the client is at hand
+    err: bytes = b""         # standard error
 
     @property
     def line(self):
@@ -182,7 +183,10 @@ class Workspace:
 
     # -- runs ------------------------------------------------------------------------------
     def arguments(self, step):
-        return [self.target.arg if a == "{backup}" else a for a in step.args]
+        """The step's arguments, "{backup}" in them the backup path as the command line gives
+        it."""
+        return [a.replace("{backup}", self.target.arg) if "{backup}" in a else a
+                for a in step.args]
 
     def do_run(self, step):
         log = self.next_log()
@@ -200,6 +204,7 @@ class Workspace:
         record = Record(step.label, tuple(args), ran.out, ran.code, ran.ended, state_before,
                         self.read_state(), path_before, snapshot(self.target.file),
                         log.read_text(errors="replace") if log.exists() else "")
+        record.err = getattr(ran, "err", b"")
         if self.classify is not None:
             record.outcome = self.classify(self.scenario.program, record)
         self.check_run(step, record)
@@ -231,6 +236,11 @@ class Workspace:
                          % (what, r.out, r.code, result_lines.PROGRAMS[program], r.command()))
         if r.command() == "apply" and r.code == 0:
             self.planted_tmp = None  # a temporary file left there was taken over
+        # Without --detail the result line is the whole answer; the simulated drivers' own
+        # reasons (exit 98) are theirs.
+        if (r.err and r.code != 98 and not step.client
+                and not any(str(a).lower() == "--detail" for a in r.args)):
+            self.problem("%s: wrote to standard error: %r" % (what, r.err))
         if step.exit is not None and r.code != step.exit:
             self.problem("%s: exit %r, expected %d (%r)" % (what, r.code, step.exit, r.out))
         if line is not None:

@@ -26,7 +26,8 @@ HOLDER = wine.BIN / "tests" / "tools" / "hold-file.exe"
 # processor busy, and the machine has two.
 JOBS = 3
 # Why a row may be skipped here; anything else is a failure.
-SKIPPED_FOR = re.compile(r"needs Windows|only a failure no driver causes")
+SKIPPED_FOR = re.compile(r"needs Windows|only a failure no driver causes|"
+                         r"cancelled by the front-end itself")
 OUTCOMES = {"restored", "restore-incomplete", "unsupported-backup-kept"}
 NO_CASE = "no scenario for this row: add its case to doccheck/cases.py"
 
