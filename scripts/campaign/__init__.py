@@ -11,12 +11,10 @@ found it.
 broke an invariant. Exit status 1 when any case broke, 0 otherwise; rows that only measure
 (marked so in the table) never set it. See docs/campaign.md.
 
-Python 3 standard library only. The package shares the end-to-end tests' helpers
-(tests/e2e: wine, the vendors' harnesses, hostile_paths, concurrent_runs).
+Python 3 standard library only. It runs the programs through the end-to-end tests' harness
+(the package `harness` in tests/: wine, the vendors' harnesses, hostile_paths,
+concurrent_runs), which __main__ puts on the path.
 """
 import pathlib
-import sys
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-if str(REPO / "tests" / "e2e") not in sys.path:
-    sys.path.insert(0, str(REPO / "tests" / "e2e"))

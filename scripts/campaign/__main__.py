@@ -3,8 +3,10 @@ import pathlib
 import sys
 
 # Run as a folder, Python puts this folder first on sys.path; its parent goes there instead,
-# so that `campaign` is this package and none of its modules shadows another module.
-sys.path[0] = str(pathlib.Path(__file__).resolve().parents[1])
+# so that `campaign` is this package and none of its modules shadows another module, and
+# tests/ beside it, where the end-to-end harness is the package `harness`.
+HERE = pathlib.Path(__file__).resolve()
+sys.path[0:1] = [str(HERE.parents[1]), str(HERE.parents[2] / "tests")]
 from campaign.cli import main  # noqa: E402
 
 sys.exit(main())

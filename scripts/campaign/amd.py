@@ -3,8 +3,8 @@ work directory that runs the program and reads what it left, and the random step
 import random
 import re
 
-import amd_harness
-import wine
+from harness import amd as amd_harness
+from harness import wine
 
 from .amd_model import (GLOBALS, LEVEL, MODES, PER_GPU, AmdModel, Machine, describe_difference,
                         is_mode)

@@ -6,7 +6,7 @@ the backup file's name for it ("global.rsr", "gpu.7.chill").
 """
 import re
 
-from amd_harness import GLOBALS, MODES, PER_GPU
+from harness.amd import GLOBALS, MODES, PER_GPU
 
 LEVEL = {"gamer": 1, "competitivo": 2, "extremo": 3}
 LOWEST_LEVEL = {"enhanced-sync": 2}  # every other row is touched from "gamer" on

@@ -6,7 +6,7 @@ import shutil
 import sys
 import time
 
-import wine
+from harness import wine
 
 from . import __doc__ as DOC
 from . import concurrency, files, paths, power

@@ -12,7 +12,7 @@ case. See docs/campaign.md.
 import random
 import time
 
-import wine
+from harness import wine
 
 from .runs import NotBuilt
 
@@ -71,7 +71,7 @@ def one_round(cr, target, seed, commands=None):
 
 def rows(short):
     """Each tuple: (row name, cases run, cases broken, one description per broken case)."""
-    import concurrent_runs as cr  # after the caller has set wine.BIN and wine.PREFIX
+    from harness import concurrent_runs as cr  # after the caller has set wine.BIN and wine.PREFIX
 
     targets = [t for t in (cr.NvidiaTarget, cr.AmdTarget) if t.available()]
     if not targets:

@@ -3,8 +3,8 @@ the work directory that runs the program and reads what it left, and the random 
 import random
 import re
 
-import nvidia_harness
-import wine
+from harness import nvidia as nvidia_harness
+from harness import wine
 
 from .nvidia_model import (FOREIGN, IDS, LEVEL, MISSING, PRESET_IDS, PRESET_VALUE, NvModel,
                            describe_difference, fmt)

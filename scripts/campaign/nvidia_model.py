@@ -4,7 +4,7 @@ Used by the random round trips. Pure: no Wine, no files. The table is the end-to
 tests' literal one (nvidia_harness), not the product's: the campaign checks the product
 against what a front-end is told, not against itself.
 """
-import nvidia_harness
+from harness import nvidia as nvidia_harness
 
 # The 13 managed settings, from the table of (id, preset value, lowest level that writes it).
 IDS = nvidia_harness.ALL_IDS

@@ -1,6 +1,6 @@
 """Campaign rows of hostile backup paths and file states, for both programs under Wine.
 
-Runs the case table of tests/e2e/hostile_paths.py (the one the end-to-end test runs):
+Runs the case table of tests/harness/hostile_paths.py (the one the end-to-end test runs):
 non-ASCII names, paths over 260 characters, relative paths, 8.3 short names, a drive that
 does not exist, a directory at the backup path, a read-only backup, files held open by
 another process, a backup of 2 MiB, and symbolic and hard links planted at the backup, its
@@ -16,14 +16,14 @@ The campaign sets wine.PREFIX before it asks for the rows.
 """
 import shutil
 
-import wine
+from harness import wine
 
 GROUPS = ["names and lengths", "file states", "hostile links"]
 
 
 def rows(short):
     # Imported here, so that the programs' paths follow the wine.BIN the caller has set.
-    import hostile_paths
+    from harness import hostile_paths
 
     wine.ensure_prefix()
     cases = [c for c in hostile_paths.CASES if c.short or not short]

@@ -7,7 +7,7 @@ import re
 import shutil
 import time
 
-import wine
+from harness import wine
 
 from . import REPO
 

@@ -2,7 +2,7 @@
 import sys
 from concurrent.futures import ThreadPoolExecutor
 
-import wine
+from harness import wine
 
 if __name__ == "__main__":
     prefixes = [wine.PREFIX_BASE / i for i in wine.prefix_ids()]

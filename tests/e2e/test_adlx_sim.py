@@ -6,14 +6,11 @@ runtime's refusals. These pin them down through the built amdadlx64.dll: every m
 real driver would crash on is refused with its result, flagged in the call log and counted
 at ADLXTerminate, and the process goes on.
 """
-import pathlib
 import re
-import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
-from amd_harness import sim_dll  # noqa: E402
+from harness import wine  # noqa: E402
+from harness.amd import sim_dll  # noqa: E402
 
 PROBE = wine.BIN / "tests" / "tools" / "adlx-probe.exe"
 

@@ -7,10 +7,10 @@ import shutil
 import subprocess
 import unittest
 
-import amd_harness as amd
-from amd_harness import (ALL_EXPORTS, DETECTED, EXE, NOTHING, UNAVAILABLE, VARIANT_MISSING,
+from harness import amd
+from harness.amd import (ALL_EXPORTS, DETECTED, EXE, NOTHING, UNAVAILABLE, VARIANT_MISSING,
                          AmdCase, applied, backup_bytes, default_state, line, restored, sim_dll)
-import wine
+from harness import wine
 
 GAMER_KEYS = ["chill", "boost", "frtc", "sharpening", "mlaa", "aa-mode", "anisotropic",
               "tessellation-mode", "vsync-mode", "fsr", "frame-generation"]

@@ -4,8 +4,8 @@ object outlives ADLXTerminate on any of these paths. Also the runtime's export v
 import re
 import unittest
 
-import amd_harness as amd
-from amd_harness import (DETECTED, NO_SETTING, UNAVAILABLE, AmdCase, applied,
+from harness import amd
+from harness.amd import (DETECTED, NO_SETTING, UNAVAILABLE, AmdCase, applied,
                          applied_partly, restore_incomplete, restored)
 
 

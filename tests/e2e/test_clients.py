@@ -31,10 +31,9 @@ import time
 import unittest
 
 HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
-import amd_harness as amd  # noqa: E402
-import nvidia_harness as nv  # noqa: E402
-import wine  # noqa: E402
+from harness import amd  # noqa: E402
+from harness import nvidia as nv  # noqa: E402
+from harness import wine  # noqa: E402
 
 # The client from the source tree, or the one a package installed for this interpreter.
 if os.environ.get("PRESETS_PY_CLIENT") != "installed":

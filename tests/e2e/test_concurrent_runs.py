@@ -8,11 +8,11 @@ started together leave the machine so that one restore brings the driver back ex
 import random
 import unittest
 
-import concurrent_runs as cr
-import amd_harness as amd
-import hostile_paths
-import nvidia_harness as nv
-import wine
+from harness import concurrent_runs as cr
+from harness import amd
+from harness import hostile_paths
+from harness import nvidia as nv
+from harness import wine
 
 # Longer than the programs' wait, so the runs behind the holder give up while it sleeps;
 # the margin covers starting them under Wine on a busy machine (up to 2 s seen).

@@ -8,13 +8,11 @@ test tools' hold-file.exe holds files and gives 8.3 names; what only Windows has
 mount points, shares, volume and GLOBALROOT paths, runs that are not elevated) is skipped
 with its reason, and so are the two rows no driver fault can bring about.
 """
-import pathlib
 import re
 import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
+from harness import wine  # noqa: E402
 
 sys.path[:0] = [str(wine.REPO / "selftest"), str(wine.REPO / "clients")]
 from doccheck import checks, hosts  # noqa: E402

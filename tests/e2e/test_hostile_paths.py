@@ -16,13 +16,11 @@ import os
 import pathlib
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import hostile_paths  # noqa: E402
-import wine  # noqa: E402
+from harness import hostile_paths  # noqa: E402
+from harness import wine  # noqa: E402
 
 
 class HostilePaths(unittest.TestCase):

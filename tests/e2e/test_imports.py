@@ -5,7 +5,7 @@ import re
 import subprocess
 import unittest
 
-import wine
+from harness import wine
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "ntdll.dll",

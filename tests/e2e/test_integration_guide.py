@@ -18,10 +18,9 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import nvidia_harness as nv  # noqa: E402
+from harness import nvidia as nv  # noqa: E402
 import test_clients  # noqa: E402
-import wine  # noqa: E402
+from harness import wine  # noqa: E402
 
 GUIDE = wine.REPO / "docs" / "integration.md"
 # The end users' README of the win64 package repeats the table for readers without the guide.

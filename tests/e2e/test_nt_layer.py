@@ -4,7 +4,7 @@ of this test's, for the rows Wine can show. Every row prints; a failed check nam
 its world and its line."""
 import unittest
 
-import wine
+from harness import wine
 
 PROGRAM = wine.BIN / "tests" / "nt" / "nt-layer-tests.exe"
 

@@ -5,12 +5,10 @@ front-end and a user would see: the result line's bytes, the exit code, the back
 bytes, the committed driver state and the order of the driver calls.
 """
 import pathlib
-import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
-from nvidia_harness import (  # noqa: E402
+from harness import wine  # noqa: E402
+from harness.nvidia import (  # noqa: E402
     ALL_IDS, ALL_PRESENT, CLOSE, DETECTED, EXTREMO_AFTER_GAMER_BACKUP, GAMER_BACKUP,
     GAMER_IDS, NOTHING, OPEN, ORIGINAL, PRESET_VALUE, SESSION, UNSUPPORTED,
     NvidiaCase, applied, backup_failed, delete_line, get_line, restore_incomplete, restored,

@@ -4,13 +4,10 @@ Faults come from the simulated library (SIM_NVAPI_FAULTS, SIM_NVAPI_SETTING_TYPE
 tests check the result line, the exit code, which driver calls were made in which order,
 what was committed and what the backup file holds afterwards.
 """
-import pathlib
-import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
-from nvidia_harness import (  # noqa: E402
+from harness import wine  # noqa: E402
+from harness.nvidia import (  # noqa: E402
     CLOSE, EXE, GAMER_BACKUP, GAMER_IDS, OPEN, ORIGINAL, PRESET_VALUE,
     SIM_CONFIG_EXIT, SIM_FAULT_EXIT, UNSUPPORTED, NvidiaCase, applied_partly, backup_failed,
     restore_incomplete, restored, set_line)

@@ -6,16 +6,13 @@ handles, sessions that see only their own changes until they commit, the state f
 fault grammar and the variants' query answers; and that every variant exports only the
 query entry and imports only Windows system DLLs.
 """
-import pathlib
 import re
 import shutil
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
-from nvidia_harness import (  # noqa: E402
+from harness import wine  # noqa: E402
+from harness.nvidia import (  # noqa: E402
     PROBE, SIM_CONFIG_EXIT, SIM_FAULT_EXIT, VARIANTS, sim_dll)
 
 OPENED = ["init", "create", "load s1", "base s1"]

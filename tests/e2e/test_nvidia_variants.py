@@ -6,14 +6,11 @@ tool must use the hooks only as a pair, prefer the unload entry with argument 0,
 at a failing initialise. A library that the driver loads by bare name must come neither
 from the working folder nor from PATH.
 """
-import pathlib
 import re
-import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
-from nvidia_harness import (  # noqa: E402
+from harness import wine  # noqa: E402
+from harness.nvidia import (  # noqa: E402
     DETECTED, GAMER_BACKUP, ID_OF, OPEN, ORIGINAL, UNSUPPORTED, NvidiaCase, applied)
 
 GATED = set(ID_OF) - {"NvAPI_Initialize", "NvAPI_Unload", "UnloadWithArgument"}

@@ -7,7 +7,7 @@ import re
 import statistics
 import unittest
 
-import wine
+from harness import wine
 
 PROBE = wine.BIN / "tests" / "tools" / "start-probe.exe"
 STARTS = 32

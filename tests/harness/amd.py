@@ -6,12 +6,9 @@ The simulated "amdadlx64.dll" goes beside the program, into the prefix's system3
 nowhere. Expected lines, file bytes and setting values are literals on purpose: the tests
 compare against what a front-end sees, not against the product's own constants.
 """
-import pathlib
 import shutil
-import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
+from . import wine  # noqa: E402
 
 EXE = wine.BIN / "amd" / "preset-amd.exe"
 SIM_DIR = wine.BIN / "sim" / "adlx"

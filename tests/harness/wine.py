@@ -25,7 +25,7 @@ WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver")
 REPO = pathlib.Path(__file__).resolve().parents[2]
 BIN = pathlib.Path(os.environ.get("PRESETS_WIN_BIN", REPO / "build" / "windows"))
-PREFIXES_FILE = pathlib.Path(__file__).resolve().parent / "wine_prefixes.json"
+PREFIXES_FILE = REPO / "tests" / "e2e" / "wine_prefixes.json"
 PREFIX_BASE = pathlib.Path(os.environ.get("E2E_WINEPREFIX",
                                           REPO / "build" / "native" / "wineprefix"))
 

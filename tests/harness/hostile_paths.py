@@ -31,15 +31,13 @@ import os
 import pathlib
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 from dataclasses import dataclass, field
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
-import amd_harness as amd  # noqa: E402
-import nvidia_harness as nv  # noqa: E402
+from . import wine  # noqa: E402
+from . import amd  # noqa: E402
+from . import nvidia as nv  # noqa: E402
 
 # Wine turns the UTF-8 bytes of the command line into UTF-16 by the locale's character set;
 # without a UTF-8 locale every non-ASCII character of a path would be lost on the way.

@@ -16,9 +16,9 @@ import subprocess
 import tempfile
 import time
 
-import amd_harness as amd
-import nvidia_harness as nv
-import wine
+from . import amd
+from . import nvidia as nv
+from . import wine
 
 RESULT_LINE = re.compile(
     rb"result=(ok|error|unsupported|nothing);vendor=(NVIDIA|AMD);supported=(\d+);"

@@ -6,12 +6,9 @@ preset-nvidia.exe under Wine and read back the exact bytes it left behind. Expec
 lines, file bytes and table values are written out here as literals on purpose: the tests
 compare against what a front-end would see, not against the product's own constants.
 """
-import pathlib
 import re
-import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-import wine  # noqa: E402
+from . import wine  # noqa: E402
 
 EXE = wine.BIN / "nvidia" / "preset-nvidia.exe"
 SIM_DIR = wine.BIN / "sim" / "nvapi"
