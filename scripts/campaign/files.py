@@ -3,7 +3,7 @@
 Two kinds of rows:
 
 - "<vendor>: every file operation fails: <command>", from the native program
-  `tests/campaign/file_faults` (built in the native tree). For each command it runs the
+  `tests/file_faults/file_faults` (built in the native tree). For each command it runs the
   product's apply or restore against the fake driver and the fault-injecting file system,
   first without a fault, then once with each file operation failing (each write also cut
   short), and checks the backup after every operation, the result line, the driver, and
@@ -30,7 +30,7 @@ from .runs import NotBuilt
 
 NATIVE = pathlib.Path(os.environ.get("CAMPAIGN_NATIVE_BUILD", REPO / "build" / "native"))
 FUZZ = pathlib.Path(os.environ.get("CAMPAIGN_FUZZ_BUILD", REPO / "build" / "fuzz"))
-FILE_FAULTS = NATIVE / "tests" / "campaign" / "file_faults"
+FILE_FAULTS = NATIVE / "tests" / "file_faults" / "file_faults"
 
 # Each fuzz target: its seed corpus under tests/fuzz/corpus, the corpus it grows in its
 # build tree, and the longest input worth trying (as in tests/fuzz/CMakeLists.txt).

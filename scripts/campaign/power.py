@@ -1,4 +1,4 @@
-"""Campaign rows of power cuts, from the native program `tests/campaign/power_cuts`.
+"""Campaign rows of power cuts, from the native program `tests/file_faults/power_cuts`.
 
 For every apply and restore of the file-fault table, and two states only a cut leaves (the
 backup's folders not there yet, a half-written "<backup>.tmp"), the program cuts the power
@@ -21,7 +21,7 @@ import subprocess
 from .files import NATIVE
 from .runs import NotBuilt
 
-POWER_CUTS = NATIVE / "tests" / "campaign" / "power_cuts"
+POWER_CUTS = NATIVE / "tests" / "file_faults" / "power_cuts"
 TIMEOUT = 1800  # seconds; the full set takes a few minutes on a loaded machine
 
 # (arguments, gating)

@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "tests/campaign/file_fault_case.h"
+#include "tests/file_faults/file_fault_case.h"
 
-/// Every apply and restore of the file-fault campaign.
+/// Every apply and restore of the file-fault table.
 const std::vector<Scenario>& fileFaultScenarios();
 
-/// The file-fault campaign's, and two states only a power cut leaves: folders on the way
+/// The file-fault table's, and two states only a power cut leaves: folders on the way
 /// that are not there yet, and a temporary file half written.
 const std::vector<Scenario>& powerCutScenarios();

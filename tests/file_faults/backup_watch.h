@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/campaign/backup_text.h"
+#include "tests/file_faults/backup_text.h"
 #include "tests/support/fake_file_system.h"
 
 /// Empty when `bytes` is a complete backup of `fileWord` whose every entry is either an

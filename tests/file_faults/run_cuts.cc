@@ -1,4 +1,4 @@
-#include "tests/campaign/run_cuts.h"
+#include "tests/file_faults/run_cuts.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/campaign/campaign_vendor.h"
-#include "tests/campaign/cut_disk.h"
+#include "tests/file_faults/campaign_vendor.h"
+#include "tests/file_faults/cut_disk.h"
 
 /// What a cut left: the disk, and the driver as its store holds it.
 struct CutState {

@@ -1,4 +1,4 @@
-// One case of the file-fault campaign: a command of one program run against its fake
+// One case of the file-fault table: a command of one program run against its fake
 // driver and the fault-injecting file system, with at most one file operation failing,
 // then checked, then followed by a restore without faults that must finish the job.
 #pragma once
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/campaign/campaign_vendor.h"
+#include "tests/file_faults/campaign_vendor.h"
 #include "tests/support/fake_file_system.h"
 
 struct Scenario {

@@ -1,4 +1,4 @@
-#include "tests/campaign/backup_text.h"
+#include "tests/file_faults/backup_text.h"
 
 namespace {
 

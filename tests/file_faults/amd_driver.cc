@@ -1,10 +1,10 @@
-// preset-amd for the file-fault campaign: the fake ADLX runtime with two GPUs (ids 7 and
+// preset-amd for the file-fault table: the fake ADLX runtime with two GPUs (ids 7 and
 // -2), a negative mode and two switches off among the starting values.
 #include <map>
 
 #include "amd/amd_backend.h"
 #include "tests/amd/fake_adlx.h"
-#include "tests/campaign/campaign_vendor.h"
+#include "tests/file_faults/campaign_vendor.h"
 
 namespace {
 

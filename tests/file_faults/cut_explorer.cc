@@ -1,4 +1,4 @@
-#include "tests/campaign/cut_explorer.h"
+#include "tests/file_faults/cut_explorer.h"
 
 #include <map>
 #include <memory>

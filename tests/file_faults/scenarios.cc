@@ -1,4 +1,4 @@
-#include "tests/campaign/scenarios.h"
+#include "tests/file_faults/scenarios.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// What the file-fault campaign needs of one program: its fake driver at a known starting
+// What the file-fault table needs of one program: its fake driver at a known starting
 // point, the product's apply and restore over it, its words and the keys it owns.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "frame/backend.h"
-#include "tests/campaign/backup_text.h"
+#include "tests/file_faults/backup_text.h"
 
 /// A setting the product wrote during a run, and the backup bytes on disk at that moment.
 struct DriverWrite {

@@ -1,4 +1,4 @@
-#include "tests/campaign/cut_disk.h"
+#include "tests/file_faults/cut_disk.h"
 
 #include <algorithm>
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/campaign/file_fault_case.h"
-#include "tests/campaign/run_cuts.h"
+#include "tests/file_faults/file_fault_case.h"
+#include "tests/file_faults/run_cuts.h"
 
 struct CutModel {
     std::string id;    // as the command line names it

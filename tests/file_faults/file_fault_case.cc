@@ -1,9 +1,9 @@
-#include "tests/campaign/file_fault_case.h"
+#include "tests/file_faults/file_fault_case.h"
 
 #include <cstdio>
 #include <map>
 
-#include "tests/campaign/backup_watch.h"
+#include "tests/file_faults/backup_watch.h"
 #include "tests/support/recording_sink.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The disk record's models: what a cut right after a save may leave under each, and what a
 // cut may leave of a file whose data were never flushed.
-#include "tests/campaign/cut_disk.h"
+#include "tests/file_faults/cut_disk.h"
 
 #include <gtest/gtest.h>
 

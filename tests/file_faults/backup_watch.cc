@@ -1,4 +1,4 @@
-#include "tests/campaign/backup_watch.h"
+#include "tests/file_faults/backup_watch.h"
 
 std::string contentProblem(const std::string& bytes, const std::string& fileWord,
                            bool (*ownsKey)(std::string_view), const Entries& originals,

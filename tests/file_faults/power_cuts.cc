@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/campaign/cut_explorer.h"
-#include "tests/campaign/scenarios.h"
+#include "tests/file_faults/cut_explorer.h"
+#include "tests/file_faults/scenarios.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-// preset-nvidia for the file-fault campaign: the fake driver table, starting from a full
+// preset-nvidia for the file-fault table: the fake driver table, starting from a full
 // profile but for one setting that has no value of its own (so "missing" is recorded too).
 #include <cstdio>
 
 #include "nvidia/nvidia_backend.h"
-#include "tests/campaign/campaign_vendor.h"
+#include "tests/file_faults/campaign_vendor.h"
 #include "tests/nvidia/fake_nvapi.h"
 
 namespace {

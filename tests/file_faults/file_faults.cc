@@ -1,4 +1,4 @@
-// The file-fault campaign: for each program and each command, every file operation of a
+// The file-fault table: for each program and each command, every file operation of a
 // run without faults is made to fail in turn (and every write also cut short), and after
 // each case the backup, the result line and the driver are checked, then a restore
 // without faults must bring the driver back and leave no backup behind.
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/campaign/file_fault_case.h"
-#include "tests/campaign/scenarios.h"
+#include "tests/file_faults/file_fault_case.h"
+#include "tests/file_faults/scenarios.h"
 
 namespace {
 
