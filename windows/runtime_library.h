@@ -10,7 +10,7 @@
 using ModuleHandle = struct RuntimeModule_*;
 
 /// The generic shape of a function found at run time; callers give it its real type with
-/// `functionAs` (common/function_cast.h).
+/// `functionAs` (windows/function_cast.h).
 using RawFunction = void (*)();
 
 /// Outcome of one library load: the handle, or null with the system's error code.

@@ -23,7 +23,7 @@ front-end and the user rely on:
 
 `run_case` returns the problems found, one text each; an empty list means the case held.
 
-What Wine cannot show is said at each such case (the unit tests in tests/common cover it
+What Wine cannot show is said at each such case (the unit tests in tests/store cover it
 with the fake file system): Wine takes paths over MAX_PATH even without the "\\\\?\\" form,
 replaces a read-only file, and lets root truncate a read-only file.
 """

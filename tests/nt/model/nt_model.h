@@ -1,7 +1,7 @@
 // A model of NT for the Windows file layer's tests: an in-memory namespace of volumes, shares,
 // folders and files (long and 8.3 names, streams, hard links, reparse points with their real
 // tags), handles with their access and sharing, delete-pending names, two tokens and named
-// mutexes. It answers every call of the layer's system-call table (common/nt_calls.h) with what
+// mutexes. It answers every call of the layer's system-call table (windows/nt_calls.h) with what
 // Windows documents for that case; each rule names its source where it is written. Where the
 // documents say nothing, it answers STATUS_NOT_IMPLEMENTED, so that no test passes on a guess.
 //
