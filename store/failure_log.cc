@@ -7,53 +7,22 @@
 namespace {
 
 struct CodeName {
+    CodeFamily family;
     int64_t value;
     const char* name;
 };
 
-// The codes the file layer classifies or answers with, and those our own checks give.
-constexpr CodeName kNtStatusNames[] = {
-    {ntstatus::kNoSuchFile, "STATUS_NO_SUCH_FILE"},
-    {ntstatus::kInvalidDeviceRequest, "STATUS_INVALID_DEVICE_REQUEST"},
-    {ntstatus::kAccessDenied, "STATUS_ACCESS_DENIED"},
-    {ntstatus::kObjectNameInvalid, "STATUS_OBJECT_NAME_INVALID"},
-    {ntstatus::kObjectNameNotFound, "STATUS_OBJECT_NAME_NOT_FOUND"},
-    {ntstatus::kObjectNameCollision, "STATUS_OBJECT_NAME_COLLISION"},
-    {ntstatus::kObjectPathInvalid, "STATUS_OBJECT_PATH_INVALID"},
-    {ntstatus::kObjectPathNotFound, "STATUS_OBJECT_PATH_NOT_FOUND"},
-    {ntstatus::kObjectPathSyntaxBad, "STATUS_OBJECT_PATH_SYNTAX_BAD"},
-    {ntstatus::kSharingViolation, "STATUS_SHARING_VIOLATION"},
-    {ntstatus::kFileLockConflict, "STATUS_FILE_LOCK_CONFLICT"},
-    {ntstatus::kLockNotGranted, "STATUS_LOCK_NOT_GRANTED"},
-    {ntstatus::kDeletePending, "STATUS_DELETE_PENDING"},
-    {ntstatus::kDiskFull, "STATUS_DISK_FULL"},
-    {ntstatus::kFileIsADirectory, "STATUS_FILE_IS_A_DIRECTORY"},
-    {ntstatus::kNotSupported, "STATUS_NOT_SUPPORTED"},
-    {ntstatus::kBadNetworkPath, "STATUS_BAD_NETWORK_PATH"},
-    {ntstatus::kBadNetworkName, "STATUS_BAD_NETWORK_NAME"},
-    {ntstatus::kDirectoryNotEmpty, "STATUS_DIRECTORY_NOT_EMPTY"},
-    {ntstatus::kNotADirectory, "STATUS_NOT_A_DIRECTORY"},
-    {ntstatus::kCannotDelete, "STATUS_CANNOT_DELETE"},
-    {ntstatus::kFileDeleted, "STATUS_FILE_DELETED"},
-    {ntstatus::kIoDeviceError, "STATUS_IO_DEVICE_ERROR"},
-    {ntstatus::kReparsePointEncountered, "STATUS_REPARSE_POINT_ENCOUNTERED"},
-    {ntstatus::kFileTooLarge, "STATUS_FILE_TOO_LARGE"},
-    {ntstatus::kTooManyLinks, "STATUS_TOO_MANY_LINKS"},
-    {ntstatus::kUnsuccessful, "STATUS_UNSUCCESSFUL"},
-};
+#define PRESETS_NT_NAME(constant, value, name) {CodeFamily::ntstatus, value, name},
+#define PRESETS_WIN32_NAME(constant, value, name) {CodeFamily::win32, value, name},
+constexpr CodeName kCodeNames[] = {PRESETS_SYSTEM_CODES(PRESETS_NT_NAME, PRESETS_WIN32_NAME)};
+#undef PRESETS_NT_NAME
+#undef PRESETS_WIN32_NAME
 
-constexpr CodeName kWin32Names[] = {
-    {win32error::kInvalidData, "ERROR_INVALID_DATA"},
-    {win32error::kInvalidName, "ERROR_INVALID_NAME"},
-    {win32error::kDirectory, "ERROR_DIRECTORY"},
-    {win32error::kWaitTimeout, "WAIT_TIMEOUT"},
-    {win32error::kAccessDenied, "ERROR_ACCESS_DENIED"},
-};
-
-template <size_t N>
-const char* nameIn(const CodeName (&names)[N], int64_t value) {
-    for (const CodeName& entry : names) {
-        if (entry.value == value) {
+/// The name of a code the file layer classifies or answers with, or one our own checks
+/// give; null for any other.
+const char* nameOf(SystemCode code) {
+    for (const CodeName& entry : kCodeNames) {
+        if (entry.family == code.family && entry.value == code.value) {
             return entry.name;
         }
     }
@@ -108,20 +77,15 @@ void FailureLog::noteDriver(std::string step, std::string_view call, SystemCode 
 }
 
 std::string codeText(SystemCode code, std::string_view known) {
-    const char* name = nullptr;
     char number[32];
     switch (code.family) {
         case CodeFamily::none:
             return "";
         case CodeFamily::ntstatus:
-            name = nameIn(kNtStatusNames, code.value);
             std::snprintf(number, sizeof number, "0x%08llX",
                           static_cast<unsigned long long>(code.value) & 0xFFFFFFFFull);
             break;
         case CodeFamily::win32:
-            name = nameIn(kWin32Names, code.value);
-            std::snprintf(number, sizeof number, "%lld", static_cast<long long>(code.value));
-            break;
         case CodeFamily::nvapi:
         case CodeFamily::adlx:
             std::snprintf(number, sizeof number, "%lld", static_cast<long long>(code.value));
@@ -130,6 +94,7 @@ std::string codeText(SystemCode code, std::string_view known) {
     if (!known.empty()) {
         return std::string(known) + " (" + number + ")";
     }
+    const char* name = nameOf(code);
     return name != nullptr ? std::string(name) + " (" + number + ")" : std::string(number);
 }
 
