@@ -216,3 +216,18 @@ BackupRoute routeOf(const Path& given, const Path& full) {
 Name temporaryNameFor(const Name& leaf) {
     return Name(leaf.text() + L".tmp");
 }
+
+Path shownRoot(const Root& root) {
+    const Path& text = root.text();
+    if (!startsWith(text, 0, kSystemPrefix)) {
+        return text;
+    }
+    const Path rest = text.substr(kPrefixLength);
+    if (startsWith(rest, 0, L"UNC\\")) {
+        return L"\\\\" + rest.substr(4);
+    }
+    if (rest.size() >= 2 && rest[1] == L':') {
+        return rest;
+    }
+    return kExtendedPrefix + rest;
+}

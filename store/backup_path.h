@@ -51,3 +51,7 @@ BackupRoute routeOf(const Path& given, const Path& full);
 
 /// The name a save writes before it renames: the backup's own name with ".tmp" appended.
 Name temporaryNameFor(const Name& leaf);
+
+/// How a root is shown where a failure names it: "\??\C:\" is "C:\", "\??\UNC\srv\s\" is
+/// "\\srv\s\", anything else under "\??\" keeps the "\\?\" that reaches it.
+Path shownRoot(const Root& root);

@@ -154,6 +154,22 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
     }
 }
 
+TEST(BackupPath, ARootIsShownAsTheUserSpellsIt) {
+    const struct {
+        Path root;
+        Path shown;
+    } cases[] = {
+        {L"\\??\\C:\\", L"C:\\"},
+        {L"\\??\\c:\\", L"c:\\"},
+        {L"\\??\\UNC\\srv\\share\\", L"\\\\srv\\share\\"},
+        {L"\\??\\Volume" + kGuid + L"\\", L"\\\\?\\Volume" + kGuid + L"\\"},
+        {L"\\??\\unix\\tmp\\x", L"\\\\?\\unix\\tmp\\x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(shownRoot(Root(c.root)), c.shown) << narrow(c.root);
+    }
+}
+
 TEST(BackupPath, OnlyExtendedAndSystemFormsAreTakenLiterally) {
     EXPECT_TRUE(isLiteralPath(L"\\\\?\\C:\\b.txt"));
     EXPECT_TRUE(isLiteralPath(L"\\??\\C:\\b.txt"));

@@ -3,6 +3,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "store/backup_path.h"
 #include "store/system_codes.h"
 
 std::string narrowForTest(const Path& path) {
@@ -19,24 +20,14 @@ Path join(const Path& folder, const Path& name) {
     return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
 }
 
-/// The fake's spelling of a root in the system's form: "\??\C:\" is "C:\",
-/// "\??\UNC\srv\share\" is "\\srv\share\", any other "\??\x" is "\\?\x".
-Path fakeRoot(const Path& root) {
-    const Path system = L"\\??\\";
-    if (root.compare(0, system.size(), system) != 0) {
-        return root;
+/// The fake's spelling of a root: its shown form, the drive letter upper case, since
+/// drive letters are one whatever their case.
+Path fakeRoot(const Root& root) {
+    Path shown = shownRoot(root);
+    if (shown.size() >= 2 && shown[1] == L':' && shown[0] >= L'a' && shown[0] <= L'z') {
+        shown[0] = static_cast<wchar_t>(shown[0] - 32);
     }
-    const Path rest = root.substr(system.size());
-    if (rest.compare(0, 4, L"UNC\\") == 0) {
-        return L"\\\\" + rest.substr(4);
-    }
-    if (rest.size() >= 2 && rest[1] == L':') {
-        Path drive = rest;  // drive letters are one whatever their case
-        drive[0] =
-            drive[0] >= L'a' && drive[0] <= L'z' ? static_cast<wchar_t>(drive[0] - 32) : drive[0];
-        return drive;
-    }
-    return L"\\\\?\\" + rest;
+    return shown;
 }
 
 /// Whether any key of `names` lies inside the folder `path`.
@@ -213,7 +204,7 @@ Path FakeFileSystem::fullPath(const Path& path) {
 }
 
 Opened<Folder> FakeFileSystem::openRoot(const Root& root) {
-    const Path path = fakeRoot(root.text());
+    const Path path = fakeRoot(root);
     Step step(*this, "root", path);
     if (unknownPaths.count(path) != 0) {
         return notOpened(failed("NtCreateFile", ntstatus::kBadNetworkPath, path));
