@@ -10,9 +10,10 @@
 
 #include <string>
 
+#include "store/backup_path.h"
 #include "store/file_system.h"
-#include "windows/nt_folder.h"
 #include "store/system_codes.h"
+#include "windows/nt_folder.h"
 #include "windows/win32_handle.h"
 
 namespace {
@@ -65,23 +66,6 @@ FileStatus fileFailure(std::string_view call, NTSTATUS status, Path path) {
                                 : isBusy(status)   ? FileOutcome::busy
                                                    : FileOutcome::failed;
     return failure(outcome, call, status, std::move(path));
-}
-
-/// The shown name of a root in the system's form: "\??\C:\" is "C:\", "\??\UNC\srv\s\" is
-/// "\\srv\s\", anything else under "\??\" keeps the "\\?\" that reaches it.
-Path shownRoot(const Path& root) {
-    const Path system = L"\\??\\";
-    if (root.compare(0, system.size(), system) != 0) {
-        return root;
-    }
-    const Path rest = root.substr(system.size());
-    if (rest.compare(0, 4, L"UNC\\") == 0) {
-        return L"\\\\" + rest.substr(4);
-    }
-    if (rest.size() >= 2 && rest[1] == L':') {
-        return rest;
-    }
-    return L"\\\\?\\" + rest;
 }
 
 Path joined(const Path& folder, const Path& name) {
@@ -187,6 +171,10 @@ class Win32Folder : public Folder {
         /// Only looked at where it was asked for: a link, or a file with another name that
         /// someone else may have made.
         bool unsafe = false;
+
+        /// Why a backup may not be read or removed through this handle: it is a folder, or
+        /// (where that was checked) a link or a file with another name; ok otherwise.
+        FileStatus refusal(const Path& path) const;
     };
 
     Opened<Folder> open(const Path& name, ULONG disposition, bool* made);
@@ -308,6 +296,17 @@ Win32Folder::OpenedFile Win32Folder::openFile(const Path& name, ACCESS_MASK acce
     return file;
 }
 
+FileStatus Win32Folder::OpenedFile::refusal(const Path& path) const {
+    if (directory) {
+        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_FILE_IS_A_DIRECTORY,
+                       path);
+    }
+    if (unsafe) {
+        return failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, path);
+    }
+    return fileOk();
+}
+
 NameInfo Win32Folder::inspect(const Name& given) {
     const Path& name = given.text();
     const Path path = joined(shown_, name);
@@ -337,12 +336,8 @@ FileStatus Win32Folder::readAll(const Name& given, std::string& bytes, size_t li
     if (!opened.handle.valid()) {
         return fileFailure("NtCreateFile", opened.status, path);
     }
-    if (opened.directory) {
-        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_FILE_IS_A_DIRECTORY,
-                       path);
-    }
-    if (opened.unsafe) {
-        return failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, path);
+    if (FileStatus refused = opened.refusal(path); !refused.ok()) {
+        return refused;
     }
     FILE_STANDARD_INFORMATION info{};
     const NTSTATUS sized = queryFile(opened.handle.get(), FileStandardInformation, info);
@@ -401,12 +396,8 @@ FileStatus Win32Folder::removeFile(const Name& given) {
         }
         return fileFailure("NtCreateFile", opened.status, path);
     }
-    if (opened.directory) {
-        return failure(FileOutcome::failed, "NtQueryInformationFile", STATUS_FILE_IS_A_DIRECTORY,
-                       path);
-    }
-    if (opened.unsafe) {
-        return failure(FileOutcome::failed, "NtQueryObject", kReparsePointEncountered, path);
+    if (FileStatus refused = opened.refusal(path); !refused.ok()) {
+        return refused;
     }
     const NTSTATUS status = deleteByHandle(opened.handle.get());
     return status >= 0 ? fileOk() : fileFailure("NtSetInformationFile", status, path);
@@ -589,7 +580,7 @@ class Win32FileSystem : public FileSystem {
         NtOpened opened = openRelative(nullptr, root, folderAccess(elevated()), kShareAll,
                                        FILE_OPEN, FILE_DIRECTORY_FILE);
         Opened<Folder> result;
-        const Path shown = shownRoot(root);
+        const Path shown = shownRoot(given);
         if (!opened.handle.valid()) {
             // A drive, share or volume that cannot be opened may hold anything.
             result.status = failure(
