@@ -8,30 +8,29 @@
 #include <windows.h>
 #include <winternl.h>
 
+/// Asks or changes one class of information about an open file (the two calls share it).
+using FileInformationCall = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK status,
+                                             PVOID information, ULONG length,
+                                             FILE_INFORMATION_CLASS infoClass);
+/// Reads or writes the bytes of an open file (the two calls share it).
+using FileTransferCall = NTSTATUS(NTAPI*)(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine,
+                                          PVOID apcContext, PIO_STATUS_BLOCK status, PVOID buffer,
+                                          ULONG length, PLARGE_INTEGER offset, PULONG key);
+
 struct NtCalls {
     // Files and folders, opened relative to a folder handle.
     NTSTATUS(NTAPI* createFile)
     (PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK status,
      PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options,
      PVOID eaBuffer, ULONG eaLength) = nullptr;
-    NTSTATUS(NTAPI* queryInformationFile)
-    (HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
-     FILE_INFORMATION_CLASS infoClass) = nullptr;
+    FileInformationCall queryInformationFile = nullptr;
     NTSTATUS(NTAPI* queryDirectoryFile)
     (HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
      PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, FILE_INFORMATION_CLASS infoClass,
      BOOLEAN singleEntry, PUNICODE_STRING fileName, BOOLEAN restartScan) = nullptr;
-    NTSTATUS(NTAPI* setInformationFile)
-    (HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
-     FILE_INFORMATION_CLASS infoClass) = nullptr;
-    NTSTATUS(NTAPI* readFile)
-    (HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
-     PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-     PULONG key) = nullptr;
-    NTSTATUS(NTAPI* writeFile)
-    (HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
-     PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-     PULONG key) = nullptr;
+    FileInformationCall setInformationFile = nullptr;
+    FileTransferCall readFile = nullptr;
+    FileTransferCall writeFile = nullptr;
     NTSTATUS(NTAPI* flushBuffersFile)(HANDLE file, PIO_STATUS_BLOCK status) = nullptr;
     /// Closes any handle the table handed out.
     NTSTATUS(NTAPI* close)(HANDLE handle) = nullptr;
