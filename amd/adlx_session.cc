@@ -10,41 +10,44 @@ namespace {
 
 constexpr std::string_view kOpening = "opening the driver";
 
-/// A call that succeeded without handing out its object, or handed out nothing usable.
-void noteMissing(FailureLog& log, std::string_view call, std::string_view what) {
+/// Whether an opening call succeeded; keeps it in `log` when it did not.
+bool succeeded(FailureLog& log, std::string_view call, ADLX_RESULT result) {
+    if (adlxSucceeded(result)) {
+        return true;
+    }
+    noteAdlx(log, std::string(kOpening), call, result);
+    return false;
+}
+
+/// Whether an opening call that succeeded handed out something usable; when it did not,
+/// keeps the call in `log`, `what` saying what is missing.
+bool handedOut(FailureLog& log, std::string_view call, bool usable, std::string_view what) {
+    if (usable) {
+        return true;
+    }
     log.noteDriver(std::string(kOpening), call, SystemCode{}, {}, what);
+    return false;
 }
 
 }  // namespace
 
 SessionOpening AdlxSession::open() {
-    const ADLX_RESULT initialized = runtime_.Initialize();
-    if (!adlxSucceeded(initialized)) {
-        noteAdlx(log_, std::string(kOpening), "Initialize", initialized);
+    if (!succeeded(log_, "Initialize", runtime_.Initialize())) {
         return SessionOpening::notInitialised;
     }
     termination_.arm(runtime_);
     IADLXSystem* system = runtime_.GetSystemServices();
-    if (system == nullptr) {
-        noteMissing(log_, "GetSystemServices", "no system services");
+    if (!handedOut(log_, "GetSystemServices", system != nullptr, "no system services")) {
         return SessionOpening::noGpu;
     }
-    const ADLX_RESULT listed = system->GetGPUs(gpus_.put());
-    if (!adlxSucceeded(listed)) {
-        noteAdlx(log_, std::string(kOpening), "GetGPUs", listed);
+    // Each object is looked at only once the call that hands it out has succeeded.
+    if (!succeeded(log_, "GetGPUs", system->GetGPUs(gpus_.put())) ||
+        !handedOut(log_, "GetGPUs", gpus_ && gpus_->Empty() == 0, "no GPU")) {
         return SessionOpening::noGpu;
     }
-    if (!gpus_ || gpus_->Empty() != 0) {
-        noteMissing(log_, "GetGPUs", "no GPU");
-        return SessionOpening::noGpu;
-    }
-    const ADLX_RESULT served = system->Get3DSettingsServices(services_.put());
-    if (!adlxSucceeded(served)) {
-        noteAdlx(log_, std::string(kOpening), "Get3DSettingsServices", served);
-        return SessionOpening::noGpu;
-    }
-    if (!services_) {
-        noteMissing(log_, "Get3DSettingsServices", "no 3D settings services");
+    if (!succeeded(log_, "Get3DSettingsServices", system->Get3DSettingsServices(services_.put())) ||
+        !handedOut(log_, "Get3DSettingsServices", static_cast<bool>(services_),
+                   "no 3D settings services")) {
         return SessionOpening::noGpu;
     }
     return SessionOpening::ready;
