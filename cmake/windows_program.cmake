@@ -2,7 +2,8 @@
 # version, an application manifest, a hardened, small and stripped image, and an install
 # rule that puts it into the end users' package. The simulated drivers and test tools do
 # not come through here: they are never shipped to end users (the simulated drivers go
-# only into the front-end authors' package).
+# only into the front-end authors' package). Included on every platform, so that the two
+# programs' folders can name their target the same way wherever they are configured.
 
 set(PRESETS_VERSION_RC_IN ${CMAKE_CURRENT_LIST_DIR}/version_info.rc.in)
 # The one manifest of each program. gcc would also link a default-manifest.o if the
@@ -58,4 +59,18 @@ function(presets_windows_program target description)
     $<$<NOT:$<CONFIG:Debug>>:-Wl,--gc-sections -s>)
 
   install(TARGETS ${target} RUNTIME DESTINATION . COMPONENT win64)
+endfunction()
+
+# presets_program(<target> <file description> <library> [<library>...]): one of the two
+# programs: its entry point, main.cc in the calling folder, linked with the first library
+# (which brings the rest of its vendor's code); with MinGW a shipped Windows program, and
+# every library named built hardened.
+function(presets_program target description library)
+  add_executable(${target} main.cc)
+  target_link_libraries(${target} PRIVATE ${library})
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
+    presets_windows_program(${target} "${description}")
+    presets_hardened(${library} ${ARGN})
+  endif()
 endfunction()
