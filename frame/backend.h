@@ -6,9 +6,9 @@
 #include <optional>
 #include <string_view>
 
-#include "store/backup_store.h"
 #include "frame/preset_level.h"
 #include "frame/result_line.h"
+#include "store/backup_store.h"
 
 /// What a backend operation uses besides its driver: the printer of its one result line
 /// and the store of its backup file.
@@ -25,6 +25,17 @@ struct Backend {
     int (*apply)(LineAndBackup& io, PresetLevel level);
     int (*restore)(LineAndBackup& io);
 };
+
+/// The Backend of a program whose operations take its one driver binding first: each
+/// operation is called with what `driver()` hands out.
+template <auto driver, auto status, auto apply, auto restore>
+Backend backendOver() {
+    return Backend{
+        [](LineAndBackup& io) { return status(driver(), io); },
+        [](LineAndBackup& io, PresetLevel level) { return apply(driver(), io, level); },
+        [](LineAndBackup& io) { return restore(driver(), io); },
+    };
+}
 
 /// What a restore counts: values written back, and values that did not go back.
 struct RestoreCounts {

@@ -4,23 +4,8 @@
 #include "nvidia/nvidia_words.h"
 #include "nvidia/process_nvapi.h"
 
-namespace {
-
-int status(LineAndBackup& io) {
-    return nvidiaStatus(processNvapiTable(), io);
-}
-
-int apply(LineAndBackup& io, PresetLevel level) {
-    return nvidiaApply(processNvapiTable(), io, level);
-}
-
-int restore(LineAndBackup& io) {
-    return nvidiaRestore(processNvapiTable(), io);
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
-    return runProgram(argc, argv, Backend{&status, &apply, &restore}, nvidiaword::kVendorLine,
-                      nvidiaword::kVendorFile);
+    return runProgram(
+        argc, argv, backendOver<&processNvapiTable, &nvidiaStatus, &nvidiaApply, &nvidiaRestore>(),
+        nvidiaword::kVendorLine, nvidiaword::kVendorFile);
 }
