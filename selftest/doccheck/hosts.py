@@ -223,7 +223,8 @@ class WineHost(Host):
 
     # -- acts ------------------------------------------------------------------------------------
     def hold(self, path, ms=None, start_marker=None):
-        return WineHolder(self, path, ms, start_marker)
+        return WineHolder([self.launcher, self.helper], self.to_program, self.environment({}),
+                          self.base, path, ms, start_marker)
 
     def short_name(self, path):
         ran = run_to_file([self.launcher, self.helper, "--short-name", self.to_program(path)],
@@ -233,26 +234,11 @@ class WineHost(Host):
         return ran.out.decode()
 
     def free_drive(self):
-        devices = self.prefix / "dosdevices"
-        for letter in "QRSTUVWXY":
-            if not os.path.lexists(devices / (letter.lower() + ":")):
-                return letter
-        raise RuntimeError("every drive letter from Q to Y is mapped in %s" % devices)
+        return free_wine_drive(self.prefix)
 
     def map_drive(self, folder):
-        """A free drive letter made to name `folder`, as `subst` does: under Wine the drive
-        is a link in the prefix's dosdevices (Wine's subst does not outlive its process)."""
-        devices = self.prefix / "dosdevices"
         with self.lock:
-            for letter in "PONMLKJIHG":
-                link = devices / (letter.lower() + ":")
-                try:
-                    os.symlink(folder, link)
-                except FileExistsError:
-                    continue
-                self.undo.append(link.unlink)
-                return letter
-        raise RuntimeError("every drive letter from G to P is mapped in %s" % devices)
+            return map_wine_drive(self.prefix, folder, self.undo)
 
     def symlink(self, at, target, folder):
         os.symlink(target, at)
@@ -262,6 +248,32 @@ class WineHost(Host):
 
     def unix_form(self, path):
         return "\\\\?\\unix" + str(path).replace("/", "\\")
+
+
+def free_wine_drive(prefix):
+    """A drive letter the Wine prefix maps to nothing, from Q to Y."""
+    devices = prefix / "dosdevices"
+    for letter in "QRSTUVWXY":
+        if not os.path.lexists(devices / (letter.lower() + ":")):
+            return letter
+    raise RuntimeError("every drive letter from Q to Y is mapped in %s" % devices)
+
+
+def map_wine_drive(prefix, folder, undo):
+    """A free drive letter made to name `folder`, as `subst` does: under Wine the drive is a
+    link in the prefix's dosdevices (Wine's subst does not outlive its process), so its
+    root is itself a link. From G to P, so that `free_wine_drive` never races for the same
+    one; what takes it back goes on the list `undo`."""
+    devices = prefix / "dosdevices"
+    for letter in "PONMLKJIHG":
+        link = devices / (letter.lower() + ":")
+        try:
+            os.symlink(folder, link)
+        except FileExistsError:
+            continue
+        undo.append(link.unlink)
+        return letter
+    raise RuntimeError("every drive letter from G to P is mapped in %s" % devices)
 
 
 def run_to_file(command, env, cwd, timeout):
@@ -321,19 +333,19 @@ HOLD_WAIT_S = 30
 
 
 class WineHolder:
-    """hold-file.exe holding one file with no sharing until released, or for `ms`
-    milliseconds counted from when `start_marker` (the next run's call log) appears."""
+    """hold-file.exe under Wine, holding one file with no sharing until released, or for
+    `ms` milliseconds counted from when `start_marker` (the next run's call log) appears.
+    `command` starts it (Wine and the helper), `to_program` spells a path for it, `env` is
+    its environment; its markers go in a folder of their own under `base`."""
 
-    def __init__(self, host, path, ms, start_marker):
+    def __init__(self, command, to_program, env, base, path, ms=None, start_marker=None):
         self.ms = ms
-        folder = pathlib.Path(tempfile.mkdtemp(prefix="holder-", dir=host.base))
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="holder-", dir=base))
         self.ready, self.release_marker = folder / "ready", folder / "release"
-        timed = [str(ms), host.to_program(start_marker)] if ms else []
-        self.proc = subprocess.Popen(
-            [host.launcher, host.helper, host.to_program(path), host.to_program(self.ready),
-             host.to_program(self.release_marker)] + timed,
-            env=host.environment({}), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
+        paths = [to_program(p) for p in (path, self.ready, self.release_marker)]
+        timed = [str(ms), to_program(start_marker)] if ms else []
+        self.proc = subprocess.Popen(command + paths + timed, env=env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + HOLD_WAIT_S
         while not self.ready.exists():
             if self.proc.poll() is not None or time.monotonic() > deadline:

@@ -34,7 +34,7 @@ def plain(*parts, made=False):
 
 
 LONG_PIECE = "p" * 60
-LONG_TOTAL = 300
+LONG_TOTAL = 300  # UTF-16 units the folders of a long path add up to, at least
 
 
 def utf16_length(text):
@@ -42,25 +42,36 @@ def utf16_length(text):
 
 
 def long_dirs(piece=LONG_PIECE):
+    """Folders named `piece`, enough of them to pass MAX_PATH on their own."""
     return [piece] * (LONG_TOTAL // (utf16_length(piece) + 1) + 1)
 
 
+def long_target(root, to_program, made=False, piece=LONG_PIECE, name="backup.txt",
+                spelling=None):
+    """A path of more than 260 characters below `root`, as `to_program` spells it for the
+    program and `spelling` rewrites it (".." on the way, "/"); `made`: its folders are made
+    beforehand, else the program is to make them."""
+    path = root.joinpath("b", *long_dirs(piece), name)
+    if made:
+        path.parent.mkdir(parents=True, exist_ok=True)
+    arg = to_program(path)
+    if spelling:
+        arg = spelling(arg)
+    if utf16_length(arg) <= 260:
+        raise AssertionError("not a long path: %d characters" % utf16_length(arg))
+    return Target(arg, path)
+
+
 def long_path(made=False, piece=LONG_PIECE, name="backup.txt", spelling=None, text=""):
-    """A path of more than 260 characters; `spelling` rewrites the program's text."""
+    """A path of more than 260 characters (long_target)."""
     def make(host, root):
-        path = root.joinpath("b", *long_dirs(piece), name)
-        if made:
-            path.parent.mkdir(parents=True, exist_ok=True)
-        arg = host.to_program(path)
-        if spelling:
-            arg = spelling(arg)
-        if utf16_length(arg) <= 260:
-            raise AssertionError("not a long path: %d characters" % utf16_length(arg))
-        return Target(arg, path)
+        return long_target(root, host.to_program, made, piece, name, spelling)
     return Place("<work>\\b\\" + (text or "<folders past 260 characters>") + "\\" + name, make)
 
 
 def with_dot_segments(arg):
+    """The same file reached through "." and a detour over "..": the system resolves them
+    before the extended-length form, which would take them literally."""
     head, name = arg.rsplit("\\", 1)
     return head + "\\.\\detour\\..\\" + name
 
@@ -135,10 +146,15 @@ def formed(form, need, inner):
     return Place("<%s form of %s>" % (form, inner.text), make, inner.needs + (need,))
 
 
+def on_free_drive(letter, long=False):
+    """backup.txt on a drive that maps to nothing, in "saves" or past 260 characters."""
+    dirs = long_dirs() if long else ["saves"]
+    return Target(letter + ":\\" + "\\".join(dirs + ["backup.txt"]), None)
+
+
 def unmapped(long=False):
     def make(host, root):
-        dirs = long_dirs() if long else ["saves"]
-        return Target(host.free_drive() + ":\\" + "\\".join(dirs + ["backup.txt"]), None)
+        return on_free_drive(host.free_drive(), long)
     return Place("<free drive>:\\%s\\backup.txt" % ("<folders past 260>" if long else "saves"),
                  make)
 

@@ -65,21 +65,23 @@ class Played:
 
 
 def snapshot(path):
+    """What stands at `path`, comparable across runs: a link with its target and what
+    stands there, a folder with its files, a file with its bytes."""
     if path is None or not os.path.lexists(path):
         return ("absent",)
-    if os.path.islink(path):
-        return ("link", os.readlink(path))
-    if os.path.isdir(path):
+    path = pathlib.Path(path)
+    if path.is_symlink():
+        return ("link", os.readlink(path), snapshot(path.resolve()))
+    if path.is_dir():
         return ("directory", sorted((p.name, p.read_bytes() if p.is_file() else None)
-                                    for p in pathlib.Path(path).iterdir()))
-    return ("file", pathlib.Path(path).read_bytes())
+                                    for p in path.iterdir()))
+    return ("file", path.read_bytes())
 
 
 def tree(root):
-    """Everything under `root`, links not followed: bytes, read-only mark, link count."""
+    """Everything under `root`, links not followed: each file's bytes, mode bits and link
+    count, each folder's mode bits, each link's target."""
     found = {}
-    if not os.path.isdir(root):
-        return found
     for folder, dirs, files in os.walk(root):
         for name in dirs + files:
             path = os.path.join(folder, name)
@@ -88,10 +90,10 @@ def tree(root):
             if os.path.islink(path):
                 found[key] = ("link", os.readlink(path))
             elif name in dirs:
-                found[key] = ("folder",)
+                found[key] = ("folder", oct(info.st_mode))
             else:
                 with open(path, "rb") as f:
-                    found[key] = ("file", bool(info.st_mode & 0o200), info.st_nlink, f.read())
+                    found[key] = ("file", oct(info.st_mode), info.st_nlink, f.read())
     return found
 
 
@@ -100,9 +102,10 @@ def temporary_of(path):
 
 
 def exact_name_on_disk(path, top):
-    """True when every component of `path` below `top` stands under exactly its name."""
+    """True when every component of `path` below `top` stands on disk under exactly its
+    bytes: a file made under a mangled name (a wrong conversion on the way) fails this."""
     while path != top and path.parent != path:
-        if path.name not in os.listdir(path.parent):
+        if os.fsencode(path.name) not in os.listdir(os.fsencode(path.parent)):
             return False
         path = path.parent
     return True

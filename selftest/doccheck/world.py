@@ -80,12 +80,24 @@ def amd_backup(level=1, ids=AMD_IDS):
     return backup_bytes("amd", entries)
 
 
+BIG = 2 * 1024 * 1024  # over the 1 MiB a backup may have
+PADDING_LINE = 64  # bytes of each padding entry, its line end included
+
+
+def padding(count, end=b"\r\n"):
+    """`count` entries of another program's that the programs carry along, each ending in
+    `end`."""
+    value = b"x" * (PADDING_LINE - len(b"zz.padding.0000000=") - len(end))
+    return b"".join(b"zz.padding.%07d=%s%s" % (n, value, end) for n in range(count))
+
+
+def padded_past_big(head):
+    """`head`, a readable backup, padded past 2 MiB."""
+    return head + padding((BIG - len(head) + PADDING_LINE - 1) // PADDING_LINE)
+
+
 def big_backup(vendor):
-    head = nv_backup() if vendor == "nvidia" else amd_backup()
-    line = 64
-    count = (2 * 1024 * 1024 - len(head) + line - 1) // line
-    return head + b"".join(b"zz.padding.%07d=%s\r\n" % (n, b"x" * (line - 21))
-                           for n in range(count))
+    return padded_past_big(nv_backup() if vendor == "nvidia" else amd_backup())
 
 
 PLANTED_TMP = b"left behind by an earlier run\r\n"

@@ -30,10 +30,17 @@ replaces a read-only file, and lets root truncate a read-only file.
 import os
 import pathlib
 import shutil
-import subprocess
 import tempfile
 import time
 from dataclasses import dataclass, field
+
+# What the kit's own checks (selftest/doccheck) do the same way: the paths, what is
+# planted, what a run is held to, and the holder of a file.
+from doccheck import hosts, places
+from doccheck.places import LONG_PIECE, Target, long_dirs, with_dot_segments, with_forward_slashes
+from doccheck.playing import exact_name_on_disk, snapshot, temporary_of, tree
+from doccheck.world import (DIRECTORY_CONTENT, PADDING_LINE, PLANTED_TMP, SECRETS, VICTIM_TEXT,
+                            padded_past_big, padding)
 
 from . import wine  # noqa: E402
 from . import amd  # noqa: E402
@@ -44,15 +51,6 @@ from . import nvidia as nv  # noqa: E402
 LOCALE = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
 
 HOLDER = wine.BIN / "tests" / "tools" / "hold-file.exe"
-HOLDER_WAIT_SECONDS = 30
-PLANTED_TMP = b"left behind by an earlier run\r\n"
-DIRECTORY_CONTENT = b"keep"
-VICTIM_TEXT = b"not the programs' file: must stay exactly as it is\r\n"
-# Lines an attacker wants copied into a backup it can read. The victim holding them is a
-# readable backup of the vendor's (its header and these entries), so that only the link
-# can be the reason to refuse it.
-SECRETS = b"secret.password=hunter2\r\nsecret.token=0x5EC2E7\r\n"
-BIG = 2 * 1024 * 1024  # over the 1 MiB a backup may have
 NEAR_LIMIT = 1040000  # under it with LF line ends, over it with CR LF
 # Files that are not backups: a hosts file, and the start of a program image.
 HOSTS = b"# hosts\r\n127.0.0.1 localhost\r\n::1 localhost\r\n"
@@ -63,7 +61,6 @@ BINARY = b"MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff\x00\x00" + bytes(r
 ACCENTS = "configurações"
 CJK = "設定"
 EMOJI = "\U0001F3AE"
-LONG_COMPONENT = "p" * 60
 
 
 # -- the two programs ------------------------------------------------------------------------
@@ -207,20 +204,9 @@ class World:
         return self.root / "calls.log"
 
 
-@dataclass
-class Target:
-    arg: str                # the backup path as the command line gives it
-    file: pathlib.Path      # the same file as Linux sees it (None: nowhere Linux can see)
-    cwd: pathlib.Path = None
-
-
 def unmapped_drive():
     """A drive letter the prefix maps to nothing."""
-    devices = wine.PREFIX / "dosdevices"
-    for letter in "QRSTUVWXY":
-        if not os.path.lexists(devices / (letter.lower() + ":")):
-            return letter
-    raise RuntimeError("every drive letter from Q to Y is mapped in %s" % devices)
+    return hosts.free_wine_drive(wine.PREFIX)
 
 
 def absolute(*parts):
@@ -240,43 +226,12 @@ def existing(*parts):
     return make
 
 
-LONG_TOTAL = 300  # UTF-16 units the directories of a long case add up to, at least
-
-
-def utf16_length(text):
-    return len(text.encode("utf-16-le")) // 2
-
-
-def long_dirs(piece=LONG_COMPONENT):
-    """Directories named `piece`, enough of them to pass MAX_PATH on their own."""
-    return [piece] * (LONG_TOTAL // (utf16_length(piece) + 1) + 1)
-
-
-def long_path(new_dirs, piece=LONG_COMPONENT, name="backup.txt", spelling=None):
-    """A path of more than 260 characters; `new_dirs` says whether its directories are to
-    be made by the program. `spelling` rewrites the Windows text (".." on the way, "/")."""
+def long_path(new_dirs, piece=LONG_PIECE, name="backup.txt", spelling=None):
+    """A path of more than 260 characters (doccheck's long_target); `new_dirs` says whether
+    its directories are to be made by the program."""
     def make(world):
-        path = world.root.joinpath("b", *long_dirs(piece), name)
-        if not new_dirs:
-            path.parent.mkdir(parents=True, exist_ok=True)
-        arg = wine.winpath(path)
-        if spelling:
-            arg = spelling(arg)
-        if utf16_length(arg) <= 260:
-            raise AssertionError("not a long path: %d characters" % utf16_length(arg))
-        return Target(arg, path)
+        return places.long_target(world.root, wine.winpath, not new_dirs, piece, name, spelling)
     return make
-
-
-def with_dot_segments(arg):
-    """The same file reached through "." and a detour over "..": the system resolves them
-    before the extended-length form, which would take them literally."""
-    head, name = arg.rsplit("\\", 1)
-    return head + "\\.\\detour\\..\\" + name
-
-
-def with_forward_slashes(arg):
-    return arg.replace("\\", "/")
 
 
 def relative(text, cwd_parts=(), make_dirs=()):
@@ -291,27 +246,11 @@ def relative(text, cwd_parts=(), make_dirs=()):
     return make
 
 
-def linked_drive(world, folder):
-    """Maps a free drive letter to `folder` the way `subst` does and Wine keeps its drives:
-    the drive's root is itself a link. Letters below Q, so that `unmapped_drive` never
-    races for the same one."""
-    devices = wine.PREFIX / "dosdevices"
-    for letter in "PONMLKJIHG":
-        link = devices / (letter.lower() + ":")
-        try:
-            os.symlink(folder, link)
-        except FileExistsError:
-            continue
-        world.cleanups.append(link.unlink)
-        return letter
-    raise RuntimeError("every drive letter from G to P is mapped in %s" % devices)
-
-
 def on_linked_drive(world):
     folder = world.root / "drive"
     folder.mkdir()
-    return Target(linked_drive(world, folder) + ":\\saves\\backup.txt",
-                  folder / "saves" / "backup.txt")
+    letter = hosts.map_wine_drive(wine.PREFIX, folder, world.cleanups)
+    return Target(letter + ":\\saves\\backup.txt", folder / "saves" / "backup.txt")
 
 
 def short_name(path):
@@ -339,10 +278,7 @@ def spelled(prefix, make):
 
 
 def on_unmapped_drive(long=False):
-    def make(world):
-        dirs = long_dirs() if long else ["saves"]
-        return Target(unmapped_drive() + ":\\" + "\\".join(dirs + ["backup.txt"]), None)
-    return make
+    return lambda world: places.on_free_drive(unmapped_drive(), long)
 
 
 # -- the table -----------------------------------------------------------------------------------
@@ -567,46 +503,6 @@ CASES = [
 
 # -- running a case ------------------------------------------------------------------------------
 
-def snapshot(path):
-    """What stands at `path`, comparable across runs."""
-    if path is None or not os.path.lexists(path):
-        return ("absent",)
-    if path.is_symlink():
-        return ("link", os.readlink(path), snapshot(path.resolve()))
-    if path.is_dir():
-        return ("directory", sorted((p.name, p.read_bytes()) for p in path.iterdir()))
-    return ("file", path.read_bytes())
-
-
-def exact_name_on_disk(path, top):
-    """True when every component of `path` below `top` stands on the Linux side under
-    exactly its UTF-8 bytes: a file Wine created under a mangled name fails this."""
-    while path != top and path.parent != path:
-        if os.fsencode(path.name) not in os.listdir(os.fsencode(path.parent)):
-            return False
-        path = path.parent
-    return True
-
-
-def tree(root):
-    """Everything under `root`, links not followed: each file's bytes, mode bits and link
-    count, each folder's mode bits, each link's target."""
-    found = {}
-    for folder, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = os.path.join(folder, name)
-            info = os.lstat(path)
-            key = os.path.relpath(path, root)
-            if os.path.islink(path):
-                found[key] = ("link", os.readlink(path))
-            elif name in dirs:
-                found[key] = ("folder", oct(info.st_mode))
-            else:
-                with open(path, "rb") as f:
-                    found[key] = ("file", oct(info.st_mode), info.st_nlink, f.read())
-    return found
-
-
 def case_tree(world):
     """The folders a case makes for its backups and victims (not the driver's state)."""
     return {name: tree(world.root / name) for name in ("b", "cwd", "drive", "protected")}
@@ -675,65 +571,22 @@ def near_limit_backup(vendor):
     """A backup of the vendor's with LF line ends, under 1 MiB, padded with entries the
     programs carry along: written back with CR LF it would be over 1 MiB."""
     head = vendor.header.replace(b"\r\n", b"\n")
-    line = 64
-    count = (NEAR_LIMIT - len(head)) // line
-    return head + b"".join(b"zz.padding.%07d=%s\n" % (n, b"x" * (line - 20))
-                           for n in range(count))
+    return head + padding((NEAR_LIMIT - len(head)) // PADDING_LINE, end=b"\n")
 
 
 def big_backup(vendor):
-    head = vendor.backup(["gamer"])
-    line = 64  # bytes of each padding entry
-    count = (BIG - len(head) + line - 1) // line
-    return head + b"".join(b"zz.padding.%07d=%s\r\n" % (n, b"x" * (line - 21))
-                           for n in range(count))
+    return padded_past_big(vendor.backup(["gamer"]))
 
 
-def temporary_of(path):
-    return None if path is None else path.with_name(path.name + ".tmp")
-
-
-class Holder:
-    """hold-file.exe, holding one file open with no sharing until released."""
-
-    def __init__(self, world, path, for_ms=None):
-        """With `for_ms` it lets go on its own that long after the next run's driver call
-        log appears: both programs open the driver just before they read the backup, so
-        the hold is still on when they first try, however long Wine takes to start them."""
-        self.ready = world.root / "holder-ready"
-        self.release_marker = world.root / "holder-release"
-        self.for_ms = for_ms
-        timed = []
-        if for_ms:
-            if world.log.exists():
-                world.log.unlink()
-            timed = [str(for_ms), wine.winpath(world.log)]
-        self.proc = subprocess.Popen(
-            [wine.WINE, str(HOLDER), wine.winpath(path), wine.winpath(self.ready),
-             wine.winpath(self.release_marker)] + timed,
-            env=wine.base_env(LOCALE), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + HOLDER_WAIT_SECONDS
-        while not self.ready.exists():
-            if self.proc.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                raise RuntimeError("hold-file did not take %s (exit %s)"
-                                   % (path, self.proc.returncode))
-            time.sleep(0.02)
-
-    def release(self):
-        if not self.for_ms:
-            self.release_marker.touch()
-        try:
-            return self.proc.wait(timeout=HOLDER_WAIT_SECONDS)
-        except subprocess.TimeoutExpired:
-            self.stop()
-            return None
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+def hold(world, path, for_ms=None):
+    """hold-file.exe holding `path` open with no sharing until released. With `for_ms` it
+    lets go on its own that long after the next run's driver call log appears: both
+    programs open the driver just before they read the backup, so the hold is still on
+    when they first try, however long Wine takes to start them."""
+    if for_ms and world.log.exists():
+        world.log.unlink()
+    return hosts.WineHolder([wine.WINE, str(HOLDER)], wine.winpath, wine.base_env(LOCALE),
+                            world.root, path, for_ms, world.log)
 
 
 STARTS = 4  # a run that Wine fails to start at all is tried this often
@@ -822,13 +675,12 @@ def run_case(vendor, case, base_dir):
                     tmp.chmod(0o444)
                 planted = ("file", PLANTED_TMP)
             elif act == "hold":
-                holder = Holder(world, target.file if step[1] == "backup" else tmp,
-                                *step[2:])
+                holder = hold(world, target.file if step[1] == "backup" else tmp, *step[2:])
             elif act == "release":
-                code = holder.release()
+                held = holder.release()
                 holder = None
-                if code != 0:
-                    problems.append("hold-file ended with %r" % code)
+                if not held:
+                    problems.append("hold-file did not hold to the end")
                 if planted is not None:
                     if snapshot(tmp) != planted:
                         problems.append("the held %s was changed" % tmp.name)

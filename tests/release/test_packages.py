@@ -101,7 +101,8 @@ class PackagesFromTheKit(unittest.TestCase):
         env = dict(os.environ, PRESETS_CS_CHECK=str(self.nuget_check()),
                    PRESETS_CPP_CHECK=str(self.cmake_check()), PRESETS_PY_CLIENT="installed",
                    PRESETS_WIN_BIN=str(BUILD), E2E_WINEPREFIX=str(BUILD / "wineprefix"),
-                   PYTHONPATH=str(REPO / "tests"))  # the harness, and no client beside it
+                   # the harness and the kit's checks it builds on, and no client beside them
+                   PYTHONPATH=os.pathsep.join([str(REPO / "tests"), str(REPO / "selftest")]))
         cases = subprocess.run([str(self.venv_python()),
                                 str(REPO / "tests" / "e2e" / "test_clients.py")],
                                env=env, stdin=subprocess.DEVNULL, capture_output=True,
