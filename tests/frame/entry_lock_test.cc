@@ -101,6 +101,17 @@ class EntryLockTest : public ::testing::Test {
     void SetUp() override { gThrow = false; }
 };
 
+/// What the backend's store answered: everything as always (the backup of three entries
+/// at the path), or, when it `works` not, a refusal of everything.
+void expectStoreAnswered(bool works) {
+    EXPECT_EQ(gSeen.load, works ? LoadOutcome::loaded : LoadOutcome::unreadable);
+    EXPECT_EQ(gSeen.entries, works ? 3u : 0u);
+    EXPECT_EQ(gSeen.exists, works ? PathState::present : PathState::unknown);
+    EXPECT_EQ(gSeen.saved, works);
+    EXPECT_EQ(gSeen.recorded, works);
+    EXPECT_EQ(gSeen.removed, works);
+}
+
 const std::vector<const wchar_t*> kApply = {L"p", L"apply", L"gamer", kBackup.c_str()};
 const std::vector<const wchar_t*> kRestore = {L"p", L"restore", kBackup.c_str()};
 
@@ -131,13 +142,7 @@ TEST_F(EntryLockTest, FreeLockIsHeldForTheWholeCommandAndLetGoAfter) {
             EXPECT_EQ(r.lockLog, (std::vector<std::string>{"acquire C:\\B\\BACKUP.TXT 10000",
                                                            "release C:\\B\\BACKUP.TXT"}));
             EXPECT_EQ(r.heldAfter, 0);
-            // The store works as always.
-            EXPECT_EQ(gSeen.load, LoadOutcome::loaded);
-            EXPECT_EQ(gSeen.entries, 3u);
-            EXPECT_EQ(gSeen.exists, PathState::present);
-            EXPECT_TRUE(gSeen.saved);
-            EXPECT_TRUE(gSeen.recorded);
-            EXPECT_TRUE(gSeen.removed);
+            expectStoreAnswered(/*works=*/true);
             EXPECT_FALSE(r.fileLog.empty());
         }
     }
@@ -154,12 +159,7 @@ TEST_F(EntryLockTest, BusyLockOrUnsafePathGivesTheBackendARefusingStoreThatTouch
             // A path that cannot be used takes no lock: nothing will touch it.
             EXPECT_EQ(r.lockLog, busy ? std::vector<std::string>{"acquire C:\\B\\BACKUP.TXT 10000"}
                                       : std::vector<std::string>{});
-            EXPECT_EQ(gSeen.load, LoadOutcome::unreadable);
-            EXPECT_EQ(gSeen.entries, 0u);
-            EXPECT_EQ(gSeen.exists, PathState::unknown);
-            EXPECT_FALSE(gSeen.saved);
-            EXPECT_FALSE(gSeen.recorded);
-            EXPECT_FALSE(gSeen.removed);
+            expectStoreAnswered(/*works=*/false);
             EXPECT_EQ(r.fileLog, (std::vector<std::string>{"root C:\\", "folder C:\\b"}))
                 << "only the walk, which the link stopped";
             EXPECT_EQ(r.bytesAfter, kBytes);
