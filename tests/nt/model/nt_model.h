@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "windows/nt_calls.h"
 #include "store/path.h"
+#include "windows/nt_calls.h"
 
 namespace ntmodel {
 
@@ -249,6 +249,16 @@ class Model {
     /// A named object goes once nothing holds it open any more.
     void dropIfUnopened(Mutex* mutex);
     Open* openOf(HANDLE handle);
+    /// What a read or a write of `file` acts on: its open (null when refused: not a file's
+    /// handle, a folder's, or one without any of the rights in `needs`, and `status` says
+    /// which), the data of its stream, and where in it the call starts.
+    struct DataAt {
+        Open* open = nullptr;
+        NTSTATUS status = 0;
+        std::string* data = nullptr;
+        uint64_t at = 0;
+    };
+    DataAt dataAt(HANDLE file, ACCESS_MASK needs, PLARGE_INTEGER offset);
     ACCESS_MASK rightsOf(Actor actor, const Node* node) const;
     Path nameOf(const Open& open) const;
     /// Looks `path` up without following anything at its end.

@@ -301,31 +301,40 @@ NTSTATUS Model::ntSetInformationFile(HANDLE file, void* information, ULONG lengt
     }
 }
 
+Model::DataAt Model::dataAt(HANDLE file, ACCESS_MASK needs, PLARGE_INTEGER offset) {
+    DataAt to;
+    Open* open = openOf(file);
+    if (open == nullptr || open->type != Open::Type::file) {
+        to.status = STATUS_INVALID_HANDLE;
+    } else if (open->node->folder) {
+        to.status = STATUS_INVALID_DEVICE_REQUEST;
+    } else if ((open->access & needs) == 0) {
+        to.status = STATUS_ACCESS_DENIED;
+    } else {
+        to.open = open;
+        to.data = open->stream.empty() ? &open->node->data : &open->node->streams[open->stream];
+        // A synchronous handle reads and writes on from where it stands.
+        to.at = offset != nullptr ? static_cast<uint64_t>(offset->QuadPart) : open->position;
+    }
+    return to;
+}
+
 NTSTATUS Model::ntReadFile(HANDLE file, void* buffer, ULONG length, PLARGE_INTEGER offset,
                            ULONG_PTR* done) {
     // [MS-FSA] 2.1.5.2 Server Requests a Read: needs FILE_READ_DATA; nothing left is
-    // STATUS_END_OF_FILE. A synchronous handle reads on from where it stands.
+    // STATUS_END_OF_FILE.
     *done = 0;
-    Open* open = openOf(file);
-    if (open == nullptr || open->type != Open::Type::file) {
-        return STATUS_INVALID_HANDLE;
+    const DataAt from = dataAt(file, FILE_READ_DATA, offset);
+    if (from.open == nullptr) {
+        return from.status;
     }
-    if (open->node->folder) {
-        return STATUS_INVALID_DEVICE_REQUEST;
-    }
-    if ((open->access & FILE_READ_DATA) == 0) {
-        return STATUS_ACCESS_DENIED;
-    }
-    const std::string& data =
-        open->stream.empty() ? open->node->data : open->node->streams[open->stream];
-    const uint64_t at =
-        offset != nullptr ? static_cast<uint64_t>(offset->QuadPart) : open->position;
-    if (at >= data.size()) {
+    const std::string& data = *from.data;
+    if (from.at >= data.size()) {
         return STATUS_END_OF_FILE;
     }
-    const size_t count = std::min<size_t>(length, data.size() - at);
-    std::memcpy(buffer, data.data() + at, count);
-    open->position = at + count;
+    const size_t count = std::min<size_t>(length, data.size() - from.at);
+    std::memcpy(buffer, data.data() + from.at, count);
+    from.open->position = from.at + count;
     *done = count;
     return STATUS_SUCCESS;
 }
@@ -334,24 +343,16 @@ NTSTATUS Model::ntWriteFile(HANDLE file, const void* buffer, ULONG length, PLARG
                             ULONG_PTR* done) {
     // [MS-FSA] 2.1.5.3 Server Requests a Write: needs FILE_WRITE_DATA or FILE_APPEND_DATA.
     *done = 0;
-    Open* open = openOf(file);
-    if (open == nullptr || open->type != Open::Type::file) {
-        return STATUS_INVALID_HANDLE;
+    const DataAt to = dataAt(file, FILE_WRITE_DATA | FILE_APPEND_DATA, offset);
+    if (to.open == nullptr) {
+        return to.status;
     }
-    if (open->node->folder) {
-        return STATUS_INVALID_DEVICE_REQUEST;
+    std::string& data = *to.data;
+    if (data.size() < to.at + length) {
+        data.resize(to.at + length);
     }
-    if ((open->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) == 0) {
-        return STATUS_ACCESS_DENIED;
-    }
-    std::string& data = open->stream.empty() ? open->node->data : open->node->streams[open->stream];
-    const uint64_t at =
-        offset != nullptr ? static_cast<uint64_t>(offset->QuadPart) : open->position;
-    if (data.size() < at + length) {
-        data.resize(at + length);
-    }
-    std::memcpy(data.data() + at, buffer, length);
-    open->position = at + length;
+    std::memcpy(data.data() + to.at, buffer, length);
+    to.open->position = to.at + length;
     *done = length;
     return STATUS_SUCCESS;
 }
