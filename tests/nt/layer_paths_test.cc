@@ -45,6 +45,17 @@ void targetUntouched(World& w, CallHooks&, const RunResult&) {
     NT_EXPECT(!w.model()->exists(kTarget + L"\\backup.txt.tmp"));
 }
 
+/// The user's own junction at "saves", leading to C:\target, which holds the user's backup.
+void ownJunctionToTarget(World& w, CallHooks&) {
+    w.model()->makeFile(kTarget + L"\\backup.txt", kOld);
+    w.model()->makeReparse(w.at(L"saves"), ntmodel::kTagMountPoint, L"\\??\\" + kTarget, true);
+}
+
+/// The junction was followed: the backup in C:\target is the new one.
+void targetBackupSaved(World& w, CallHooks&, const RunResult&) {
+    NT_EXPECT_EQ(w.model()->bytes(kTarget + L"\\backup.txt"), std::optional<std::string>(kNew));
+}
+
 void aliasAtBackup(World& w, CallHooks&) {
     w.folder(L"saves");
     w.model()->makeReparse(w.at(kBackup), ntmodel::kTagAppExecLink, Path(), false);
@@ -184,16 +195,7 @@ const LayerRow kRows[] = {
      below(kBackup), linkToTarget(L"saves", ntmodel::kTagSymlink, true),
      "unreadable NtQueryObject C000050B", targetUntouched},
     {"a junction on the way, not elevated: the user's own, followed", Shows::modelOnly, false,
-     "apply", below(kBackup),
-     [](World& w, CallHooks&) {
-         w.model()->makeFile(kTarget + L"\\backup.txt", kOld);
-         w.model()->makeReparse(w.at(L"saves"), ntmodel::kTagMountPoint, L"\\??\\" + kTarget, true);
-     },
-     "applied",
-     [](World& w, CallHooks&, const RunResult&) {
-         NT_EXPECT_EQ(w.model()->bytes(kTarget + L"\\backup.txt"),
-                      std::optional<std::string>(kNew));
-     }},
+     "apply", below(kBackup), ownJunctionToTarget, "applied", targetBackupSaved},
     {"a symbolic link at the backup, elevated", Shows::modelOnly, true, "apply", below(kBackup),
      [](World& w, CallHooks& hooks) {
          w.folder(L"saves");
@@ -279,16 +281,11 @@ const LayerRow kRows[] = {
     //    rights.
     {"an ordinary user's token: its own junction is followed", Shows::modelOnly, std::nullopt,
      "apply", below(kBackup),
-     [](World& w, CallHooks&) {
+     [](World& w, CallHooks& hooks) {
          w.model()->setElevated(false);
-         w.model()->makeFile(kTarget + L"\\backup.txt", kOld);
-         w.model()->makeReparse(w.at(L"saves"), ntmodel::kTagMountPoint, L"\\??\\" + kTarget, true);
+         ownJunctionToTarget(w, hooks);
      },
-     "applied",
-     [](World& w, CallHooks&, const RunResult&) {
-         NT_EXPECT_EQ(w.model()->bytes(kTarget + L"\\backup.txt"),
-                      std::optional<std::string>(kNew));
-     }},
+     "applied", targetBackupSaved},
     {"a token that cannot be asked counts as elevated", Shows::modelOnly, std::nullopt, "apply",
      below(kBackup),
      [](World& w, CallHooks& hooks) {
