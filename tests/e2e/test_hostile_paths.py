@@ -150,10 +150,8 @@ class Race:
                 if state.get(key) not in self.values.get(key, {None})}
 
 
-class Races(unittest.TestCase):
-    """Nothing in the protected folder changes and none of its values reaches the driver,
-    whichever step of an elevated run the swap comes at."""
-    maxDiff = None
+class WithRaceLink(unittest.TestCase):
+    """Tests that have race-link act in the middle of a run, each in a folder of its own."""
 
     @classmethod
     def setUpClass(cls):
@@ -164,6 +162,12 @@ class Races(unittest.TestCase):
     def setUp(self):
         self.base = hostile_paths.base_directory()
         self.addCleanup(shutil.rmtree, self.base, ignore_errors=True)
+
+
+class Races(WithRaceLink):
+    """Nothing in the protected folder changes and none of its values reaches the driver,
+    whichever step of an elevated run the swap comes at."""
+    maxDiff = None
 
     def problems(self, race, k, clean):
         report, result, world = race.raced(k)
@@ -198,26 +202,18 @@ class Races(unittest.TestCase):
                         self.assertEqual([p for problems in found for p in problems], [])
 
 
-class TemporaryFileSwaps(unittest.TestCase):
+class TemporaryFileSwaps(WithRaceLink):
     """A link put at <backup>.tmp the moment the run makes it: the rename must not move
     what the link leads to, and the backup's name must never become a link or a second
     name of another file. The save fails and no setting changes."""
 
-    @classmethod
-    def setUpClass(cls):
-        if not os.access(RACE_LINK, os.X_OK):
-            raise unittest.SkipTest("no race-link (E2E_RACE_LINK)")
-        hostile_paths.wine.ensure_prefix()
-
     def test_symbolic_and_hard_link_at_creation(self):
-        base = hostile_paths.base_directory()
-        self.addCleanup(shutil.rmtree, base, ignore_errors=True)
         for vendor in [v for v in hostile_paths.VENDORS if v.available()]:
             vendor.install()
             self.addCleanup(vendor.uninstall)
             for how in ("symlink", "hardlink"):
                 with self.subTest(program=vendor.name, link=how):
-                    world = hostile_paths.World(pathlib.Path(tempfile.mkdtemp(dir=base)))
+                    world = hostile_paths.World(pathlib.Path(tempfile.mkdtemp(dir=self.base)))
                     world.protected.mkdir()
                     victim = world.protected / "backup.txt"
                     victim.write_bytes(VICTIMS[vendor.name])
