@@ -13,36 +13,21 @@ import unittest
 
 from harness import wine  # noqa: E402
 from harness.nvidia import (  # noqa: E402
-    PROBE, SIM_CONFIG_EXIT, SIM_FAULT_EXIT, VARIANTS, sim_dll)
+    PROBE, SIM_CONFIG_EXIT, SIM_FAULT_EXIT, VARIANTS, SimulatedNvapiCase, sim_dll)
 
 OPENED = ["init", "create", "load s1", "base s1"]
 
 
-class Probe(wine.WineCase):
+class Probe(SimulatedNvapiCase):
     needs = PROBE
     folder_prefix = "nvapi-sim-"
-
-    def setUp(self):
-        super().setUp()
-        self.state = self.dir / "state.txt"
-        self.log = self.dir / "calls.log"
 
     def probe(self, *commands, variant="", faults=None, types=None, state=True, stderr=None,
               env=None):
         """Runs the commands; returns (the status lines, exit code). A list as `stderr`
         receives the bytes of standard error; `env` holds further variables."""
-        if self.log.exists():
-            self.log.unlink()
-        extra, env = env, {"SIM_NVAPI_LOG": wine.winpath(self.log)}
-        if state:
-            env["SIM_NVAPI_STATE"] = wine.winpath(self.state)
-        if faults is not None:
-            env["SIM_NVAPI_FAULTS"] = faults
-        if types is not None:
-            env["SIM_NVAPI_SETTING_TYPE"] = types
-        env.update(extra or {})
-        out, code = wine.run(PROBE, [wine.winpath(sim_dll(variant)), *commands], env=env,
-                             stderr=stderr)
+        out, code = wine.run(PROBE, [wine.winpath(sim_dll(variant)), *commands],
+                             env=self.sim_env(faults, types, env, state), stderr=stderr)
         return out.decode("ascii").splitlines(), code
 
     def statuses(self, *commands, **kwargs):

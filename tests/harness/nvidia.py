@@ -186,7 +186,33 @@ def delete_line(sid, result="0"):
     return "NvAPI_DRS_DeleteProfileSetting %s id=0x%08X -> %s" % (PROFILE, sid, result)
 
 
-class NvidiaCase(wine.WineCase):
+class SimulatedNvapiCase(wine.WineCase):
+    """A test with its own folder, where the simulated library keeps its state file and
+    writes its call log."""
+
+    def setUp(self):
+        super().setUp()
+        self.state = self.dir / "state.txt"
+        self.log = self.dir / "calls.log"
+
+    def sim_env(self, faults=None, types=None, env=None, state=True):
+        """The simulated library's variables for a run with a fresh call log: the state file
+        (none when `state` is false), the fault rules and the setting types where given,
+        then `env`."""
+        if self.log.exists():
+            self.log.unlink()
+        variables = {"SIM_NVAPI_LOG": wine.winpath(self.log)}
+        if state:
+            variables["SIM_NVAPI_STATE"] = wine.winpath(self.state)
+        if faults is not None:
+            variables["SIM_NVAPI_FAULTS"] = faults
+        if types is not None:
+            variables["SIM_NVAPI_SETTING_TYPE"] = types
+        variables.update(env or {})
+        return variables
+
+
+class NvidiaCase(SimulatedNvapiCase):
     """A test with its own directory and one build of the library in system32.
 
     `variant` names the build ("" for the full one); None runs without any library."""
@@ -197,8 +223,6 @@ class NvidiaCase(wine.WineCase):
 
     def setUp(self):
         super().setUp()
-        self.state = self.dir / "state.txt"
-        self.log = self.dir / "calls.log"
         self.backup = self.dir / "backup.txt"
         self.use_library(self.variant)
         self.addCleanup(wine.remove_dll, "nvapi64.dll")
@@ -214,16 +238,8 @@ class NvidiaCase(wine.WineCase):
 
     def run_tool(self, *args, faults=None, types=None, env=None, cwd=None):
         """Runs preset-nvidia with a fresh call log; returns (stdout bytes, exit code)."""
-        if self.log.exists():
-            self.log.unlink()
-        extra = {"SIM_NVAPI_STATE": wine.winpath(self.state),
-                 "SIM_NVAPI_LOG": wine.winpath(self.log)}
-        if faults:
-            extra["SIM_NVAPI_FAULTS"] = faults
-        if types:
-            extra["SIM_NVAPI_SETTING_TYPE"] = types
-        extra.update(env or {})
-        result = wine.run(EXE, [str(a) for a in args], env=extra, cwd=cwd)
+        result = wine.run(EXE, [str(a) for a in args], env=self.sim_env(faults, types, env),
+                          cwd=cwd)
         # The library refuses a misuse with a status the tool may take for an ordinary
         # failure; its log flags it, and no run of the tool may show one.
         self.assertEqual([l for l in self.log_lines() if l.startswith("MISUSE")], [])
