@@ -8,7 +8,7 @@ from harness import wine
 
 from .amd_model import (GLOBALS, LEVEL, MODES, PER_GPU, AmdModel, Machine, describe_difference,
                         is_mode)
-from .runs import WorldBase, check
+from .runs import Vendor, WorldBase, check
 from .steps import Apply, Restore, UserChange
 
 EXE = amd_harness.EXE
@@ -221,12 +221,12 @@ def generate(seed, machines):
     return machine, steps
 
 
-class Amd:
+class Amd(Vendor):
     name = "amd"
+    exe, dll, dll_name = EXE, DLL, amd_harness.DLL_NAME
     failing_status = "3"
     killing_outcome = "crash"  # how a fault rule ends the process
     short_points = 6  # of about 120 calls per command; the full campaign takes them all
-    commands = ["apply gamer", "apply competitivo", "apply extremo", "restore after an apply"]
     machines = staticmethod(machines)
     World = AmdWorld
     Model = AmdModel
@@ -236,14 +236,6 @@ class Amd:
     @staticmethod
     def describe_change(ref, value):
         return "%s to %d" % (ref, value)
-
-    @staticmethod
-    def available():
-        return EXE.is_file() and DLL.is_file()
-
-    @staticmethod
-    def install():
-        wine.install_dll(DLL, amd_harness.DLL_NAME)
 
     @staticmethod
     def fault_rule(calls, k, outcome):

@@ -8,6 +8,8 @@ import re
 
 from harness.amd import GLOBALS, MODES, PER_GPU
 
+from .models import changed_settings, restore_backup_problems
+
 LEVEL = {"gamer": 1, "competitivo": 2, "extremo": 3}
 LOWEST_LEVEL = {"enhanced-sync": 2}  # every other row is touched from "gamer" on
 SERVICE_OF = {"afmf": "1", "fsr": "3", "frame-generation": "3"}
@@ -186,9 +188,7 @@ class AmdModel:
             elif text != value_text(ref, self.state[ref]):
                 problems.append("apply recorded %s as %s, but it was %s" % (
                     key, text, self.state[ref]))
-        for ref in sorted(set(state) | set(self.state)):
-            if state.get(ref) == self.state.get(ref):
-                continue
+        for ref in changed_settings(self.state, state):
             desired = preset_value(setting_name(ref), LEVEL[preset])
             if not self.m.owned(ref):
                 problems.append("apply changed %s, whose GPU repeats an earlier GPU's id" % ref)
@@ -203,19 +203,9 @@ class AmdModel:
         only once every one of them is back. When the fault `rule` left a GPU of the list
         unfetched or unnamed, that GPU and every GPU after it are not written, so a
         recorded key that no GPU before it reaches keeps the file."""
-        unreached = self.unreached_keys(unknown_gpu_fault(rule))
-        problems = []
-        if backup is not None and backup != self.backup:
-            problems.append("restore rewrote the backup")
-        if backup is None and self.backup is not None and unreached:
-            problems.append("restore removed the backup although %s could not be reached" %
-                            ", ".join(unreached))
-        if backup is None and self.backup is not None and state != self.after_restore():
-            problems.append("restore removed the backup before every setting was back: %s" %
-                            describe_difference(self.after_restore(), state))
-        for ref in sorted(set(state) | set(self.state)):
-            if state.get(ref) == self.state.get(ref):
-                continue
+        problems = restore_backup_problems(self, state, backup, describe_difference,
+                                           self.unreached_keys(unknown_gpu_fault(rule)))
+        for ref in changed_settings(self.state, state):
             key = self.m.key(ref)
             if not self.m.owned(ref):
                 problems.append("restore changed %s, whose GPU repeats an earlier GPU's id" % ref)
@@ -238,8 +228,7 @@ class AmdModel:
 
 def describe_difference(expected, actual):
     return "; ".join("%s %s -> %s" % (k, expected.get(k), actual.get(k))
-                     for k in sorted(set(expected) | set(actual))
-                     if expected.get(k) != actual.get(k))
+                     for k in changed_settings(expected, actual))
 
 
 def unknown_gpu_fault(rule):

@@ -9,7 +9,7 @@ from harness import wine
 from .nvidia_model import (FOREIGN, IDS, LEVEL, MISSING, PRESET_IDS, PRESET_VALUE, NvModel,
                            describe_difference, fmt)
 from .steps import Apply, Restore, UserChange
-from .runs import Broken, WorldBase, check
+from .runs import Broken, Vendor, WorldBase, check
 
 EXE = nvidia_harness.EXE
 DLL = nvidia_harness.sim_dll()
@@ -164,12 +164,12 @@ def generate(seed, machines):
     return machine, steps
 
 
-class Nvidia:
+class Nvidia(Vendor):
     name = "nvidia"
+    exe, dll, dll_name = EXE, DLL, "nvapi64.dll"
     failing_status = "-1"
     killing_outcome = "exit"  # how a fault rule ends the process
     short_points = 30  # every edge: a command makes at most 33 calls
-    commands = ["apply gamer", "apply competitivo", "apply extremo", "restore after an apply"]
     machines = staticmethod(machines)
     World = NvWorld
     Model = NvModel
@@ -179,14 +179,6 @@ class Nvidia:
     @staticmethod
     def describe_change(sid, value):
         return "0x%08X to %s" % (sid, fmt(value))
-
-    @staticmethod
-    def available():
-        return EXE.is_file() and DLL.is_file()
-
-    @staticmethod
-    def install():
-        wine.install_dll(DLL, "nvapi64.dll")
 
     @staticmethod
     def fault_rule(calls, k, outcome):

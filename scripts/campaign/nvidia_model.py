@@ -6,6 +6,8 @@ against what a front-end is told, not against itself.
 """
 from harness import nvidia as nvidia_harness
 
+from .models import changed_settings, restore_backup_problems
+
 # The 13 managed settings, from the table of (id, preset value, lowest level that writes it).
 IDS = nvidia_harness.ALL_IDS
 PRESET_VALUE = nvidia_harness.PRESET_VALUE
@@ -21,12 +23,9 @@ def fmt(value):
 
 
 def describe_difference(expected, actual):
-    parts = []
-    for sid in sorted(set(expected) | set(actual)):
-        if expected.get(sid) != actual.get(sid):
-            parts.append("0x%08X expected %s got %s" % (sid, fmt(expected.get(sid)),
-                                                        fmt(actual.get(sid))))
-    return "; ".join(parts)
+    return "; ".join("0x%08X expected %s got %s" % (sid, fmt(expected.get(sid)),
+                                                    fmt(actual.get(sid)))
+                     for sid in changed_settings(expected, actual))
 
 
 class NvModel:
@@ -111,9 +110,7 @@ class NvModel:
             elif value != self.state.get(sid, MISSING):
                 problems.append("apply recorded 0x%08X as %s, but it was %s" % (
                     sid, fmt(value), fmt(self.state.get(sid, MISSING))))
-        for sid in sorted(set(state) | set(self.state)):
-            if state.get(sid) == self.state.get(sid):
-                continue
+        for sid in changed_settings(self.state, state):
             if sid not in ids or state.get(sid) != PRESET_VALUE[sid]:
                 problems.append("apply changed 0x%08X to %s" % (sid, fmt(state.get(sid))))
             elif backup is None or sid not in backup:
@@ -123,15 +120,8 @@ class NvModel:
     def faulty_restore_problems(self, state, backup, rule):
         """What any restore may do: put recorded originals back, and give up the backup
         only once every one of them is back. Every fault `rule` allows the same."""
-        problems = []
-        if backup is not None and backup != self.backup:
-            problems.append("restore rewrote the backup")
-        if backup is None and self.backup is not None and state != self.after_restore():
-            problems.append("restore removed the backup before every setting was back: %s" %
-                            describe_difference(self.after_restore(), state))
-        for sid in sorted(set(state) | set(self.state)):
-            if state.get(sid) == self.state.get(sid):
-                continue
+        problems = restore_backup_problems(self, state, backup, describe_difference)
+        for sid in changed_settings(self.state, state):
             if (self.backup is None or sid not in self.backup
                     or state.get(sid, MISSING) != self.backup[sid]):
                 problems.append("restore changed 0x%08X to %s, not its original" % (

@@ -115,3 +115,21 @@ class WorldBase:
     def check_files_gone(self):
         check(not self.backup.exists(), "a backup file is left after restore")
         check(not self.tmp.exists(), "a temporary backup file is left")
+
+
+class Vendor:
+    """A program with its simulated library, as the campaigns see it. Each vendor's module
+    names its parts: `exe`, `dll` and the name `dll_name` the program looks for it by, and
+    the rest the campaigns ask of it (`name`, `machines`, `World`, `Model`, `generate`,
+    `fault_rule`, ...)."""
+
+    # The commands the call-fault campaign runs.
+    commands = ["apply gamer", "apply competitivo", "apply extremo", "restore after an apply"]
+
+    @classmethod
+    def available(cls):
+        return cls.exe.is_file() and cls.dll.is_file()
+
+    @classmethod
+    def install(cls):
+        wine.install_dll(cls.dll, cls.dll_name)
