@@ -157,14 +157,7 @@ class AmdDriver : public FakeDriver {
 }  // namespace
 
 CampaignVendor amdVendor() {
-    CampaignVendor vendor;
-    vendor.name = "amd";
-    vendor.lineWord = "AMD";
-    vendor.fileWord = "amd";
-    vendor.applied = "Preset AMD aplicado e backup preservado";
-    vendor.restored = "Configuracoes AMD originais restauradas";
-    vendor.restoreIncomplete = "Restauracao AMD incompleta; backup mantido";
-    vendor.nothingToRestore = "Nenhum backup AMD para restaurar";
+    CampaignVendor vendor = vendorWithMessages("amd", "AMD");
     vendor.applyFailures = [](int supported, int changed) {
         // A setting whose original could not be saved is left alone; the others go on.
         std::vector<ResultLine> lines;

@@ -75,5 +75,20 @@ struct CampaignVendor {
     std::function<std::unique_ptr<FakeDriver>()> makeDriver;
 };
 
+/// A vendor named `name` in the rows and in the backup header, and `lineWord` in the result
+/// line, with the messages both programs give in the same sentences, each naming its
+/// vendor as its result line does. The caller fills in the rest.
+inline CampaignVendor vendorWithMessages(const std::string& name, const std::string& lineWord) {
+    CampaignVendor vendor;
+    vendor.name = name;
+    vendor.lineWord = lineWord;
+    vendor.fileWord = name;
+    vendor.applied = "Preset " + lineWord + " aplicado e backup preservado";
+    vendor.restored = "Configuracoes " + lineWord + " originais restauradas";
+    vendor.restoreIncomplete = "Restauracao " + lineWord + " incompleta; backup mantido";
+    vendor.nothingToRestore = "Nenhum backup " + lineWord + " para restaurar";
+    return vendor;
+}
+
 CampaignVendor nvidiaVendor();
 CampaignVendor amdVendor();

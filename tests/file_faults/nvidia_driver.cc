@@ -127,14 +127,7 @@ class NvidiaDriver : public FakeDriver {
 }  // namespace
 
 CampaignVendor nvidiaVendor() {
-    CampaignVendor vendor;
-    vendor.name = "nvidia";
-    vendor.lineWord = "NVIDIA";
-    vendor.fileWord = "nvidia";
-    vendor.applied = "Preset NVIDIA aplicado e backup preservado";
-    vendor.restored = "Configuracoes NVIDIA originais restauradas";
-    vendor.restoreIncomplete = "Restauracao NVIDIA incompleta; backup mantido";
-    vendor.nothingToRestore = "Nenhum backup NVIDIA para restaurar";
+    CampaignVendor vendor = vendorWithMessages("nvidia", "NVIDIA");
     vendor.applyFailures = [](int supported, int) {
         const std::string failed = "Nao foi possivel salvar o backup do perfil NVIDIA";
         // The backup could not be saved, or what stands at its path could not be read.
