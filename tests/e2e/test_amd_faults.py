@@ -211,6 +211,14 @@ class RestoreFaults(AmdCase):
         self.applied_backup = self.backup.read_bytes()
         self.log.unlink()
 
+    def assertRestoresAll(self):
+        """A restore without faults puts every setting back, gives up the file and leaves
+        nothing alive in the runtime."""
+        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
+        self.assertEqual(self.state(), amd.default_state())
+        self.assertFalse(self.backup.exists())
+        self.assertNothingLeaked()
+
     def test_a_refusal_keeps_the_file_and_a_second_restore_finishes(self):
         self.assertResult(
             self.run_tool("restore", self.backup_arg(),
@@ -219,10 +227,7 @@ class RestoreFaults(AmdCase):
         self.assertEqual(self.backup.read_bytes(), self.applied_backup)
         self.assertEqual(self.state()["gpu1.chill"], 0)
         self.assertEqual(self.state()["gpu0.chill"], 1)
-        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
-        self.assertEqual(self.state(), amd.default_state())
-        self.assertFalse(self.backup.exists())
-        self.assertNothingLeaked()
+        self.assertRestoresAll()
 
     def test_faults_that_keep_the_file(self):
         cases = [
@@ -251,10 +256,7 @@ class RestoreFaults(AmdCase):
         self.assertResult(self.run_tool("restore", self.backup_arg(), gpus=1),
                           restore_incomplete(26, 14), 22)
         self.assertEqual(self.backup.read_bytes(), self.applied_backup)
-        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
-        self.assertEqual(self.state(), amd.default_state())
-        self.assertFalse(self.backup.exists())
-        self.assertNothingLeaked()
+        self.assertRestoresAll()
 
     def test_settings_out_of_reach_keep_the_file(self):
         # A failing getter, a failing IsSupported, a GPU that cannot be fetched or named:
@@ -274,9 +276,7 @@ class RestoreFaults(AmdCase):
                                                 env={"SIM_ADLX_FAULTS": faults}), expected, 22)
                 self.assertEqual(self.backup.read_bytes(), self.applied_backup)
                 self.assertNothingLeaked()
-        self.assertResult(self.run_tool("restore", self.backup_arg()), restored(26), 0)
-        self.assertEqual(self.state(), amd.default_state())
-        self.assertFalse(self.backup.exists())
+        self.assertRestoresAll()
 
     def test_saved_texts_that_are_not_numbers(self):
         self.backup.write_bytes(b"format=1\r\nvendor=amd\r\ngpu.7.aa-mode=abc\r\n"
