@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -71,24 +72,20 @@ class FakeLoader : public RuntimeLibraries {
         if (missing.count(name) != 0) {
             return nullptr;
         }
-        const std::string n = name;
-        if (n == "ADLXQueryFullVersion")
-            return functionAs<RawFunction>(&queryFullVersion);
-        if (n == "ADLXQueryVersion")
-            return functionAs<RawFunction>(&queryVersion);
-        if (n == "ADLXInitializeWithCallerAdl")
-            return functionAs<RawFunction>(&initializeWithCallerAdl);
-        if (n == "ADLXInitializeWithIncompatibleDriver")
-            return functionAs<RawFunction>(&initializeWithIncompatibleDriver);
-        if (n == "ADLXInitialize")
-            return functionAs<RawFunction>(&initialize);
-        if (n == "ADLXInitializeWithIncompatibleDriver2")
-            return functionAs<RawFunction>(&initializeWithIncompatibleDriver2);
-        if (n == "ADLXInitialize2")
-            return functionAs<RawFunction>(&initialize2);
-        if (n == "ADLXTerminate")
-            return functionAs<RawFunction>(&terminate);
-        return nullptr;
+        const std::map<std::string, RawFunction> exports = {
+            {"ADLXQueryFullVersion", functionAs<RawFunction>(&queryFullVersion)},
+            {"ADLXQueryVersion", functionAs<RawFunction>(&queryVersion)},
+            {"ADLXInitializeWithCallerAdl", functionAs<RawFunction>(&initializeWithCallerAdl)},
+            {"ADLXInitializeWithIncompatibleDriver",
+             functionAs<RawFunction>(&initializeWithIncompatibleDriver)},
+            {"ADLXInitialize", functionAs<RawFunction>(&initialize)},
+            {"ADLXInitializeWithIncompatibleDriver2",
+             functionAs<RawFunction>(&initializeWithIncompatibleDriver2)},
+            {"ADLXInitialize2", functionAs<RawFunction>(&initialize2)},
+            {"ADLXTerminate", functionAs<RawFunction>(&terminate)},
+        };
+        const auto found = exports.find(name);
+        return found != exports.end() ? found->second : nullptr;
     }
     void freeLibrary(ModuleHandle handle) override {
         EXPECT_EQ(handle, module());
