@@ -2,8 +2,8 @@
 // and the check that the binding has every entry it counts on.
 #pragma once
 
-#include "windows/runtime_library.h"
 #include "contracts/adlx_interface.h"
+#include "windows/runtime_library.h"
 
 struct AdlxExports {
     ADLXQueryFullVersion_Fn queryFullVersion{nullptr};

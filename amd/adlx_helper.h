@@ -7,9 +7,9 @@
 
 #include "amd/adlx_exports.h"
 #include "amd/adlx_runtime.h"
+#include "contracts/adlx_interface.h"
 #include "windows/module_owner.h"
 #include "windows/runtime_library.h"
-#include "contracts/adlx_interface.h"
 
 class ADLXHelper : public AdlxRuntime {
   public:

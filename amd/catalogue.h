@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "frame/preset_level.h"
 #include "contracts/adlx_interface.h"
+#include "frame/preset_level.h"
 
 enum class SettingShape { toggle, mode };
 

@@ -1,9 +1,9 @@
-#include "store/backup_lock.h"
-#include "windows/elevation.h"
 #include "frame/entry.h"
-#include "store/file_system.h"
-#include "windows/process_start.h"
 #include "frame/program.h"
+#include "store/backup_lock.h"
+#include "store/file_system.h"
+#include "windows/elevation.h"
+#include "windows/process_start.h"
 
 int runProgram(int argc, wchar_t** argv, const Backend& backend, std::string_view vendorLine,
                std::string_view vendorFile) {

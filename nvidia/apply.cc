@@ -2,11 +2,11 @@
 #include <array>
 
 #include "frame/exit_codes.h"
-#include "store/system_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
 #include "nvidia/preset_table.h"
+#include "store/system_codes.h"
 
 namespace {
 

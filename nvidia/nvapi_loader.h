@@ -11,11 +11,11 @@
 #include <mutex>
 #include <type_traits>
 
-#include "windows/function_cast.h"
-#include "windows/module_owner.h"
 #include "contracts/nvapi_types.h"
 #include "nvidia/nvapi_loader_os.h"
 #include "nvidia/nvapi_system_library.h"
+#include "windows/function_cast.h"
+#include "windows/module_owner.h"
 
 /// The driver library's file name.
 constexpr wchar_t kNvapiLibraryName[] = L"nvapi64.dll";

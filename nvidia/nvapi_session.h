@@ -7,8 +7,8 @@
 
 #include <string_view>
 
-#include "store/failure_log.h"
 #include "contracts/nvapi_types.h"
+#include "store/failure_log.h"
 
 class NvapiSession {
   public:

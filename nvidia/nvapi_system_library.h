@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "windows/module_owner.h"
 #include "nvidia/nvapi_loader_os.h"
+#include "windows/module_owner.h"
 
 /// Library load flags, as the system defines them.
 namespace loadflag {

@@ -1,8 +1,8 @@
 // The three operations of preset-nvidia, over a driver table.
 #pragma once
 
-#include "frame/backend.h"
 #include "contracts/nvapi_types.h"
+#include "frame/backend.h"
 
 int nvidiaStatus(const NvapiTable& api, LineAndBackup& io);
 int nvidiaApply(const NvapiTable& api, LineAndBackup& io, PresetLevel level);

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "frame/preset_level.h"
 #include "contracts/nvapi_types.h"
+#include "frame/preset_level.h"
 
 struct NvidiaPresetRow {
     NvU32 settingId;

@@ -1,10 +1,10 @@
 // Restore: put back every recorded setting, commit, and only then give up the backup.
 #include "frame/exit_codes.h"
-#include "store/system_codes.h"
 #include "nvidia/nvapi_session.h"
 #include "nvidia/nvidia_backend.h"
 #include "nvidia/nvidia_words.h"
 #include "nvidia/preset_table.h"
+#include "store/system_codes.h"
 
 namespace {
 

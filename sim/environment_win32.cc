@@ -1,8 +1,8 @@
 // The environment block on Win32; see the header.
 #include <windows.h>
 
-#include "windows/unique_resource.h"
 #include "sim/environment.h"
+#include "windows/unique_resource.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "windows/module_owner.h"
 #include "sim/load_by_name.h"
+#include "windows/module_owner.h"
 
 namespace {
 

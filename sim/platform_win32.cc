@@ -1,8 +1,8 @@
 // The simulated libraries' Win32 services; see the header.
 #include <windows.h>
 
-#include "windows/win32_handle.h"
 #include "sim/platform.h"
+#include "windows/win32_handle.h"
 
 namespace {
 

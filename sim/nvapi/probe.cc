@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "windows/function_cast.h"
 #include "contracts/nvapi_types.h"
+#include "windows/function_cast.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "amd/amd_backend.h"
-#include "store/backup_store.h"
 #include "frame/result_line.h"
+#include "store/backup_store.h"
 #include "tests/amd/fake_adlx.h"
 #include "tests/support/fake_file_system.h"
 #include "tests/support/recording_sink.h"

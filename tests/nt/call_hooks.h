@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "windows/nt_calls.h"
 #include "store/path.h"
+#include "windows/nt_calls.h"
 
 class CallHooks {
   public:

@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "store/backup_lock.h"
-#include "windows/elevation.h"
 #include "frame/entry.h"
+#include "store/backup_lock.h"
 #include "store/file_system.h"
+#include "windows/elevation.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "windows/nt_calls.h"
 #include "store/path.h"
+#include "windows/nt_calls.h"
 
 namespace ntmodel {
 class Model;

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "frame/backend.h"
-#include "store/backup_store.h"
 #include "nvidia/nvidia_backend.h"
+#include "store/backup_store.h"
 #include "tests/nvidia/fake_nvapi.h"
 #include "tests/support/fake_file_system.h"
 #include "tests/support/recording_sink.h"

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "windows/function_cast.h"
 #include "contracts/adlx_interface.h"
+#include "windows/function_cast.h"
 
 namespace {
 
