@@ -344,15 +344,24 @@ class WineHolder:
         self.ready, self.release_marker = folder / "ready", folder / "release"
         paths = [to_program(p) for p in (path, self.ready, self.release_marker)]
         timed = [str(ms), to_program(start_marker)] if ms else []
-        self.proc = subprocess.Popen(command + paths + timed, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + HOLD_WAIT_S
-        while not self.ready.exists():
-            if self.proc.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                raise RuntimeError("hold-file did not take %s (exit %s)"
-                                   % (path, self.proc.returncode))
-            time.sleep(0.02)
+        # The holder's own refusals exit 2 and 3; exit 1 is also how Wine ends a program it
+        # did not run, so that one is tried again (a usage fault fails every time).
+        for attempt in range(STARTS):
+            self.proc = subprocess.Popen(command + paths + timed, env=env,
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + HOLD_WAIT_S
+            while not self.ready.exists():
+                if self.proc.poll() is not None or time.monotonic() > deadline:
+                    self.stop()
+                    break
+                time.sleep(0.02)
+            if self.ready.exists() or self.proc.returncode != NOT_STARTED[1]:
+                break
+            time.sleep(attempt + 1)
+        if not self.ready.exists():
+            raise RuntimeError("hold-file did not take %s (exit %s)"
+                               % (path, self.proc.returncode))
 
     def release(self):
         """Lets go (or waits until it let go on its own); True when it held to the end."""
