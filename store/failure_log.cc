@@ -29,7 +29,8 @@ const char* nameOf(SystemCode code) {
     return nullptr;
 }
 
-/// UTF-8 of a wide path, a surrogate pair as one character; an unpaired half as U+FFFD.
+}  // namespace
+
 std::string utf8(const Path& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -58,8 +59,6 @@ std::string utf8(const Path& text) {
     }
     return out;
 }
-
-}  // namespace
 
 bool FailureLog::note(std::string_view step, FileStatus status) {
     if (status.ok()) {

@@ -28,6 +28,9 @@ class FailureLog {
 /// is left out with its separator.
 std::string detailLine(const Failure& failure);
 
+/// UTF-8 of a wide path, a surrogate pair as one character; an unpaired half as U+FFFD.
+std::string utf8(const Path& text);
+
 /// The code with its name where known: "STATUS_SHARING_VIOLATION (0xC0000043)",
 /// "ERROR_INVALID_NAME (123)", "NVAPI_ERROR (-1)" (with `known` the name to give it).
 std::string codeText(SystemCode code, std::string_view known = {});

@@ -240,25 +240,23 @@ class SleepFaults(unittest.TestCase):
         target.reset()
         return target
 
-    def test_nvapi_sleep_delays_the_call_which_then_runs(self):
-        target = self.target(cr.NvidiaTarget)
-        log = target.dir / "calls.log"
-        run = target.start(["status"], log, faults="Initialize=sleep:1000")
-        self.assertEqual(run.wait(), (nv.DETECTED, 0))
-        self.assertGreaterEqual(run.seconds, 1.0)
-        lines = log.read_bytes().split(b"\r\n")
-        self.assertEqual(lines[:2], [b"NvAPI_Initialize -> sleep 1000 (injected)",
-                                     b"NvAPI_Initialize -> 0"])
-
-    def test_adlx_sleep_delays_the_call_which_then_runs(self):
-        target = self.target(cr.AmdTarget)
-        log = target.dir / "adlx.log"
-        run = target.start(["status"], log, faults="Initialize=sleep:1000")
-        self.assertEqual(run.wait(), (amd.DETECTED, 0))
-        self.assertGreaterEqual(run.seconds, 1.0)
-        lines = log.read_text().splitlines()
-        at = lines.index("SLEEP Initialize ADLXInitialize2 1000")
-        self.assertRegex(lines[at + 1], r"^ADLXInitialize2 0x[0-9A-F]{16} -> 0$")
+    def test_sleep_delays_the_call_which_then_runs(self):
+        # The held call's line, then the same call's own line once it ran.
+        libraries = [
+            (cr.NvidiaTarget, "calls.log", nv.DETECTED,
+             b"NvAPI_Initialize -> sleep 1000 (injected)", rb"NvAPI_Initialize -> 0"),
+            (cr.AmdTarget, "adlx.log", amd.DETECTED,
+             b"SLEEP Initialize ADLXInitialize2 1000", rb"ADLXInitialize2 0x[0-9A-F]{16} -> 0")]
+        for target_class, log_name, detected, held, ran in libraries:
+            with self.subTest(library=target_class.name):
+                target = self.target(target_class)
+                log = target.dir / log_name
+                run = target.start(["status"], log, faults="Initialize=sleep:1000")
+                self.assertEqual(run.wait(), (detected, 0))
+                self.assertGreaterEqual(run.seconds, 1.0)
+                lines = log.read_bytes().splitlines()
+                at = lines.index(held)
+                self.assertRegex(lines[at + 1], b"^" + ran + b"$")
 
     def test_both_libraries_refuse_a_sleep_without_milliseconds(self):
         libraries = [

@@ -90,21 +90,15 @@ NTSTATUS NTAPI setInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID in
     });
 }
 
-NTSTATUS NTAPI readFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID context,
-                        PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                        PULONG key) {
-    return onHandle("NtReadFile", file, [&] {
-        return gHooks->inner().readFile(file, event, apc, context, status, buffer, length, offset,
-                                        key);
-    });
-}
-
-NTSTATUS NTAPI writeFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID context,
-                         PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                         PULONG key) {
-    return onHandle("NtWriteFile", file, [&] {
-        return gHooks->inner().writeFile(file, event, apc, context, status, buffer, length, offset,
-                                         key);
+/// Reading and writing take the same arguments, so one hook passes either on.
+template <FileTransferCall NtCalls::*Call>
+NTSTATUS NTAPI transferFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID context,
+                            PIO_STATUS_BLOCK status, PVOID buffer, ULONG length,
+                            PLARGE_INTEGER offset, PULONG key) {
+    const char* const function = Call == &NtCalls::readFile ? "NtReadFile" : "NtWriteFile";
+    return onHandle(function, file, [&] {
+        return (gHooks->inner().*Call)(file, event, apc, context, status, buffer, length, offset,
+                                       key);
     });
 }
 
@@ -203,8 +197,8 @@ CallHooks::CallHooks(const NtCalls& inner, bool shortWaits)
     wrapped_.queryInformationFile = queryInformationFile;
     wrapped_.queryDirectoryFile = queryDirectoryFile;
     wrapped_.setInformationFile = setInformationFile;
-    wrapped_.readFile = readFile;
-    wrapped_.writeFile = writeFile;
+    wrapped_.readFile = transferFile<&NtCalls::readFile>;
+    wrapped_.writeFile = transferFile<&NtCalls::writeFile>;
     wrapped_.flushBuffersFile = flushBuffersFile;
     wrapped_.close = closeHandle;
     wrapped_.queryObject = queryObject;
@@ -280,6 +274,6 @@ void CallHooks::enter(const std::string& function, const Path& name) {
 }
 
 void CallHooks::leave(const std::string& function, const Path& name) {
-    log_.push_back(name.empty() ? function : function + " " + nttest::narrow(name));
+    log_.push_back(name.empty() ? function : function + " " + utf8(name));
     run(false, function, name);
 }

@@ -13,5 +13,5 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     setDiskFolder(argv[1]);
-    return nttest::runAll(argc > 2 ? nttest::narrow(argv[2]) : std::string());
+    return nttest::runAll(argc > 2 ? utf8(argv[2]) : std::string());
 }

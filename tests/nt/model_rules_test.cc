@@ -77,10 +77,10 @@ class Here {
             listing, nullptr, nullptr, nullptr, &io, buffer.data(),
             static_cast<ULONG>(buffer.size()), FileNamesInformation, TRUE, &counted, TRUE);
         const auto* entry = reinterpret_cast<FILE_NAMES_INFORMATION*>(buffer.data());
-        return status < 0 ? hex(status)
-                          : hex(status) + " " +
-                                nttest::narrow(
-                                    Path(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
+        return status < 0
+                   ? hex(status)
+                   : hex(status) + " " +
+                         utf8(Path(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
     }
     NTSTATUS set(HANDLE handle, void* information, ULONG length, FILE_INFORMATION_CLASS infoClass) {
         IO_STATUS_BLOCK io{};
@@ -98,7 +98,7 @@ class Here {
     std::string fullPath(const Path& given) {
         wchar_t buffer[1024];
         const DWORD length = calls_.getFullPathName(given.c_str(), 1024, buffer, nullptr);
-        return nttest::narrow(Path(buffer, length));
+        return utf8(Path(buffer, length));
     }
 
   private:
@@ -192,7 +192,7 @@ const Rule kRules[] = {
          HANDLE folder = nullptr;
          const NTSTATUS opened = h.open(w.shortName(L"LongFolderName"), FILE_READ_ATTRIBUTES,
                                         FILE_OPEN, FILE_DIRECTORY_FILE, &folder);
-         return status(opened) + " " + nttest::narrow(h.nameOf(folder));
+         return status(opened) + " " + utf8(h.nameOf(folder));
      },
      "00000000 \\LongFolderName"},
     {"a listing finds by the 8.3 name and gives the long one", Shows::both,
@@ -242,7 +242,7 @@ const Rule kRules[] = {
      "C0000101"},
     {"whole path names", Shows::both,
      [](World& w, Here& h) {
-         const std::string base = nttest::narrow(w.at(L""));
+         const std::string base = utf8(w.at(L""));
          std::string answer;
          for (const Path& given :
               {Path(L"a\\..\\b/c.txt"), Path(L".\\x.\\y. "), Path(L"sub\\\\z\\")}) {
@@ -342,7 +342,7 @@ const Rule kRules[] = {
          w.model()->makeReparse(w.at(L"j"), ntmodel::kTagMountPoint, L"\\??\\C:\\target", true);
          HANDLE file = nullptr;
          h.open(L"j\\f", FILE_READ_ATTRIBUTES, FILE_OPEN, 0, &file);
-         return nttest::narrow(h.nameOf(file));
+         return utf8(h.nameOf(file));
      },
      "\\Device\\HarddiskVolume3\\target\\f"},
     {"reparse points at the end: followed, or themselves when asked", Shows::modelOnly,
@@ -354,7 +354,7 @@ const Rule kRules[] = {
          HANDLE itself = nullptr;
          h.open(L"j", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_DIRECTORY_FILE, &followed);
          h.open(L"j", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT, &itself);
-         return nttest::narrow(h.nameOf(followed)) + " " + h.tag(itself) + " " +
+         return utf8(h.nameOf(followed)) + " " + h.tag(itself) + " " +
                 status(h.open(L"a", FILE_READ_ATTRIBUTES)) + " " +
                 status(h.open(L"a", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT));
      },

@@ -37,18 +37,6 @@ Label::~Label() {
     gLabels.pop_back();
 }
 
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::string show(const std::string& value) {
     std::string shown = "\"";
     for (const char c : value) {

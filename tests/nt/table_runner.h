@@ -10,6 +10,8 @@
 #include <string>
 #include <type_traits>
 
+#include "store/failure_log.h"
+
 namespace nttest {
 
 using CaseFunction = void (*)();
@@ -26,14 +28,13 @@ class Label {
 
 void fail(const char* file, int line, const std::string& message);
 
-std::string narrow(const std::wstring& text);
 /// Text in quotes, line breaks and other control characters written as escapes.
 std::string show(const std::string& value);
 inline std::string show(const char* value) {
     return show(std::string(value));
 }
 inline std::string show(const std::wstring& value) {
-    return show(narrow(value));
+    return show(utf8(value));
 }
 inline std::string show(bool value) {
     return value ? "true" : "false";

@@ -5,16 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/fake_file_system.h"
 
-/// For failure messages: the path with every non-ASCII character as "?".
-std::string narrow(const Path& path) {
-    std::string out;
-    for (wchar_t c : path) {
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
+namespace {
 
 const Path kGuid = L"{12345678-9abc-DEF0-1234-56789abcdef0}";
 
@@ -146,11 +139,11 @@ TEST(BackupPath, EverySpellingOfARootGivesTheSystemsOwnForm) {
     };
     for (const Case& c : cases) {
         const BackupRoute route = routeOf(c.given, c.full);
-        EXPECT_EQ(route.kind, c.kind) << narrow(c.given);
-        EXPECT_EQ(route.root.text(), c.root) << narrow(c.given);
-        EXPECT_EQ(texts(route.folders), c.folders) << narrow(c.given);
-        EXPECT_EQ(route.leaf.text(), c.leaf) << narrow(c.given);
-        EXPECT_EQ(route.endsWithSeparator, c.endsWithSeparator) << narrow(c.given);
+        EXPECT_EQ(route.kind, c.kind) << narrowForTest(c.given);
+        EXPECT_EQ(route.root.text(), c.root) << narrowForTest(c.given);
+        EXPECT_EQ(texts(route.folders), c.folders) << narrowForTest(c.given);
+        EXPECT_EQ(route.leaf.text(), c.leaf) << narrowForTest(c.given);
+        EXPECT_EQ(route.endsWithSeparator, c.endsWithSeparator) << narrowForTest(c.given);
     }
 }
 
@@ -166,7 +159,7 @@ TEST(BackupPath, ARootIsShownAsTheUserSpellsIt) {
         {L"\\??\\unix\\tmp\\x", L"\\\\?\\unix\\tmp\\x"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(shownRoot(Root(c.root)), c.shown) << narrow(c.root);
+        EXPECT_EQ(shownRoot(Root(c.root)), c.shown) << narrowForTest(c.root);
     }
 }
 
