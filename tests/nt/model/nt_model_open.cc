@@ -243,7 +243,7 @@ NTSTATUS Model::ntCreateFile(Actor actor, PHANDLE handle, ACCESS_MASK access,
             names = splitNames(name);
         }
     } else {
-        // Otherwise "a fully qualified file specification" ("\??\C:\x").
+        // Otherwise a fully qualified name in the object namespace ("\??\C:\x").
         const NTSTATUS parsed = parseSystemPath(name, start, names);
         if (parsed < 0) {
             return parsed;
