@@ -309,7 +309,7 @@ FileStatus Win32Folder::OpenedFile::refusal(const Path& path) const {
 
 NameInfo Win32Folder::inspect(const Name& given) {
     const Path& name = given.text();
-    const Path path = joined(shown_, name);
+    const Path path = shown(given);
     OpenedFile opened = openFile(name, FILE_READ_ATTRIBUTES, kNameItself, /*check=*/true);
     if (!opened.handle.valid()) {
         NameInfo info;
@@ -330,7 +330,7 @@ NameInfo Win32Folder::inspect(const Name& given) {
 
 FileStatus Win32Folder::readAll(const Name& given, std::string& bytes, size_t limit) {
     const Path& name = given.text();
-    const Path path = joined(shown_, name);
+    const Path path = shown(given);
     const OpenedFile opened =
         openFile(name, GENERIC_READ, FILE_SEQUENTIAL_ONLY | (careful_ ? kNameItself : 0), careful_);
     if (!opened.handle.valid()) {
@@ -378,7 +378,7 @@ Opened<WritableFile> Win32Folder::createNew(const Name& given) {
                      FILE_CREATE, FILE_NON_DIRECTORY_FILE | kNameItself);
     Opened<WritableFile> result;
     if (!opened.handle.valid()) {
-        result.status = fileFailure("NtCreateFile", opened.status, joined(shown_, name));
+        result.status = fileFailure("NtCreateFile", opened.status, shown(given));
         return result;
     }
     result.object = std::make_unique<Win32File>(std::move(opened.handle), *this, name);
@@ -387,7 +387,7 @@ Opened<WritableFile> Win32Folder::createNew(const Name& given) {
 
 FileStatus Win32Folder::removeFile(const Name& given) {
     const Path& name = given.text();
-    const Path path = joined(shown_, name);
+    const Path path = shown(given);
     const OpenedFile opened = openFile(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                        kNameItself, careful_);
     if (!opened.handle.valid()) {
@@ -516,7 +516,7 @@ FileStatus Win32File::replace(const Name& given) {
     if (renamed_ && name_ == to) {
         return folder_.flushEntries();  // tried again after the folder was busy
     }
-    const Path target = joined(folder_.shown(), to);
+    const Path target = folder_.shown(given);
     NTSTATUS status = renameOnto(to);
     if (status == STATUS_ACCESS_DENIED && folder_.readOnlyOrFolder(to)) {
         // A read-only backup refuses to be replaced; the user asked us to keep it, not to
