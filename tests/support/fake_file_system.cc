@@ -220,7 +220,7 @@ void FakeFileSystem::pause(std::chrono::milliseconds wait) {
 }
 
 Opened<Folder> FakeFolder::open(const Name& name, bool* made) {
-    const Path path = join(path_, name.text());
+    const Path path = shown(name);
     const std::string op = made != nullptr ? "mkdir" : "folder";
     FakeFileSystem::Step step(fs_, op, path);
     if (fs_.unknownPaths.count(path) != 0) {
@@ -280,7 +280,7 @@ LockKey FakeFolder::placeKey(const std::vector<Name>& below) {
 }
 
 NameInfo FakeFolder::inspect(const Name& name) {
-    const Path path = join(path_, name.text());
+    const Path path = shown(name);
     FakeFileSystem::Step step(fs_, "inspect", path);
     NameInfo info;
     if (fs_.unknownPaths.count(path) != 0 || fs_.shouldFail("inspect")) {
@@ -304,7 +304,7 @@ NameInfo FakeFolder::inspect(const Name& name) {
 }
 
 FileStatus FakeFolder::readAll(const Name& name, std::string& bytes, size_t limit) {
-    const Path path = join(path_, name.text());
+    const Path path = shown(name);
     FakeFileSystem::Step step(fs_, "read", path);
     if (fs_.isBusy("read")) {
         return busy("NtCreateFile", path);
@@ -334,7 +334,7 @@ FileStatus FakeFolder::readAll(const Name& name, std::string& bytes, size_t limi
 }
 
 Opened<WritableFile> FakeFolder::createNew(const Name& name) {
-    const Path path = join(path_, name.text());
+    const Path path = shown(name);
     FakeFileSystem::Step step(fs_, "open", path);
     Opened<WritableFile> result;
     if (fs_.shouldFail("open")) {
@@ -352,7 +352,7 @@ Opened<WritableFile> FakeFolder::createNew(const Name& name) {
 }
 
 FileStatus FakeFolder::removeFile(const Name& name) {
-    const Path path = join(path_, name.text());
+    const Path path = shown(name);
     FakeFileSystem::Step step(fs_, "remove", path);
     if (fs_.isBusy("remove")) {
         return busy("NtSetInformationFile", path);
