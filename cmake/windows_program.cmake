@@ -9,10 +9,6 @@ set(PRESETS_VERSION_RC_IN ${CMAKE_CURRENT_LIST_DIR}/version_info.rc.in)
 # The one manifest of each program. gcc would also link a default-manifest.o if the
 # toolchain had one (Debian's has not); ld then keeps this one and drops the default.
 set(PRESETS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/windows_program.manifest)
-# The stack guard and the handlers of the stack protector and the checked copies: our own,
-# so GCC's libssp adds only its checked copies and never its guard set-up, which would take
-# random bytes from the crypto provider at every start.
-set(PRESETS_STACK_GUARD ${CMAKE_SOURCE_DIR}/windows/stack_guard_win32.cc)
 
 # presets_hardened(<target>...): the product's own code is built with the stack protector
 # and with the C library's checked copies where a size is known (_FORTIFY_SOURCE needs the
@@ -46,12 +42,9 @@ function(presets_windows_program target description)
   target_link_options(${target} PRIVATE
     -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--tsaware)
 
-  # Linked as an object, not from a library, so the guard is always ours; it runs before
-  # the guard is set and so is built without the protector.
+  # Linked as an object, not from a library, so the guard is always ours (windows/).
   presets_hardened(${target})
-  target_sources(${target} PRIVATE ${PRESETS_STACK_GUARD})
-  set_source_files_properties(${PRESETS_STACK_GUARD} PROPERTIES COMPILE_OPTIONS
-    -fno-stack-protector)
+  target_sources(${target} PRIVATE $<TARGET_OBJECTS:stack_guard>)
 
   # Drop the unused functions and data the static runtime drags in, and the symbol table
   # and debug sections of that runtime: the program is shipped as it is built.
