@@ -402,12 +402,18 @@ TEST(AmdApply, GpuWhoseIdCannotBeReadIsLeftAlone) {
 // after one that could not be fetched or named) is read, never recorded or written; each of
 // its settings the preset would change counts as failed.
 TEST(AmdApply, SharedIdNeverChangesTheSecondGpu) {
-    struct Case {
-        const char* name;
+    // The first apply runs before any fault: its outcome is the machine's alone.
+    struct Machine {
         std::vector<int32_t> ids;
-        void (*fault)(FakeAdlx&);  // before the second apply
         int firstExit;
         std::string firstLine;
+    };
+    const Machine kSharedId{{4, 4}, 21, partialLine(24, 13)};
+    const Machine kDistinctIds{{4, 5}, 0, okLine(24, 23)};
+    struct Case {
+        const char* name;
+        const Machine& machine;
+        void (*fault)(FakeAdlx&);  // before the second apply
         std::string secondLine;
     };
     const char* const kFirstOwns =
@@ -417,47 +423,24 @@ TEST(AmdApply, SharedIdNeverChangesTheSecondGpu) {
         "gpu.4.sharpening=1\ngpu.4.tessellation-mode=3\ngpu.4.vsync-mode=3\n";
     // The second GPU's chill is already 0: of its 11 rows, 10 would change.
     const Case cases[] = {
-        {"no fault", {4, 4}, [](FakeAdlx&) {}, 21, partialLine(24, 13), partialLine(24, 0)},
-        {"first GPU's aa-mode now unsupported",
-         {4, 4},
-         [](FakeAdlx& a) { a.setting("g0.aa-mode").supported = 0; },
-         21,
-         partialLine(24, 13),
-         partialLine(23, 0)},
-        {"first GPU's aa-mode read fails",
-         {4, 4},
-         [](FakeAdlx& a) { a.setting("g0.aa-mode").readResult = ADLX_FAIL; },
-         21,
-         partialLine(24, 13),
-         partialLine(23, 0)},
-        {"first GPU's aa-mode getter fails",
-         {4, 4},
-         [](FakeAdlx& a) { a.setting("g0.aa-mode").getterResult = ADLX_FAIL; },
-         21,
-         partialLine(24, 13),
-         partialLine(23, 0)},
-        {"first GPU cannot be fetched",
-         {4, 4},
-         [](FakeAdlx& a) { a.gpus[0].atResult = ADLX_FAIL; },
-         21,
-         partialLine(24, 13),
-         partialLine(13, 0)},
-        {"first GPU cannot be named",
-         {4, 4},
-         [](FakeAdlx& a) { a.gpus[0].uniqueIdResult = ADLX_FAIL; },
-         21,
-         partialLine(24, 13),
-         partialLine(24, 0)},
+        {"no fault", kSharedId, [](FakeAdlx&) {}, partialLine(24, 0)},
+        {"first GPU's aa-mode now unsupported", kSharedId,
+         [](FakeAdlx& a) { a.setting("g0.aa-mode").supported = 0; }, partialLine(23, 0)},
+        {"first GPU's aa-mode read fails", kSharedId,
+         [](FakeAdlx& a) { a.setting("g0.aa-mode").readResult = ADLX_FAIL; }, partialLine(23, 0)},
+        {"first GPU's aa-mode getter fails", kSharedId,
+         [](FakeAdlx& a) { a.setting("g0.aa-mode").getterResult = ADLX_FAIL; }, partialLine(23, 0)},
+        {"first GPU cannot be fetched", kSharedId,
+         [](FakeAdlx& a) { a.gpus[0].atResult = ADLX_FAIL; }, partialLine(13, 0)},
+        {"first GPU cannot be named", kSharedId,
+         [](FakeAdlx& a) { a.gpus[0].uniqueIdResult = ADLX_FAIL; }, partialLine(24, 0)},
         // The unknown GPU's id may be anything: the GPU after it cannot know that it owns
         // its keys, so the boost the user turned back on stays on.
-        {"distinct ids, first GPU cannot be fetched",
-         {4, 5},
+        {"distinct ids, first GPU cannot be fetched", kDistinctIds,
          [](FakeAdlx& a) {
              a.gpus[0].atResult = ADLX_FAIL;
              a.setting("g1.boost").value = 1;
          },
-         0,
-         okLine(24, 23),
          partialLine(13, 0)},
     };
     auto secondGpuValues = [](const FakeAdlx& adlx) {
@@ -472,7 +455,8 @@ TEST(AmdApply, SharedIdNeverChangesTheSecondGpu) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         AmdHarness run;
-        run.adlx.withGpus(c.ids);
+        const std::vector<int32_t>& ids = c.machine.ids;
+        run.adlx.withGpus(ids);
         for (const char* name : kPerGpuNames) {
             run.adlx.setting(std::string("g1.") + name);
         }
@@ -481,10 +465,10 @@ TEST(AmdApply, SharedIdNeverChangesTheSecondGpu) {
         const std::map<std::string, int32_t> own = secondGpuValues(run.adlx);
         std::vector<std::string> violations;
         watchBackupFirst(run, violations);
-        EXPECT_EQ(run.apply(1), c.firstExit);
-        EXPECT_EQ(run.line(), c.firstLine);
+        EXPECT_EQ(run.apply(1), c.machine.firstExit);
+        EXPECT_EQ(run.line(), c.machine.firstLine);
         expectCleanEnd(run);
-        if (c.ids[0] == c.ids[1]) {
+        if (ids[0] == ids[1]) {
             EXPECT_EQ(run.backup(), kFirstOwns);
             EXPECT_EQ(secondGpuValues(run.adlx), own);
             EXPECT_EQ(fakeValue(run.adlx, "g0.aa-mode"), 0);

@@ -176,140 +176,92 @@ TEST(AmdRestore, SavedTexts) {
     }
 }
 
-struct PathCase {
-    const char* name;
-    void (*setUp)(AmdHarness&);
+/// How a restore ends: its exit code, its line, and whether the file is still there.
+struct Ending {
     int exitCode;
     std::string line;
     bool fileKept;
-    Log log;  // checked only when not empty
+};
+
+struct PathCase {
+    const char* name;
+    void (*setUp)(AmdHarness&);
+    Ending ending;
+    Log log = {};  // checked only when a row gives one
 };
 
 const char* const kTwoKeys = "format=1\nvendor=amd\ngpu.1.boost=1\ngpu.1.chill=1\n";
 
 TEST(AmdRestore, EveryPath) {
+    // The endings several rows share: the setting is left out and the other one restored;
+    // it is counted failed; or its GPU is not reached, and neither key is.
+    const Ending kSkipped{0, okLine(1), false};
+    const Ending kOneFailed{22, incompleteLine(2, 1), true};
+    const Ending kUnreached{22, incompleteLine(2, 0), true};
     const PathCase cases[] = {
         {"no backup: ADLX untouched",
          [](AmdHarness& r) { r.files.files.clear(); },
-         0,
-         kNothing,
-         false,
+         {0, kNothing, false},
          {"print"}},
         {"existence unknown: driver untouched",
          [](AmdHarness& r) { r.files.failOn("inspect"); },
-         22,
-         incompleteLine(0, 0),
-         true,
+         {22, incompleteLine(0, 0), true},
          {"print"}},
         {"initialise refused",
          [](AmdHarness& r) { r.adlx.initializeResult = 3; },
-         10,
-         kUnavailable,
-         true,
+         {10, kUnavailable, true},
          {"Initialize", "print"}},
         {"empty GPU list",
          [](AmdHarness& r) { r.adlx.gpus.clear(); },
-         10,
-         kUnavailable,
-         true,
+         {10, kUnavailable, true},
          {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Release gpus", "Terminate",
           "print"}},
         {"unreadable backup",
          [](AmdHarness& r) { r.files.failOn("read"); },
-         22,
-         incompleteLine(0, 0),
-         true,
+         {22, incompleteLine(0, 0), true},
          {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Get3DSettingsServices",
           "Release services", "Release gpus", "Terminate", "print"}},
         {"one refusal: the rest still written",
-         [](AmdHarness& r) { r.adlx.setting("g0.boost").writeResult = ADLX_FAIL; },
-         22,
-         incompleteLine(2, 1),
-         true,
-         {}},
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").writeResult = ADLX_FAIL; }, kOneFailed},
         {"unsupported now: skipped",
-         [](AmdHarness& r) { r.adlx.setting("g0.boost").supported = 0; },
-         0,
-         okLine(1),
-         false,
-         {}},
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").supported = 0; }, kSkipped},
         // A setting that cannot be reached this time still holds its recorded value: the
         // file stays for another attempt. Only "not there" answers mean it is gone.
         {"IsSupported fails: counted failed, not written",
-         [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = ADLX_FAIL; },
-         22,
-         incompleteLine(2, 1),
-         true,
-         {}},
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = ADLX_FAIL; }, kOneFailed},
         {"IsSupported answers not supported: skipped",
          [](AmdHarness& r) { r.adlx.setting("g0.boost").supportedResult = ADLX_NOT_SUPPORTED; },
-         0,
-         okLine(1),
-         false,
-         {}},
+         kSkipped},
         {"getter fails with an object: counted failed and released",
          [](AmdHarness& r) {
              r.adlx.setting("g0.boost").getterResult = ADLX_FAIL;
              r.adlx.setting("g0.boost").writeObjectOnFailure = true;
          },
-         22,
-         incompleteLine(2, 1),
-         true,
-         {}},
+         kOneFailed},
         {"getter answers not there: skipped",
-         [](AmdHarness& r) { r.adlx.setting("g0.boost").exists = false; },
-         0,
-         okLine(1),
-         false,
-         {}},
+         [](AmdHarness& r) { r.adlx.setting("g0.boost").exists = false; }, kSkipped},
         {"GPU missing: its keys unreached, the file kept for its return",
-         [](AmdHarness& r) { r.adlx.gpus[0].id = 2; },
-         22,
-         incompleteLine(2, 0),
-         true,
-         {}},
+         [](AmdHarness& r) { r.adlx.gpus[0].id = 2; }, kUnreached},
         {"At fails: its GPU may hold the keys",
-         [](AmdHarness& r) { r.adlx.gpus[0].atResult = ADLX_FAIL; },
-         22,
-         incompleteLine(2, 0),
-         true,
-         {}},
+         [](AmdHarness& r) { r.adlx.gpus[0].atResult = ADLX_FAIL; }, kUnreached},
         {"UniqueId fails: nothing written to a GPU that cannot be named",
          [](AmdHarness& r) {
              r.adlx.gpus[0].uniqueIdResult = ADLX_FAIL;
              r.adlx.gpus[0].writesId = false;
          },
-         22,
-         incompleteLine(2, 0),
-         true,
-         {}},
+         kUnreached},
         {"UniqueId fails although it wrote the id",
-         [](AmdHarness& r) { r.adlx.gpus[0].uniqueIdResult = ADLX_FAIL; },
-         22,
-         incompleteLine(2, 0),
-         true,
-         {}},
+         [](AmdHarness& r) { r.adlx.gpus[0].uniqueIdResult = ADLX_FAIL; }, kUnreached},
         {"UniqueId writes no id: the position stands in",
          [](AmdHarness& r) {
              r.adlx.gpus[0].writesId = false;
              r.plantBackup("format=1\nvendor=amd\ngpu.0.chill=1\n");
          },
-         0,
-         okLine(1),
-         false,
-         {}},
+         kSkipped},
         {"header only is deleted",
          [](AmdHarness& r) { r.plantBackup("format=1\nvendor=amd\n"); },
-         0,
-         okLine(0),
-         false,
-         {}},
-        {"empty file is deleted",
-         [](AmdHarness& r) { r.plantBackup(""); },
-         0,
-         okLine(0),
-         false,
-         {}},
+         {0, okLine(0), false}},
+        {"empty file is deleted", [](AmdHarness& r) { r.plantBackup(""); }, {0, okLine(0), false}},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -318,10 +270,10 @@ TEST(AmdRestore, EveryPath) {
         run.plantBackup(kTwoKeys);
         c.setUp(run);
         const std::string before = run.backup();
-        EXPECT_EQ(run.restore(), c.exitCode);
-        EXPECT_EQ(run.line(), c.line);
-        EXPECT_EQ(run.hasBackup(), c.fileKept);
-        if (c.fileKept) {
+        EXPECT_EQ(run.restore(), c.ending.exitCode);
+        EXPECT_EQ(run.line(), c.ending.line);
+        EXPECT_EQ(run.hasBackup(), c.ending.fileKept);
+        if (c.ending.fileKept) {
             EXPECT_EQ(run.backup(), before);
         }
         if (!c.log.empty()) {

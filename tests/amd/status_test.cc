@@ -34,11 +34,7 @@ TEST(AmdStatus, EveryPath) {
          kUnavailable,
          {"Initialize", "print"}},
         {"already initialised is success",
-         [](FakeAdlx& a) {
-             a.withGpus({1});
-             a.initializeResult = ADLX_ALREADY_INITIALIZED;
-         },
-         0, kOk, kWholeRun},
+         [](FakeAdlx& a) { a.initializeResult = ADLX_ALREADY_INITIALIZED; }, 0, kOk, kWholeRun},
         {"no system services",
          [](FakeAdlx& a) { a.systemPresent = false; },
          10,
@@ -51,40 +47,28 @@ TEST(AmdStatus, EveryPath) {
          {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Release gpus", "Terminate",
           "print"}},
         {"GetGPUs fails but hands out a list",
-         [](FakeAdlx& a) {
-             a.withGpus({1});
-             a.getGpusResult = ADLX_FAIL;
-         },
+         [](FakeAdlx& a) { a.getGpusResult = ADLX_FAIL; },
          10,
          kUnavailable,
          {"Initialize", "GetSystemServices", "GetGPUs", "Release gpus", "Terminate", "print"}},
         {"GetGPUs gives no list",
-         [](FakeAdlx& a) {
-             a.withGpus({1});
-             a.gpuListPresent = false;
-         },
+         [](FakeAdlx& a) { a.gpuListPresent = false; },
          10,
          kUnavailable,
          {"Initialize", "GetSystemServices", "GetGPUs", "Terminate", "print"}},
         {"no 3D services",
-         [](FakeAdlx& a) {
-             a.withGpus({1});
-             a.servicesPresent = false;
-         },
+         [](FakeAdlx& a) { a.servicesPresent = false; },
          10,
          kUnavailable,
          {"Initialize", "GetSystemServices", "GetGPUs", "Empty", "Get3DSettingsServices",
           "Release gpus", "Terminate", "print"}},
-        {"3D services fail but hand out an object",
-         [](FakeAdlx& a) {
-             a.withGpus({1});
-             a.servicesResult = 4;
-         },
-         10, kUnavailable, kWholeRun},
+        {"3D services fail but hand out an object", [](FakeAdlx& a) { a.servicesResult = 4; }, 10,
+         kUnavailable, kWholeRun},
     };
     for (const StatusCase& c : cases) {
         SCOPED_TRACE(c.name);
         AmdHarness run;
+        run.adlx.withGpus({1});  // one GPU unless the row says otherwise
         c.setUp(run.adlx);
         EXPECT_EQ(run.status(), c.exitCode);
         EXPECT_EQ(run.line(), c.line);

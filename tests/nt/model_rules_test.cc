@@ -36,6 +36,13 @@ class Here {
     NTSTATUS whole(const Path& name, ACCESS_MASK access, ULONG options, HANDLE* out = nullptr) {
         return openIn(nullptr, name, access, kShareAll, FILE_OPEN, options, out);
     }
+    /// An existing name opened in the row's folder, or null when it does not open; the row
+    /// looks at what the handle shows, not at how the open went.
+    HANDLE held(const Path& name, ACCESS_MASK access, ULONG options = 0) {
+        HANDLE handle = nullptr;
+        open(name, access, FILE_OPEN, options, &handle);
+        return handle;
+    }
     /// The handle's name below the row's folder ("\d\f"), or whole when elsewhere.
     Path nameOf(HANDLE handle) {
         std::vector<char> buffer(sizeof(OBJECT_NAME_INFORMATION) + 65536);
@@ -85,6 +92,11 @@ class Here {
     NTSTATUS set(HANDLE handle, void* information, ULONG length, FILE_INFORMATION_CLASS infoClass) {
         IO_STATUS_BLOCK io{};
         return calls_.setInformationFile(handle, &io, information, length, infoClass);
+    }
+    /// Asks that the name open at `handle` go when its last handle closes.
+    NTSTATUS markForDeletion(HANDLE handle) {
+        FILE_DISPOSITION_INFORMATION disposition{TRUE};
+        return set(handle, &disposition, sizeof disposition, FileDispositionInformation);
     }
     NTSTATUS renameTo(HANDLE handle, const Path& to) {
         std::vector<char> buffer(sizeof(FILE_RENAME_INFORMATION) + to.size() * sizeof(wchar_t));
@@ -208,8 +220,7 @@ const Rule kRules[] = {
      [](World& w, Here& h) {
          w.file(L"f", "x");
          w.hardLink(L"f", L"g");
-         HANDLE file = nullptr;
-         h.open(L"f", FILE_READ_ATTRIBUTES, FILE_OPEN, 0, &file);
+         HANDLE file = h.held(L"f", FILE_READ_ATTRIBUTES);
          return h.standard(file);
      },
      "links 2"},
@@ -218,15 +229,13 @@ const Rule kRules[] = {
          w.file(L"s", "s");
          w.file(L"t", "t");
          w.hold(L"t", GENERIC_READ, kShareAll);
-         HANDLE source = nullptr;
-         h.open(L"s", DELETE, FILE_OPEN, 0, &source);
+         HANDLE source = h.held(L"s", DELETE);
          return status(h.renameTo(source, L"t"));
      },
      "C0000022"},
     {"a folder flushed through a handle that may not change it", Shows::both,
      [](World&, Here& h) {
-         HANDLE folder = nullptr;
-         h.open(Path(), FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_DIRECTORY_FILE, &folder);
+         HANDLE folder = h.held(Path(), FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE);
          IO_STATUS_BLOCK io{};
          return status(h.calls().flushBuffersFile(folder, &io));
      },
@@ -234,10 +243,8 @@ const Rule kRules[] = {
     {"a folder that is not empty cannot be marked for deletion", Shows::both,
      [](World& w, Here& h) {
          w.file(L"d\\f", "x");
-         HANDLE folder = nullptr;
-         h.open(L"d", DELETE, FILE_OPEN, FILE_DIRECTORY_FILE, &folder);
-         FILE_DISPOSITION_INFORMATION disposition{TRUE};
-         return status(h.set(folder, &disposition, sizeof disposition, FileDispositionInformation));
+         HANDLE folder = h.held(L"d", DELETE, FILE_DIRECTORY_FILE);
+         return status(h.markForDeletion(folder));
      },
      "C0000101"},
     {"whole path names", Shows::both,
@@ -275,18 +282,15 @@ const Rule kRules[] = {
     {"a name marked for deletion", Shows::modelOnly,
      [](World& w, Here& h) {
          w.file(L"f", "x");
-         HANDLE file = nullptr;
-         h.open(L"f", DELETE, FILE_OPEN, 0, &file);
-         FILE_DISPOSITION_INFORMATION disposition{TRUE};
-         h.set(file, &disposition, sizeof disposition, FileDispositionInformation);
+         HANDLE file = h.held(L"f", DELETE);
+         h.markForDeletion(file);
          return h.standard(file) + " " + status(h.open(L"f", FILE_READ_ATTRIBUTES));
      },
      "links 0 pending C0000056"},
     {"a file whose last name was taken away while it is open", Shows::modelOnly,
      [](World& w, Here& h) {
          w.file(L"f", "x");
-         HANDLE file = nullptr;
-         h.open(L"f", FILE_READ_ATTRIBUTES, FILE_OPEN, 0, &file);
+         HANDLE file = h.held(L"f", FILE_READ_ATTRIBUTES);
          w.model()->unlinkNow(w.at(L"f"));
          return h.standard(file);
      },
@@ -294,10 +298,8 @@ const Rule kRules[] = {
     {"nothing new in a folder marked for deletion", Shows::modelOnly,
      [](World& w, Here& h) {
          w.folder(L"d");
-         HANDLE folder = nullptr;
-         h.open(L"d", DELETE, FILE_OPEN, FILE_DIRECTORY_FILE, &folder);
-         FILE_DISPOSITION_INFORMATION disposition{TRUE};
-         h.set(folder, &disposition, sizeof disposition, FileDispositionInformation);
+         HANDLE folder = h.held(L"d", DELETE, FILE_DIRECTORY_FILE);
+         h.markForDeletion(folder);
          return status(h.open(L"d\\f", FILE_WRITE_DATA, FILE_CREATE));
      },
      "C0000056"},
@@ -306,13 +308,9 @@ const Rule kRules[] = {
          w.file(L"f", "x");
          w.file(L"s", "s");
          w.readOnly(L"f", true);
-         HANDLE file = nullptr;
-         HANDLE source = nullptr;
-         h.open(L"f", DELETE, FILE_OPEN, 0, &file);
-         h.open(L"s", DELETE, FILE_OPEN, 0, &source);
-         FILE_DISPOSITION_INFORMATION disposition{TRUE};
-         return status(h.open(L"f", FILE_WRITE_DATA)) + " " +
-                status(h.set(file, &disposition, sizeof disposition, FileDispositionInformation)) +
+         HANDLE file = h.held(L"f", DELETE);
+         HANDLE source = h.held(L"s", DELETE);
+         return status(h.open(L"f", FILE_WRITE_DATA)) + " " + status(h.markForDeletion(file)) +
                 " " + status(h.renameTo(source, L"f"));
      },
      "C0000022 C0000121 C0000022"},
@@ -340,8 +338,7 @@ const Rule kRules[] = {
      [](World& w, Here& h) {
          w.model()->makeFile(L"C:\\target\\f", "x");
          w.model()->makeReparse(w.at(L"j"), ntmodel::kTagMountPoint, L"\\??\\C:\\target", true);
-         HANDLE file = nullptr;
-         h.open(L"j\\f", FILE_READ_ATTRIBUTES, FILE_OPEN, 0, &file);
+         HANDLE file = h.held(L"j\\f", FILE_READ_ATTRIBUTES);
          return utf8(h.nameOf(file));
      },
      "\\Device\\HarddiskVolume3\\target\\f"},
@@ -350,10 +347,8 @@ const Rule kRules[] = {
          w.model()->makeFolder(L"C:\\target");
          w.model()->makeReparse(w.at(L"j"), ntmodel::kTagMountPoint, L"\\??\\C:\\target", true);
          w.model()->makeReparse(w.at(L"a"), ntmodel::kTagAppExecLink, Path(), false);
-         HANDLE followed = nullptr;
-         HANDLE itself = nullptr;
-         h.open(L"j", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_DIRECTORY_FILE, &followed);
-         h.open(L"j", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT, &itself);
+         HANDLE followed = h.held(L"j", FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE);
+         HANDLE itself = h.held(L"j", FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT);
          return utf8(h.nameOf(followed)) + " " + h.tag(itself) + " " +
                 status(h.open(L"a", FILE_READ_ATTRIBUTES)) + " " +
                 status(h.open(L"a", FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT));
@@ -381,8 +376,7 @@ const Rule kRules[] = {
      Shows::modelOnly,
      [](World& w, Here& h) {
          w.file(L"f", "x");
-         HANDLE data = nullptr;
-         h.open(L"f::$DATA", DELETE, FILE_OPEN, 0, &data);
+         h.open(L"f::$DATA", DELETE);  // held to the row's end
          std::string answer = status(h.open(L"f", DELETE, FILE_OPEN, 0, nullptr, FILE_SHARE_READ));
          answer += " " + status(h.open(L"f:s", FILE_WRITE_DATA, FILE_CREATE));
          answer += " " + status(h.open(L"f:s:$DATA", FILE_READ_DATA));

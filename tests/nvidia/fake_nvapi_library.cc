@@ -84,7 +84,7 @@ FakeNvapiLibrary::~FakeNvapiLibrary() {
     current = nullptr;
 }
 
-void FakeNvapiLibrary::offerAll() {
+void FakeNvapiLibrary::offerAll(const std::vector<NvU32>& lacking) {
     entries = {
         {nvapiid::kInitialize, functionAs<void*>(&initialize)},
         {nvapiid::kUnloadWithArgument, functionAs<void*>(&unloadWithArgument)},
@@ -94,4 +94,7 @@ void FakeNvapiLibrary::offerAll() {
         {nvapiid::kCreateSession, functionAs<void*>(&createSession)},
         {nvapiid::kGetSetting, functionAs<void*>(&getSetting)},
     };
+    for (NvU32 id : lacking) {
+        entries.erase(id);
+    }
 }

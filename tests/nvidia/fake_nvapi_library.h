@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "contracts/nvapi_types.h"
 #include "tests/nvidia/fake_loader_os.h"
@@ -14,8 +15,8 @@ struct FakeNvapiLibrary {
     ~FakeNvapiLibrary();
 
     /// Offers every test function: initialise, both unload entries, both hooks and the
-    /// session functions. Tests erase what the library should lack.
-    void offerAll();
+    /// session functions, all but the ids in `lacking`. Tests may erase more later.
+    void offerAll(const std::vector<NvU32>& lacking = {});
 
     FakeLoaderOs& os;
     std::map<NvU32, void*> entries;

@@ -170,10 +170,7 @@ TEST_F(NvapiLoaderTest, UnloadPrefersTheEntryWithAnArgument) {
     for (const Case& c : cases) {
         FakeLoaderOs os;
         FakeNvapiLibrary library(os);
-        library.offerAll();
-        for (NvU32 id : c.lacking) {
-            library.entries.erase(id);
-        }
+        library.offerAll(c.lacking);
         NvapiLoader loader(os);
         ASSERT_EQ(loader.initialize(), NVAPI_OK) << c.name;
         const size_t mark = os.log.size();
@@ -254,10 +251,7 @@ TEST_F(NvapiLoaderTest, HooksRunOnlyWhenTheLibraryOffersBoth) {
     for (const Case& c : cases) {
         FakeLoaderOs os;
         FakeNvapiLibrary library(os);
-        library.offerAll();
-        for (NvU32 id : c.lacking) {
-            library.entries.erase(id);
-        }
+        library.offerAll(c.lacking);
         library.callStatus = NVAPI_SETTING_NOT_FOUND;
         NvapiLoader loader(os);
         ASSERT_EQ(loader.initialize(), NVAPI_OK) << c.name;
