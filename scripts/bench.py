@@ -98,6 +98,12 @@ class Series:
     def median_peak_mib(self, name):
         return statistics.median(self.peaks[name]) / 1024.0
 
+    def median_paired_ratio(self, name, base):
+        """The median over rounds of this row's time over the base row's in the same round:
+        a slow minute of a noisy machine slows both, where the ratio of the two medians
+        can set one row's slow minute against the other's quick one."""
+        return statistics.median(t / b for t, b in zip(self.times[name], self.times[base]))
+
 
 def nvidia_state(path):
     path.write_text("".join(f"0x{i:08X}=0x00000000\n" for i in (
@@ -165,10 +171,12 @@ def main():
     base = series.median_ms("empty program")
     base_peak = series.median_peak_mib("empty program")
     print(f"median under Wine over {opts.runs} runs")
-    print(f"{'command':<28} {'wall ms':>8} {'ratio':>6} {'peak MiB':>9} {'ratio':>6}")
+    print(f"{'command':<28} {'wall ms':>8} {'ratio':>6} {'paired':>7} {'peak MiB':>9} {'ratio':>6}")
     for name in series.times:
         ms, peak = series.median_ms(name), series.median_peak_mib(name)
-        print(f"{name:<28} {ms:>8.1f} {ms / base:>6.2f} {peak:>9.1f} {peak / base_peak:>6.2f}")
+        paired = series.median_paired_ratio(name, "empty program")
+        print(f"{name:<28} {ms:>8.1f} {ms / base:>6.2f} {paired:>7.2f} {peak:>9.1f} "
+              f"{peak / base_peak:>6.2f}")
     for program in ("nvidia", "amd"):
         deep, shallow = (f"{program} apply+restore, {depth} deep" for depth in reversed(DEPTHS))
         if deep in series.times:
