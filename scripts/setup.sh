@@ -22,6 +22,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-[ -f build/windows/build.ninja ] || cmake --preset windows >/dev/null
-[ -f build/native/build.ninja ] || cmake --preset native >/dev/null
-[ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
+# The three trees are configured side by side: each mostly waits on its compiler checks.
+configure() { [ -f "build/$1/build.ninja" ] || cmake --preset "$1" >/dev/null; }
+configure windows & windows=$!
+configure native & native=$!
+configure fuzz & fuzz=$!
+wait "$windows"
+wait "$native"
+wait "$fuzz"
