@@ -1,0 +1,1 @@
+// Only carries the unit tests' precompiled header, which every unit test program reuses.
