@@ -217,9 +217,18 @@ class Workspace:
 
     def client_run(self, exe, args, env, timeout):
         import preset_client
-        ran = preset_client.run_preset(self.host.to_program(exe) if self.host.windows else exe,
-                                       *args, timeout=timeout, env=self.host.environment(env),
-                                       launcher=self.host.client_launcher())
+        for attempt in range(hosts.STARTS):
+            ran = preset_client.run_preset(
+                self.host.to_program(exe) if self.host.windows else exe, *args,
+                timeout=timeout, env=self.host.environment(env),
+                launcher=self.host.client_launcher())
+            # Started through a launcher, a program Wine failed to start looks like one that
+            # ended with no line and exit 1, which the programs never do: tried again, as
+            # the host's own runs are.
+            if (ran.ended is not None or (ran.output, ran.exit_code) != hosts.NOT_STARTED
+                    or attempt == hosts.STARTS - 1):
+                break
+            time.sleep(attempt + 1)
         return hosts.Ran(ran.output, ran.exit_code,
                          None if ran.ended is None else ran.ended.value)
 
