@@ -42,6 +42,13 @@ class PeImageTest(unittest.TestCase):
                 debug = [s for s in image.section_names() if s.startswith(".debug")]
                 self.assertEqual(debug, [])
 
+    def test_sections_start_on_file_pages(self):
+        # Wine maps such a section from the file; any other it copies in at every start.
+        for name, path in PROGRAMS.items():
+            with self.subTest(program=name):
+                sections = pe_file.PeImage(path.read_bytes()).sections
+                self.assertEqual([s[0] for s in sections if s[3] % 4096], [])
+
     def test_no_build_machine_paths(self):
         for name, path in PROGRAMS.items():
             data = path.read_bytes()
