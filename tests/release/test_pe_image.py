@@ -1,7 +1,8 @@
 """The shipped programs are built to be reproduced: no link time stamp, no symbol table,
-no path of the machine that built them. They are hardened: the loader randomises and
-guards their memory, their code checks its stack, and their one manifest asks for no
-elevation, names the systems they run on and takes long paths."""
+no path of the machine that built them; so are the developer kit's simulated libraries,
+and all of them lay their sections out on pages of the file. The programs are hardened:
+the loader randomises and guards their memory, their code checks its stack, and their one
+manifest asks for no elevation, names the systems they run on and takes long paths."""
 import re
 import subprocess
 import unittest
